@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/environment.hpp"
+
+namespace glyphound {
+
+// One whole run, from the command line to the exit status (0 or 1).
+int runGlyphound(int argc, const char* const* argv, Environment& environment);
+
+}  // namespace glyphound

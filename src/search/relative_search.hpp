@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "platform/streams.hpp"
+
+namespace glyphound {
+
+constexpr std::size_t kMinSearchLength = 3;
+constexpr std::size_t kMaxSearchLength = 16;
+
+struct SearchSummary {
+    std::uint64_t matchCount = 0;
+    std::int32_t lastShift = 0;
+    bool shiftsAgree = true;
+};
+
+struct Match {
+    std::int64_t offset = 0;  // of the byte standing for the first character
+    std::int32_t shift = 0;   // file byte minus character code
+};
+
+// The relative-search state machine, fed block by block. A run of L bytes
+// matches when its L-1 successive differences equal the search string's,
+// characters counting as signed 8-bit values and differences as plain
+// integers. The byte after a match takes part in no comparison, and a pair
+// that breaks a partial run is not tried again as the start of a new one;
+// both are part of the tool's established results.
+class RelativeScanner {
+public:
+    using MatchHandler = std::function<void(const Match&)>;
+
+    RelativeScanner(std::string_view searchString, MatchHandler onMatch);
+
+    void feed(const std::uint8_t* bytes, std::size_t size);
+    // End of the data: a run completed by the last byte is still a match.
+    void finish();
+
+private:
+    void reportMatch();
+
+    int differences_[kMaxSearchLength];  // s[i] - s[i+1]
+    int completeRun_;                    // L - 1 matched pairs
+    int lastCharacter_;                  // s[L-2], the one the pair head stands for
+    MatchHandler onMatch_;
+
+    bool havePrevious_ = false;
+    int previous_ = 0;
+    int pairHead_ = 0;
+    int run_ = 0;
+    std::int64_t counter_ = 0;  // offset of the previous byte, then of the current one
+};
+
+// Reads `input` to its end, printing a line for every match and the closing
+// line to `output`.
+SearchSummary scanForMatches(InputStream& input, std::string_view searchString,
+                             OutputStream& output);
+
+}  // namespace glyphound

@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "memory_environment.hpp"
+#include "search/relative_search.hpp"
+
+namespace glyphound {
+namespace {
+
+using testing::Bytes;
+using testing::textOf;
+
+struct ScanResult {
+    std::string output;
+    SearchSummary summary;
+};
+
+ScanResult scan(const Bytes& data, const std::string& searchString, std::size_t chunk = SIZE_MAX) {
+    auto written = std::make_shared<Bytes>();
+    OutputStream output(std::make_unique<MemorySink>(written), {});
+    InputStream input(std::make_unique<MemorySource>(data, chunk), {});
+    ScanResult result;
+    result.summary = scanForMatches(input, searchString, output);
+    output.flush();
+    result.output = textOf(*written);
+    return result;
+}
+
+std::string matchLine(long long offset, int shift) {
+    return "Match found at offset " + std::to_string(offset) + ", shifted by " +
+           std::to_string(shift) + "\tLetter 'A' in CHR Bank should be at position " +
+           std::to_string(shift + 65) + "\n";
+}
+
+const std::string kClosing = "\nNo Further Matches Found.\n\n";
+
+// The bytes of `text` in an encoding `shift` above ASCII.
+Bytes encode(const std::string& text, int shift) {
+    Bytes bytes;
+    for (char c : text) bytes.push_back(static_cast<std::uint8_t>(c + shift));
+    return bytes;
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+TEST(RelativeSearch, EmptyOrShortInputOnlyCloses) {
+    for (const Bytes& data : {Bytes{}, Bytes{'A'}, Bytes{'A', 'B'}}) {
+        const ScanResult result = scan(data, "ABC");
+        EXPECT_EQ(result.output, kClosing);
+        EXPECT_EQ(result.summary.matchCount, 0u);
+    }
+}
+
+TEST(RelativeSearch, PlainAsciiAtOffsetZeroAndMatchEndingAtTheLastByte) {
+    EXPECT_EQ(scan(encode("HELLO", 0), "HELLO").output, matchLine(0, 0) + kClosing);
+    EXPECT_EQ(scan(encode("xyHELLO", 10), "HELLO").output, matchLine(2, 10) + kClosing);
+}
+
+TEST(RelativeSearch, ReportsOffsetShiftAndLetterAPosition) {
+    EXPECT_EQ(scan({0x80, 0x81, 0x82}, "ABC").output, matchLine(0, 63) + kClosing);
+    const Bytes data = concat({Bytes(5, 0), encode("HELLO", -20)});
+    EXPECT_EQ(scan(data, "HELLO").output, matchLine(5, -20) + kClosing);
+}
+
+TEST(RelativeSearch, ByteAfterAMatchIsDropped) {
+    const Bytes word = encode("ABC", 1);
+    // Back to back: the second occurrence starts on the dropped byte.
+    EXPECT_EQ(scan(concat({word, word}), "ABC").output, matchLine(0, 1) + kClosing);
+    // One byte apart: both are found.
+    EXPECT_EQ(scan(concat({word, {0}, word}), "ABC").output,
+              matchLine(0, 1) + matchLine(4, 1) + kClosing);
+}
+
+TEST(RelativeSearch, RunRestartsWithoutRecomparingTheBreakingPair) {
+    EXPECT_EQ(scan(encode("AAAB", 7), "AAB").output, kClosing);
+    EXPECT_EQ(scan(encode("xAAB", 7), "AAB").output, matchLine(1, 7) + kClosing);
+}
+
+TEST(RelativeSearch, HighCharactersCountAsNegative) {
+    EXPECT_EQ(scan({0xE0, 0xE1, 0xE2}, "\xE0\xE1\xE2").output, matchLine(0, 256) + kClosing);
+    EXPECT_EQ(scan({0x41, 0xE9, 0x42}, "\x41\xE9\x42").output, kClosing);
+    EXPECT_EQ(scan({0xA5, 0x4D, 0xA6}, "\x41\xE9\x42").output, matchLine(0, 100) + kClosing);
+}
+
+TEST(RelativeSearch, DifferencesAreNotTakenModulo256) {
+    // 'X','Y','Z' shifted by 180 wraps past 255 in the middle of the word.
+    EXPECT_EQ(scan(encode("WXYZ", 168), "WXYZ").output, kClosing);
+}
+
+TEST(RelativeSearch, SummarisesShiftAgreement) {
+    const Bytes gap{0, 0};
+    auto shifts = [&](std::initializer_list<int> list) {
+        Bytes data;
+        for (int shift : list) data = concat({data, encode("CAT", shift), gap});
+        return scan(data, "CAT").summary;
+    };
+    const SearchSummary agree = shifts({5, 5});
+    EXPECT_EQ(agree.matchCount, 2u);
+    EXPECT_TRUE(agree.shiftsAgree);
+    EXPECT_EQ(agree.lastShift, 5);
+
+    const SearchSummary differ = shifts({5, 5, 7});
+    EXPECT_EQ(differ.matchCount, 3u);
+    EXPECT_FALSE(differ.shiftsAgree);
+    EXPECT_EQ(differ.lastShift, 7);
+
+    EXPECT_FALSE(shifts({5, 7, 7}).shiftsAgree);  // once false, it stays false
+}
+
+TEST(RelativeSearch, SameResultWhateverTheBlockEdges) {
+    const Bytes word = encode("QUEST", 40);
+    const Bytes data = concat({word, {9}, word, word, {1, 2}, word});
+    const ScanResult whole = scan(data, "QUEST");
+    ASSERT_EQ(whole.summary.matchCount, 3u);
+    for (std::size_t chunk = 1; chunk < data.size(); ++chunk)
+        EXPECT_EQ(scan(data, "QUEST", chunk).output, whole.output) << "chunk " << chunk;
+}
+
+// Zeros without end of memory, with one occurrence placed far beyond 4 GiB.
+class FarMatchSource : public ByteSource {
+public:
+    FarMatchSource(std::uint64_t size, std::uint64_t matchAt, Bytes match)
+        : size_(size), matchAt_(matchAt), match_(std::move(match)) {}
+    ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
+        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(capacity, size_ - position_));
+        std::memset(buffer, 0, count);
+        for (std::size_t i = 0; i < match_.size(); ++i)
+            if (matchAt_ + i >= position_ && matchAt_ + i < position_ + count)
+                buffer[matchAt_ + i - position_] = match_[i];
+        position_ += count;
+        return {count, false};
+    }
+
+private:
+    std::uint64_t size_, matchAt_, position_ = 0;
+    Bytes match_;
+};
+
+TEST(RelativeSearch, OffsetsStayExactBeyond4GiB) {
+    const std::uint64_t at = (std::uint64_t{1} << 32) + 12345;
+    auto written = std::make_shared<Bytes>();
+    OutputStream output(std::make_unique<MemorySink>(written), {});
+    InputStream input(std::make_unique<FarMatchSource>(at + 100, at, encode("DRAGON", 3)), {});
+    const SearchSummary summary = scanForMatches(input, "DRAGON", output);
+    output.flush();
+    EXPECT_EQ(summary.matchCount, 1u);
+    EXPECT_EQ(textOf(*written), matchLine(static_cast<long long>(at), 3) + kClosing);
+}
+
+}  // namespace
+}  // namespace glyphound
