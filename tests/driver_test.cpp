@@ -1,29 +1,16 @@
 #include <gtest/gtest.h>
 
 #include "driver/driver.hpp"
+#include "expected_text.hpp"
 #include "memory_environment.hpp"
 
 namespace glyphound {
 namespace {
 
-using testing::Bytes;
-using testing::crLf;
-using testing::MemoryEnvironment;
-
-const std::string kBanner =
-    "\n\tGlyphound v1.0\n\t  Searches for text hidden in game ROMs and other files.\n";
-const std::string kPrompt = "\nEnter search string of length 3-16: ";
-const std::string kClosing = "\nNo Further Matches Found.\n\n";
-const std::string kShiftQuestion = "Would you like to Shift the bytes in the file? (Y/N) ";
+using namespace testing;
 
 int run(MemoryEnvironment& environment, std::vector<const char*> arguments) {
     return runGlyphound(static_cast<int>(arguments.size()), arguments.data(), environment);
-}
-
-std::string matchLine(long long offset, int shift) {
-    return "Match found at offset " + std::to_string(offset) + ", shifted by " +
-           std::to_string(shift) + "\tLetter 'A' in CHR Bank should be at position " +
-           std::to_string(shift + 65) + "\n";
 }
 
 // "xHELLOxxHELLOx" with the letters 63 above ASCII: two matches that agree.

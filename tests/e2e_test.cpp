@@ -11,39 +11,13 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "expected_text.hpp"
 #include "process.hpp"
 
 namespace glyphound::testing {
 namespace {
 
 using namespace std::string_literals;
-
-const std::string kBanner =
-    "\n\tGlyphound v1.0\n\t  Searches for text hidden in game ROMs and other files.\n";
-const std::string kPrompt = "\nEnter search string of length 3-16: ";
-const std::string kClosing = "\nNo Further Matches Found.\n\n";
-const std::string kShiftQuestion = "Would you like to Shift the bytes in the file? (Y/N) ";
-
-std::string crLf(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}
-
-std::string matchLine(long long offset, int shift) {
-    return "Match found at offset " + std::to_string(offset) + ", shifted by " +
-           std::to_string(shift) + "\tLetter 'A' in CHR Bank should be at position " +
-           std::to_string(shift + 65) + "\n";
-}
-
-std::string encode(const std::string& text, int shift) {
-    std::string out;
-    for (char c : text) out += static_cast<char>(c + shift);
-    return out;
-}
 
 // Two HELLOs 63 above ASCII, as in the bundled sample.
 const std::string kRom = "\x01\x02" + encode("HELLO", 63) + "\x00\x10"s + encode("HELLO", 63) + "\xff";

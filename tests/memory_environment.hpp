@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "platform/environment.hpp"
-#include "platform/sharing.hpp"
 
 namespace glyphound::testing {
 
@@ -62,15 +61,5 @@ private:
     OutputStream error_;
     InputStream input_;
 };
-
-// Standard text as the console streams write it.
-inline std::string crLf(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}
 
 }  // namespace glyphound::testing

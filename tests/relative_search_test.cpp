@@ -3,14 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "expected_text.hpp"
 #include "memory_environment.hpp"
 #include "search/relative_search.hpp"
 
 namespace glyphound {
 namespace {
 
-using testing::Bytes;
-using testing::textOf;
+using namespace testing;
+
+Bytes encode(const std::string& text, int shift) { return bytesOf(testing::encode(text, shift)); }
 
 struct ScanResult {
     std::string output;
@@ -26,21 +28,6 @@ ScanResult scan(const Bytes& data, const std::string& searchString, std::size_t 
     output.flush();
     result.output = textOf(*written);
     return result;
-}
-
-std::string matchLine(long long offset, int shift) {
-    return "Match found at offset " + std::to_string(offset) + ", shifted by " +
-           std::to_string(shift) + "\tLetter 'A' in CHR Bank should be at position " +
-           std::to_string(shift + 65) + "\n";
-}
-
-const std::string kClosing = "\nNo Further Matches Found.\n\n";
-
-// The bytes of `text` in an encoding `shift` above ASCII.
-Bytes encode(const std::string& text, int shift) {
-    Bytes bytes;
-    for (char c : text) bytes.push_back(static_cast<std::uint8_t>(c + shift));
-    return bytes;
 }
 
 Bytes concat(std::initializer_list<Bytes> parts) {

@@ -5,6 +5,7 @@
 
 #include "driver/dialogue.hpp"
 #include "search/relative_search.hpp"
+#include "shifter/byte_shifter.hpp"
 
 namespace glyphound {
 namespace {
@@ -56,9 +57,10 @@ int search(Dialogue& dialogue, const char* romName) {
 
     if (summary.matchCount == 0) return kSuccess;
     if (summary.shiftsAgree && summary.lastShift == 0) return kSuccess;  // already plain ASCII
-    if (!dialogue.askYesNo("Would you like to Shift the bytes in the file? (Y/N) "))
+    // In standard-stream mode the question can't be answered: input is closed.
+    if (!dialogue.askYesNo("Would you like to Shift the bytes in the file? (Y/N) ") || !romName)
         return kSuccess;
-    return kSuccess;
+    return runByteShifter(dialogue, romName, summary);
 }
 
 // Every run ends here: on a console the user sees the last output until Enter.
