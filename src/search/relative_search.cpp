@@ -9,10 +9,12 @@ int signedCharacter(char c) { return static_cast<std::int8_t>(c); }
 
 }  // namespace
 
-RelativeScanner::RelativeScanner(std::string_view searchString, MatchHandler onMatch)
+RelativeScanner::RelativeScanner(std::string_view searchString, MatchHandler onMatch,
+                                 VectorWidth width)
     : completeRun_(static_cast<int>(searchString.size()) - 1),
       lastCharacter_(signedCharacter(searchString[searchString.size() - 2])),
-      onMatch_(std::move(onMatch)) {
+      onMatch_(std::move(onMatch)),
+      width_(width) {
     for (int i = 0; i < completeRun_; ++i)
         differences_[i] = signedCharacter(searchString[i]) - signedCharacter(searchString[i + 1]);
 }
@@ -41,9 +43,22 @@ void RelativeScanner::feed(const std::uint8_t* bytes, std::size_t size) {
             continue;
         }
         ++counter;
-        run = differences_[run] == previous - current ? run + 1 : 0;
+        const bool extends = differences_[run] == previous - current;
         pairHead = previous;
         previous = current;
+        if (extends) {
+            ++run;
+        } else if (run > 0) {
+            run = 0;  // the breaking pair is not tried as a new start
+        } else {
+            // Waiting for the first difference: nothing else can change the
+            // state, so jump to the next pair that has it.
+            const std::uint8_t* const from = bytes - 1;
+            const std::size_t next = findPairWithDifference(from, end - from, differences_[0], width_);
+            counter += static_cast<std::int64_t>(next) - 1;
+            previous = from[next - 1];
+            bytes = from + next;
+        }
     }
     previous_ = previous;
     pairHead_ = pairHead;

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/streams.hpp"
+#include "search/pair_finder.hpp"
 
 namespace glyphound {
 
@@ -21,6 +22,7 @@ struct SearchSummary {
 struct Match {
     std::int64_t offset = 0;  // of the byte standing for the first character
     std::int32_t shift = 0;   // file byte minus character code
+    bool operator==(const Match& other) const { return offset == other.offset && shift == other.shift; }
 };
 
 // The relative-search state machine, fed block by block. A run of L bytes
@@ -33,7 +35,8 @@ class RelativeScanner {
 public:
     using MatchHandler = std::function<void(const Match&)>;
 
-    RelativeScanner(std::string_view searchString, MatchHandler onMatch);
+    RelativeScanner(std::string_view searchString, MatchHandler onMatch,
+                    VectorWidth width = VectorWidth::Best);
 
     void feed(const std::uint8_t* bytes, std::size_t size);
     // End of the data: a run completed by the last byte is still a match.
@@ -46,6 +49,7 @@ private:
     int completeRun_;                    // L - 1 matched pairs
     int lastCharacter_;                  // s[L-2], the one the pair head stands for
     MatchHandler onMatch_;
+    VectorWidth width_;
 
     bool havePrevious_ = false;
     int previous_ = 0;

@@ -1,0 +1,141 @@
+// The fast scan against a literal, byte-at-a-time stepping of the state
+// machine, on random and adversarial data, for every vector width and with
+// blocks cut at random places.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "search/relative_search.hpp"
+
+namespace glyphound {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::vector<Match> referenceScan(const Bytes& data, const std::string& word) {
+    std::vector<Match> matches;
+    const int last = static_cast<int>(word.size()) - 1;
+    auto s = [&](int i) { return static_cast<int>(static_cast<std::int8_t>(word[i])); };
+    std::size_t next = 0;
+    auto read = [&](int& byte) {
+        if (next == data.size()) return false;
+        byte = data[next++];
+        return true;
+    };
+    std::int64_t counter = 0;
+    int run = 0, previous = 0, current = 0, pairHead = 0;
+    for (;;) {
+        read(previous);
+        while (read(current)) {
+            if (run == last) break;
+            ++counter;
+            run = s(run) - s(run + 1) == previous - current ? run + 1 : 0;
+            pairHead = previous;
+            previous = current;
+        }
+        if (run != last) return matches;
+        matches.push_back({counter - last, pairHead - s(last - 1)});
+        run = 0;
+        counter += 2;
+    }
+}
+
+std::vector<Match> fastScan(const Bytes& data, const std::string& word, VectorWidth width,
+                            std::mt19937& random) {
+    std::vector<Match> matches;
+    RelativeScanner scanner(word, [&](const Match& m) { matches.push_back(m); }, width);
+    std::size_t at = 0;
+    while (at < data.size()) {
+        const std::size_t chunk = std::min<std::size_t>(data.size() - at, 1 + random() % 300);
+        scanner.feed(data.data() + at, chunk);
+        at += chunk;
+    }
+    scanner.finish();
+    return matches;
+}
+
+void expectSameMatches(const Bytes& data, const std::string& word, std::mt19937& random) {
+    const std::vector<Match> expected = referenceScan(data, word);
+    for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Sse2, VectorWidth::Avx2, VectorWidth::Best}) {
+        if (!vectorWidthAvailable(width)) continue;
+        ASSERT_TRUE(fastScan(data, word, width, random) == expected)
+            << "width " << static_cast<int>(width) << ", word length " << word.size();
+    }
+}
+
+// Random bytes with many copies of the word's pattern (whole, cut short, and
+// with one byte off) planted at random places and shifts.
+Bytes plantedData(const std::string& word, std::size_t size, std::mt19937& random) {
+    Bytes data(size);
+    for (auto& byte : data) byte = static_cast<std::uint8_t>(random());
+    for (int copy = 0; copy < 40; ++copy) {
+        const std::size_t at = random() % size;
+        const int shift = static_cast<int>(random() % 512) - 128;
+        const std::size_t length = random() % 3 == 0 ? random() % word.size() + 1 : word.size();
+        for (std::size_t i = 0; i < length && at + i < size; ++i)
+            data[at + i] = static_cast<std::uint8_t>(static_cast<std::int8_t>(word[i]) + shift);
+        if (random() % 4 == 0 && at + length - 1 < size) ++data[at + length - 1];
+    }
+    return data;
+}
+
+std::string randomWord(std::mt19937& random, std::size_t length) {
+    std::string word;
+    for (std::size_t i = 0; i < length; ++i) word += static_cast<char>(random());
+    return word;
+}
+
+TEST(ScanDifferential, RandomWordsAndPlantedMatches) {
+    std::mt19937 random(12345);
+    for (int trial = 0; trial < 400; ++trial) {
+        const std::string word = randomWord(random, 3 + random() % 14);
+        expectSameMatches(plantedData(word, 1 + random() % 5000, random), word, random);
+    }
+}
+
+TEST(ScanDifferential, EveryFirstDifference) {
+    std::mt19937 random(777);
+    for (int difference = -255; difference <= 255; ++difference) {
+        const int second = difference > 0 ? -128 : 127;
+        std::string word{static_cast<char>(second + difference), static_cast<char>(second)};
+        word += randomWord(random, 1 + random() % 4);
+        expectSameMatches(plantedData(word, 3000, random), word, random);
+    }
+}
+
+TEST(ScanDifferential, RepeatedBytesAndRepeatedPatterns) {
+    std::mt19937 random(99);
+    const std::string words[] = {"AAB", "AAAA", "LLAMA", "ABAB", "ABCABC", "HELLO", "XYXYXYXYXYXYXYXY"};
+    for (const std::string& word : words) {
+        for (std::uint8_t value : {0, 0x41, 0xFF}) expectSameMatches(Bytes(4000, value), word, random);
+        Bytes pattern;
+        while (pattern.size() < 4000)
+            for (char c : word) pattern.push_back(static_cast<std::uint8_t>(c + 17));
+        expectSameMatches(pattern, word, random);
+    }
+}
+
+TEST(PairFinder, EveryOffsetAndWidthNearTheEnd) {
+    for (int difference : {-255, -1, 0, 1, 200, 255}) {
+        for (std::size_t size = 2; size < 200; ++size) {
+            for (std::size_t at = 1; at < size; ++at) {
+                Bytes data(size, 100);
+                if (difference == 0)
+                    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(i);
+                const int previous = difference >= 0 ? 255 : 0;
+                data[at - 1] = static_cast<std::uint8_t>(previous);
+                data[at] = static_cast<std::uint8_t>(previous - difference);
+                for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Sse2, VectorWidth::Avx2}) {
+                    if (!vectorWidthAvailable(width)) continue;
+                    const std::size_t found = findPairWithDifference(data.data(), size, difference, width);
+                    ASSERT_LE(found, at) << difference << " " << size << " " << at;
+                    ASSERT_EQ(data[found - 1] - data[found], difference);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace glyphound
