@@ -1,5 +1,7 @@
 #include "search/relative_search.hpp"
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 namespace glyphound {
@@ -20,62 +22,61 @@ RelativeScanner::RelativeScanner(std::string_view searchString, MatchHandler onM
 }
 
 void RelativeScanner::feed(const std::uint8_t* bytes, std::size_t size) {
+    const std::uint8_t* const begin = bytes;
     const std::uint8_t* const end = bytes + size;
+    if (matchPending_ && bytes < end) {
+        ++bytes;  // the byte after a match takes part in no comparison
+        reportMatch();
+    }
+    // The state lives in locals for the hot loop: the bytes are chars, which
+    // may alias members and would force a reload after every store.
     if (!havePrevious_ && bytes < end) {
         previous_ = *bytes++;
         havePrevious_ = true;
     }
-    // The state lives in locals for the hot loop: the bytes are chars, which
-    // may alias members and would force a reload after every store.
-    int previous = previous_, pairHead = pairHead_, run = run_;
-    std::int64_t counter = counter_;
+    int previous = previous_, run = run_;
+    int differences[kMaxSearchLength];
+    std::copy(std::begin(differences_), std::end(differences_), differences);
+    const int completeRun = completeRun_;
     while (bytes < end) {
-        const int current = *bytes++;
-        if (run == completeRun_) {
-            pairHead_ = pairHead;
-            counter_ = counter;
-            reportMatch();  // `current` is dropped with it
-            counter = counter_;
+        const int head = previous;
+        previous = *bytes++;
+        if (differences[run] == head - previous) {
+            if (++run < completeRun) continue;
+            // Offsets count from the byte that stands for the first character.
+            pending_ = {fed_ + (bytes - begin) - 1 - completeRun, head - lastCharacter_};
             run = 0;
-            if (bytes == end) return;
+            matchPending_ = true;
+            havePrevious_ = false;
+            if (bytes == end) break;
+            ++bytes;
+            reportMatch();
+            if (bytes == end) break;
             previous = *bytes++;
             havePrevious_ = true;
-            continue;
-        }
-        ++counter;
-        const bool extends = differences_[run] == previous - current;
-        pairHead = previous;
-        previous = current;
-        if (extends) {
-            ++run;
         } else if (run > 0) {
             run = 0;  // the breaking pair is not tried as a new start
         } else {
             // Waiting for the first difference: nothing else can change the
             // state, so jump to the next pair that has it.
             const std::uint8_t* const from = bytes - 1;
-            const std::size_t next = findPairWithDifference(from, end - from, differences_[0], width_);
-            counter += static_cast<std::int64_t>(next) - 1;
+            const std::size_t next = findPairWithDifference(from, end - from, differences[0], width_);
             previous = from[next - 1];
             bytes = from + next;
         }
     }
     previous_ = previous;
-    pairHead_ = pairHead;
     run_ = run;
-    counter_ = counter;
+    fed_ += static_cast<std::int64_t>(size);
 }
 
 void RelativeScanner::finish() {
-    if (havePrevious_ && run_ == completeRun_) reportMatch();
+    if (matchPending_) reportMatch();
 }
 
 void RelativeScanner::reportMatch() {
-    const Match match{counter_ - completeRun_, pairHead_ - lastCharacter_};
-    run_ = 0;
-    counter_ += 2;  // the dropped byte, and the one read next as the previous byte
-    havePrevious_ = false;
-    onMatch_(match);
+    matchPending_ = false;
+    onMatch_(pending_);
 }
 
 SearchSummary scanForMatches(InputStream& input, std::string_view searchString,

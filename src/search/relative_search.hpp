@@ -53,9 +53,12 @@ private:
 
     bool havePrevious_ = false;
     int previous_ = 0;
-    int pairHead_ = 0;
     int run_ = 0;
-    std::int64_t counter_ = 0;  // offset of the previous byte, then of the current one
+    std::int64_t fed_ = 0;  // bytes fed before the current block
+    // A completed run is reported when the byte after it has been read (and
+    // dropped), or at the end of the data.
+    bool matchPending_ = false;
+    Match pending_;
 };
 
 // Reads `input` to its end, printing a line for every match and the closing

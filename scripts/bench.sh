@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds an optimised program and prints its speed against cat and cp, and
+# its peak memory. Argument: size of the test file in MiB (default 1024).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DGLYPHOUND_TESTS=OFF >/dev/null
+cmake --build build-bench --target glyphound glyphound_bench >/dev/null
+build-bench/glyphound_bench "$PWD/build-bench/glyphound" "${1:-1024}"
