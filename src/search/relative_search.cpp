@@ -28,12 +28,12 @@ void RelativeScanner::feed(const std::uint8_t* bytes, std::size_t size) {
         ++bytes;  // the byte after a match takes part in no comparison
         reportMatch();
     }
-    // The state lives in locals for the hot loop: the bytes are chars, which
-    // may alias members and would force a reload after every store.
     if (!havePrevious_ && bytes < end) {
         previous_ = *bytes++;
         havePrevious_ = true;
     }
+    // The state lives in locals for the hot loop: the bytes are chars, which
+    // may alias members and would force a reload after every store.
     int previous = previous_, run = run_;
     int differences[kMaxSearchLength];
     std::copy(std::begin(differences_), std::end(differences_), differences);

@@ -45,7 +45,7 @@ public:
 private:
     void reportMatch();
 
-    int differences_[kMaxSearchLength];  // s[i] - s[i+1]
+    int differences_[kMaxSearchLength] = {};  // s[i] - s[i+1]
     int completeRun_;                    // L - 1 matched pairs
     int lastCharacter_;                  // s[L-2], the one the pair head stands for
     MatchHandler onMatch_;
