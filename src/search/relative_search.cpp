@@ -38,32 +38,36 @@ void RelativeScanner::feed(const std::uint8_t* bytes, std::size_t size) {
     int differences[kMaxSearchLength];
     std::copy(std::begin(differences_), std::end(differences_), differences);
     const int completeRun = completeRun_;
-    while (bytes < end) {
-        const int head = previous;
-        previous = *bytes++;
-        if (differences[run] == head - previous) {
-            if (++run < completeRun) continue;
-            // Offsets count from the byte that stands for the first character.
-            pending_ = {fed_ + (bytes - begin) - 1 - completeRun, head - lastCharacter_};
-            run = 0;
-            matchPending_ = true;
-            havePrevious_ = false;
-            if (bytes == end) break;
-            ++bytes;
-            reportMatch();
-            if (bytes == end) break;
+    for (;;) {
+        int head = previous;
+        while (bytes < end) {
+            head = previous;
             previous = *bytes++;
-            havePrevious_ = true;
-        } else if (run > 0) {
-            run = 0;  // the breaking pair is not tried as a new start
-        } else {
-            // Waiting for the first difference: nothing else can change the
-            // state, so jump to the next pair that has it.
-            const std::uint8_t* const from = bytes - 1;
-            const std::size_t next = findPairWithDifference(from, end - from, differences[0], width_);
-            previous = from[next - 1];
-            bytes = from + next;
+            if (differences[run] == head - previous) {
+                if (++run == completeRun) break;
+            } else if (run > 0) {
+                run = 0;  // the breaking pair is not tried as a new start
+            } else {
+                // Waiting for the first difference: nothing else can change
+                // the state, so jump to the next pair that has it.
+                const std::uint8_t* const from = bytes - 1;
+                const std::size_t next = findPairWithDifference(from, end - from, differences[0], width_);
+                previous = from[next - 1];
+                bytes = from + next;
+            }
         }
+        if (run < completeRun) break;
+        // Offsets count from the byte that stands for the first character.
+        pending_ = {fed_ + (bytes - begin) - 1 - completeRun, head - lastCharacter_};
+        run = 0;
+        matchPending_ = true;
+        havePrevious_ = false;
+        if (bytes == end) break;
+        ++bytes;
+        reportMatch();
+        if (bytes == end) break;
+        previous = *bytes++;
+        havePrevious_ = true;
     }
     previous_ = previous;
     run_ = run;
