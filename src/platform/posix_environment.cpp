@@ -137,7 +137,10 @@ std::unique_ptr<OutputStream> PosixEnvironment::openForWriting(const std::string
     struct stat status {};
     auto file = openShared(name, O_WRONLY | O_CREAT, Access::Write, sharing_, status);
     if (!file) return nullptr;
-    if (S_ISREG(status.st_mode) && ::ftruncate(file->fd(), 0) != 0) return nullptr;
+    // Only a file with content is truncated: ext4 forces every file that was
+    // truncated to be written out when it is closed, a cost a new file needn't pay.
+    if (S_ISREG(status.st_mode) && status.st_size > 0 && ::ftruncate(file->fd(), 0) != 0)
+        return nullptr;
     return std::make_unique<OutputStream>(std::make_unique<FileSink>(std::move(file)),
                                           OutputOptions{Buffering::Full, false, kDefaultBlockSize});
 }
