@@ -41,13 +41,24 @@ __m128i matchingLanes(__m128i previous, __m128i current, __m128i magnitude) {
 }
 
 template <Order order>
-std::size_t findSse2(const std::uint8_t* bytes, std::size_t i, std::size_t size, int difference) {
+std::size_t findSse2(const std::uint8_t* bytes, std::size_t size, int difference) {
+    std::size_t i = 0;
     const __m128i magnitude = _mm_set1_epi8(static_cast<char>(pairTestFor(difference).magnitude));
-    // Lanes i..i+15 test the pairs ending at i+1..i+16.
+    // Lanes i..i+15 test the pairs ending at i+1..i+16. One narrow step
+    // first: candidates are often close in text.
+    if (i + 16 < size) {
+        const __m128i lanes = matchingLanes<order>(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i)),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 1)), magnitude);
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(lanes));
+        if (mask) return i + static_cast<std::size_t>(__builtin_ctz(mask)) + 1;
+        i += 16;
+    }
     for (; i + 32 < size; i += 32) {
         const auto* at = reinterpret_cast<const __m128i*>(bytes + i);
-        const __m128i low = matchingLanes<order>(_mm_loadu_si128(at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 1)), magnitude);
-        const __m128i high = matchingLanes<order>(_mm_loadu_si128(at + 1), _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 17)), magnitude);
+        const auto* next = reinterpret_cast<const __m128i*>(bytes + i + 1);
+        const __m128i low = matchingLanes<order>(_mm_loadu_si128(at), _mm_loadu_si128(next), magnitude);
+        const __m128i high = matchingLanes<order>(_mm_loadu_si128(at + 1), _mm_loadu_si128(next + 1), magnitude);
         const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(low)) |
                               static_cast<unsigned>(_mm_movemask_epi8(high)) << 16;
         if (mask) return i + static_cast<std::size_t>(__builtin_ctz(mask)) + 1;
@@ -64,9 +75,18 @@ __attribute__((target("avx2"))) __m256i matchingLanes256(__m256i previous, __m25
 }
 
 template <Order order>
-__attribute__((target("avx2"))) std::size_t findAvx2(const std::uint8_t* bytes, std::size_t i, std::size_t size,
-                                                     int difference) {
+__attribute__((target("avx2"))) std::size_t findAvx2(const std::uint8_t* bytes, std::size_t size, int difference) {
+    std::size_t i = 0;
     const __m256i magnitude = _mm256_set1_epi8(static_cast<char>(pairTestFor(difference).magnitude));
+    // One narrow step first: candidates are often close in text.
+    if (i + 32 < size) {
+        const __m256i lanes = matchingLanes256<order>(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i + 1)), magnitude);
+        const auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(lanes));
+        if (mask) return i + static_cast<std::size_t>(__builtin_ctz(mask)) + 1;
+        i += 32;
+    }
     for (; i + 64 < size; i += 64) {
         const auto* at = reinterpret_cast<const __m256i*>(bytes + i);
         const auto* next = reinterpret_cast<const __m256i*>(bytes + i + 1);
@@ -80,16 +100,16 @@ __attribute__((target("avx2"))) std::size_t findAvx2(const std::uint8_t* bytes, 
     return findScalar(bytes, i, size, difference);
 }
 
-using FinderFunction = std::size_t (*)(const std::uint8_t*, std::size_t, std::size_t, int);
+using FinderFunction = std::size_t (*)(const std::uint8_t*, std::size_t, int);
 
 template <FinderFunction Equal, FinderFunction PreviousLarger, FinderFunction CurrentLarger>
-std::size_t dispatchOnOrder(const std::uint8_t* bytes, std::size_t start, std::size_t size, int difference) {
+std::size_t dispatchOnOrder(const std::uint8_t* bytes, std::size_t size, int difference) {
     switch (pairTestFor(difference).order) {
-        case Order::Equal: return Equal(bytes, start, size, difference);
-        case Order::PreviousLarger: return PreviousLarger(bytes, start, size, difference);
+        case Order::Equal: return Equal(bytes, size, difference);
+        case Order::PreviousLarger: return PreviousLarger(bytes, size, difference);
         case Order::CurrentLarger: break;
     }
-    return CurrentLarger(bytes, start, size, difference);
+    return CurrentLarger(bytes, size, difference);
 }
 
 bool processorHasAvx2() {
@@ -112,25 +132,18 @@ bool vectorWidthAvailable(VectorWidth width) {
 
 std::size_t findPairWithDifference(const std::uint8_t* bytes, std::size_t size, int difference,
                                    VectorWidth width) {
-    // Where candidates are dense, a short scalar look costs less than setting
-    // up the vectors; it keeps the worst case as fast as a plain byte loop.
-    constexpr std::size_t kScalarLook = 16;
-    const std::size_t near = size < kScalarLook ? size : kScalarLook;
-    const std::size_t found = findScalar(bytes, 0, near, difference);
-    if (found < near || near == size) return found;
-    const std::size_t start = near - 1;
 #ifdef GLYPHOUND_X86_VECTORS
     if (width == VectorWidth::Best) width = processorHasAvx2() ? VectorWidth::Avx2 : VectorWidth::Sse2;
     if (width == VectorWidth::Avx2)
         return dispatchOnOrder<findAvx2<Order::Equal>, findAvx2<Order::PreviousLarger>,
-                               findAvx2<Order::CurrentLarger>>(bytes, start, size, difference);
+                               findAvx2<Order::CurrentLarger>>(bytes, size, difference);
     if (width == VectorWidth::Sse2)
         return dispatchOnOrder<findSse2<Order::Equal>, findSse2<Order::PreviousLarger>,
-                               findSse2<Order::CurrentLarger>>(bytes, start, size, difference);
+                               findSse2<Order::CurrentLarger>>(bytes, size, difference);
 #else
     (void)width;
 #endif
-    return findScalar(bytes, start, size, difference);
+    return findScalar(bytes, 0, size, difference);
 }
 
 }  // namespace glyphound
