@@ -55,13 +55,6 @@ TEST_F(EndToEnd, FullDialogueForAFile) {
                                  matchLine(9, 63) + kClosing + kShiftQuestion));
 }
 
-TEST_F(EndToEnd, NoMatchEndsAfterTheClosingLine) {
-    writeFile(dir.file("game.rom"), kRom);
-    const Finished finished = run({"game.rom"}, "WORLD\n");
-    EXPECT_EQ(finished.status, 0);
-    EXPECT_EQ(finished.out, crLf(kBanner + kPrompt + "\n" + kClosing));
-}
-
 TEST_F(EndToEnd, StandardStreamModeScansTheTranslatedInput) {
     // The space that ends the word is offset 0; CR LF in the data reads as LF.
     const Finished finished = run({}, "HELLO \r\n" + encode("HELLO", 63) + "\r\n");

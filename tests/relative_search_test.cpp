@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
-
 #include "expected_text.hpp"
 #include "memory_environment.hpp"
 #include "search/relative_search.hpp"
@@ -19,10 +16,10 @@ struct ScanResult {
     SearchSummary summary;
 };
 
-ScanResult scan(const Bytes& data, const std::string& searchString, std::size_t chunk = SIZE_MAX) {
+ScanResult scan(const Bytes& data, const std::string& searchString) {
     auto written = std::make_shared<Bytes>();
     OutputStream output(std::make_unique<MemorySink>(written), {});
-    InputStream input(std::make_unique<MemorySource>(data, chunk), {});
+    InputStream input(std::make_unique<MemorySource>(data), {});
     ScanResult result;
     result.summary = scanForMatches(input, searchString, output);
     output.flush();
@@ -98,46 +95,6 @@ TEST(RelativeSearch, SummarisesShiftAgreement) {
     EXPECT_EQ(differ.lastShift, 7);
 
     EXPECT_FALSE(shifts({5, 7, 7}).shiftsAgree);  // once false, it stays false
-}
-
-TEST(RelativeSearch, SameResultWhateverTheBlockEdges) {
-    const Bytes word = encode("QUEST", 40);
-    const Bytes data = concat({word, {9}, word, word, {1, 2}, word});
-    const ScanResult whole = scan(data, "QUEST");
-    ASSERT_EQ(whole.summary.matchCount, 3u);
-    for (std::size_t chunk = 1; chunk < data.size(); ++chunk)
-        EXPECT_EQ(scan(data, "QUEST", chunk).output, whole.output) << "chunk " << chunk;
-}
-
-// Zeros without end of memory, with one occurrence placed far beyond 4 GiB.
-class FarMatchSource : public ByteSource {
-public:
-    FarMatchSource(std::uint64_t size, std::uint64_t matchAt, Bytes match)
-        : size_(size), matchAt_(matchAt), match_(std::move(match)) {}
-    ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
-        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(capacity, size_ - position_));
-        std::memset(buffer, 0, count);
-        for (std::size_t i = 0; i < match_.size(); ++i)
-            if (matchAt_ + i >= position_ && matchAt_ + i < position_ + count)
-                buffer[matchAt_ + i - position_] = match_[i];
-        position_ += count;
-        return {count, false};
-    }
-
-private:
-    std::uint64_t size_, matchAt_, position_ = 0;
-    Bytes match_;
-};
-
-TEST(RelativeSearch, OffsetsStayExactBeyond4GiB) {
-    const std::uint64_t at = (std::uint64_t{1} << 32) + 12345;
-    auto written = std::make_shared<Bytes>();
-    OutputStream output(std::make_unique<MemorySink>(written), {});
-    InputStream input(std::make_unique<FarMatchSource>(at + 100, at, encode("DRAGON", 3)), {});
-    const SearchSummary summary = scanForMatches(input, "DRAGON", output);
-    output.flush();
-    EXPECT_EQ(summary.matchCount, 1u);
-    EXPECT_EQ(textOf(*written), matchLine(static_cast<long long>(at), 3) + kClosing);
 }
 
 }  // namespace
