@@ -1,7 +1,7 @@
 #include "driver/driver.hpp"
-#include "platform/posix_environment.hpp"
+#include "platform/system.hpp"
 
 int main(int argc, char** argv) {
-    glyphound::PosixEnvironment environment;
-    return glyphound::runGlyphound(argc, argv, environment);
+    const auto environment = glyphound::makeSystemEnvironment();
+    return glyphound::runGlyphound(argc, argv, *environment);
 }

@@ -123,7 +123,7 @@ TEST_F(Shifter, UserEditsComeBackMovedByTheOppositeAmount) {
 }
 
 TEST_F(Shifter, RomNamedShiftedBinIsNeverEmptied) {
-    const std::string message = crLf(programPath() + ": Can't open output file\n");
+    const std::string message = crLf(invocationName() + ": Can't open output file\n");
     for (const char* how : {"plain", "symlink", "hardlink"}) {
         TempDir place;
         const std::string rom = place.file(std::string(how) == "plain" ? "Shifted.BIN" : "game.rom");
@@ -148,7 +148,7 @@ TEST_F(Shifter, RomNamedOutputRomIsReplacedByTheShiftBack) {
 }
 
 TEST_F(Shifter, FailedWritesAreReportedAndStopTheDialogue) {
-    const std::string message = crLf(programPath() + ": Can't write output file\n");
+    const std::string message = crLf(invocationName() + ": Can't write output file\n");
     ASSERT_EQ(::symlink("/dev/full", dir.file("Shifted.BIN").c_str()), 0);
     const Finished shiftFailed = run(kOneMatch, "HELLO\ny\ny\n");
     EXPECT_EQ(shiftFailed.status, 1);
@@ -165,7 +165,7 @@ TEST_F(Shifter, FailedWritesAreReportedAndStopTheDialogue) {
 }
 
 TEST_F(Shifter, DirectoriesInTheWayAreOpenErrors) {
-    const std::string message = crLf(programPath() + ": Can't open output file\n");
+    const std::string message = crLf(invocationName() + ": Can't open output file\n");
     ASSERT_EQ(::mkdir(dir.file("Shifted.BIN").c_str(), 0755), 0);
     const Finished shifted = run(kOneMatch, "HELLO\ny\ny\n");
     EXPECT_EQ(shifted.status, 1);

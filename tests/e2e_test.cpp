@@ -31,7 +31,9 @@ protected:
 };
 
 TEST_F(EndToEnd, UsageAndOpenErrorsWithTheirExactBytes) {
-    const std::string name = programPath();
+    const std::string name = invocationName();
+    const std::string file = programPath().substr(programPath().find_last_of('/') + 1);
+    EXPECT_EQ(name.substr(name.size() - file.size()), file);
     const Finished usage = run({"a", "b"}, "");
     EXPECT_EQ(usage.status, 1);
     EXPECT_EQ(usage.err, crLf("Usage: " + name + " [file]\n"));
@@ -63,12 +65,20 @@ TEST_F(EndToEnd, StandardStreamModeScansTheTranslatedInput) {
               crLf(kBanner + kPrompt + "\n" + matchLine(2, 63) + kClosing + kShiftQuestion));
 }
 
+TEST_F(EndToEnd, ControlZInStandardInputIsData) {
+    // 0x1A ends text input in some C runtimes; here it is a byte like any other.
+    const std::string data = "\x1a" + encode("HELLO", 63) + "\x1a" + encode("HELLO", 63);
+    const Finished finished = run({}, "HELLO " + data);
+    EXPECT_EQ(finished.out, crLf(kBanner + kPrompt + "\n" + matchLine(2, 63) + matchLine(8, 63) +
+                                 kClosing + kShiftQuestion));
+}
+
 TEST_F(EndToEnd, EndOfInputBeforeASearchStringIsAnError) {
     writeFile(dir.file("game.rom"), kRom);
     for (const std::string& input : {std::string(""), std::string("ab"), std::string("\0", 1)}) {
         const Finished finished = run({"game.rom"}, input);
         EXPECT_EQ(finished.status, 1);
-        EXPECT_EQ(finished.err, crLf(programPath() + ": No search string entered\n"));
+        EXPECT_EQ(finished.err, crLf(invocationName() + ": No search string entered\n"));
     }
 }
 
@@ -76,7 +86,7 @@ TEST_F(EndToEnd, ReadErrorWhileScanningIsReported) {
     // Reading a process's own memory at offset 0 fails with an I/O error.
     const Finished finished = run({"/proc/self/mem"}, "HELLO\n");
     EXPECT_EQ(finished.status, 1);
-    EXPECT_EQ(finished.err, crLf(programPath() + ": Can't read input file\n"));
+    EXPECT_EQ(finished.err, crLf(invocationName() + ": Can't read input file\n"));
 }
 
 TEST_F(EndToEnd, ClosedOutputPipeDoesNotEndTheRun) {

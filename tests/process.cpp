@@ -43,6 +43,17 @@ std::vector<std::string> programCommand(const std::vector<std::string>& argument
     return command;
 }
 
+std::string invocationName() {
+    if (environmentOr("GLYPHOUND_EMULATOR", "").empty()) return programPath();
+    static const std::string probed = [] {
+        const std::string usage = runProgram({"a", "b"}, ".", "").err;
+        const std::string prefix = "Usage: ", suffix = " [file]\r\n";
+        if (usage.size() < prefix.size() + suffix.size()) return usage;
+        return usage.substr(prefix.size(), usage.size() - prefix.size() - suffix.size());
+    }();
+    return probed;
+}
+
 Child::Child(const std::vector<std::string>& command, const std::string& directory,
              Options options) {
     int in[2], out[2], err[2];

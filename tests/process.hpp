@@ -14,6 +14,10 @@ struct Finished {
 // The program under test: GLYPHOUND_EXE, run through GLYPHOUND_EMULATOR when set.
 std::vector<std::string> programCommand(const std::vector<std::string>& arguments);
 std::string programPath();
+// The name the program calls itself in its messages: the path it was started
+// by, or under an emulator whatever the emulator hands it as its first word
+// (Wine gives a Windows path), read once from the usage line.
+std::string invocationName();
 
 // A child process with pipes on its standard streams, driven step by step.
 class Child {

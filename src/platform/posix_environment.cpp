@@ -1,4 +1,5 @@
-#include "platform/posix_environment.hpp"
+#include "platform/sharing.hpp"
+#include "platform/system.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -105,6 +106,28 @@ std::unique_ptr<SharedFile> openShared(const std::string& name, int flags, Acces
     return std::make_unique<SharedFile>(fd, sharing, identityOf(status), access);
 }
 
+// The environment of a process on a POSIX system. The system doesn't enforce
+// the sharing rules, so the process keeps its own record of open files.
+class PosixEnvironment : public Environment {
+public:
+    PosixEnvironment();
+    ~PosixEnvironment() override;
+
+    InputStream& standardInput() override { return input_; }
+    OutputStream& standardOutput() override { return output_; }
+    OutputStream& standardError() override { return error_; }
+    std::unique_ptr<InputStream> openForReading(const std::string& name) override;
+    std::unique_ptr<OutputStream> openForWriting(const std::string& name) override;
+    bool outputIsConsole() override;
+    void waitForEnter() override;
+
+private:
+    SharingRegistry sharing_;
+    OutputStream output_;
+    OutputStream error_;
+    InputStream input_;
+};
+
 }  // namespace
 
 PosixEnvironment::PosixEnvironment()
@@ -156,5 +179,7 @@ void PosixEnvironment::waitForEnter() {
     while (::read(STDIN_FILENO, line, sizeof line) < 0 && errno == EINTR) {
     }
 }
+
+std::unique_ptr<Environment> makeSystemEnvironment() { return std::make_unique<PosixEnvironment>(); }
 
 }  // namespace glyphound

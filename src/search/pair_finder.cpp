@@ -8,6 +8,14 @@
 namespace glyphound {
 namespace {
 
+std::size_t findScalar(const std::uint8_t* bytes, std::size_t start, std::size_t size, int difference) {
+    for (std::size_t j = start + 1; j < size; ++j)
+        if (bytes[j - 1] - bytes[j] == difference) return j;
+    return size;
+}
+
+#ifdef GLYPHOUND_X86_VECTORS
+
 // Which of the two bytes is the larger in a matching pair, and by how much:
 // comparing a saturating difference with `magnitude` is then exact, because a
 // negative difference saturates to 0 and a magnitude of 0 uses equality.
@@ -23,14 +31,6 @@ PairTest pairTestFor(int difference) {
     if (difference > 0) return {Order::PreviousLarger, static_cast<std::uint8_t>(difference)};
     return {Order::CurrentLarger, static_cast<std::uint8_t>(-difference)};
 }
-
-std::size_t findScalar(const std::uint8_t* bytes, std::size_t start, std::size_t size, int difference) {
-    for (std::size_t j = start + 1; j < size; ++j)
-        if (bytes[j - 1] - bytes[j] == difference) return j;
-    return size;
-}
-
-#ifdef GLYPHOUND_X86_VECTORS
 
 template <Order order>
 __m128i matchingLanes(__m128i previous, __m128i current, __m128i magnitude) {
@@ -113,8 +113,12 @@ std::size_t dispatchOnOrder(const std::uint8_t* bytes, std::size_t size, int dif
 }
 
 bool processorHasAvx2() {
+#ifdef GLYPHOUND_USE_AVX2
     static const bool has = __builtin_cpu_supports("avx2");
     return has;
+#else
+    return false;  // built without it
+#endif
 }
 
 #endif
@@ -133,7 +137,8 @@ bool vectorWidthAvailable(VectorWidth width) {
 std::size_t findPairWithDifference(const std::uint8_t* bytes, std::size_t size, int difference,
                                    VectorWidth width) {
 #ifdef GLYPHOUND_X86_VECTORS
-    if (width == VectorWidth::Best) width = processorHasAvx2() ? VectorWidth::Avx2 : VectorWidth::Sse2;
+    if (width == VectorWidth::Best || (width == VectorWidth::Avx2 && !processorHasAvx2()))
+        width = processorHasAvx2() ? VectorWidth::Avx2 : VectorWidth::Sse2;
     if (width == VectorWidth::Avx2)
         return dispatchOnOrder<findAvx2<Order::Equal>, findAvx2<Order::PreviousLarger>,
                                findAvx2<Order::CurrentLarger>>(bytes, size, difference);
