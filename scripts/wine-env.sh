@@ -9,6 +9,9 @@ WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
 export WINE WINESERVER
-"$WINE" wineboot -i >/dev/null 2>&1
+# The server needs the prefix folder, and it must be started persistent
+# before anything else starts one.
+mkdir -p "$WINEPREFIX"
 "$WINESERVER" -p
+"$WINE" wineboot -i >/dev/null 2>&1
 stop_wine() { "$WINESERVER" -k 2>/dev/null || true; }
