@@ -92,13 +92,24 @@ FileIdentity identityOf(const struct stat& status) {
     return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
 
+// What may be opened for each use. A file read is read twice (scan, then
+// shift), so it must be a file or a disc, not a pipe or a device that streams
+// without end; an output may be a device such as /dev/null.
+bool acceptable(const struct stat& status, Access access) {
+    if (access == Access::Read) return S_ISREG(status.st_mode) || S_ISBLK(status.st_mode);
+    return !S_ISDIR(status.st_mode);
+}
+
 // Opens `name` and claims it in the registry; the descriptor is closed again
-// when the claim is refused, before anything has been changed.
+// when the claim is refused, before anything has been changed. The open
+// doesn't block, so a FIFO without a writer can't stop the program.
 std::unique_ptr<SharedFile> openShared(const std::string& name, int flags, Access access,
                                        SharingRegistry& sharing, struct stat& status) {
-    const int fd = ::open(name.c_str(), flags | O_CLOEXEC, 0666);
+    const int fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0) return nullptr;
-    if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) ||
+    const int fdFlags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &status) != 0 || !acceptable(status, access) || fdFlags < 0 ||
+        ::fcntl(fd, F_SETFL, fdFlags & ~O_NONBLOCK) != 0 ||
         !sharing.acquire(identityOf(status), access)) {
         ::close(fd);
         return nullptr;

@@ -86,6 +86,11 @@ public:
         const HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (file == INVALID_HANDLE_VALUE) return nullptr;
+        // It is read twice (scan, then shift): a pipe or a device won't do.
+        if (GetFileType(file) != FILE_TYPE_DISK) {
+            CloseHandle(file);
+            return nullptr;
+        }
         return std::make_unique<InputStream>(std::make_unique<FileSource>(file),
                                              InputOptions{false, &output_, kDefaultBlockSize});
     }
