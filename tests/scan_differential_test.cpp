@@ -6,60 +6,21 @@
 #include <random>
 #include <vector>
 
+#include "reference_scan.hpp"
 #include "search/relative_search.hpp"
 
 namespace glyphound {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-std::vector<Match> referenceScan(const Bytes& data, const std::string& word) {
-    std::vector<Match> matches;
-    const int last = static_cast<int>(word.size()) - 1;
-    auto s = [&](int i) { return static_cast<int>(static_cast<std::int8_t>(word[i])); };
-    std::size_t next = 0;
-    auto read = [&](int& byte) {
-        if (next == data.size()) return false;
-        byte = data[next++];
-        return true;
-    };
-    std::int64_t counter = 0;
-    int run = 0, previous = 0, current = 0, pairHead = 0;
-    for (;;) {
-        read(previous);
-        while (read(current)) {
-            if (run == last) break;
-            ++counter;
-            run = s(run) - s(run + 1) == previous - current ? run + 1 : 0;
-            pairHead = previous;
-            previous = current;
-        }
-        if (run != last) return matches;
-        matches.push_back({counter - last, pairHead - s(last - 1)});
-        run = 0;
-        counter += 2;
-    }
-}
-
-std::vector<Match> fastScan(const Bytes& data, const std::string& word, VectorWidth width,
-                            std::mt19937& random) {
-    std::vector<Match> matches;
-    RelativeScanner scanner(word, [&](const Match& m) { matches.push_back(m); }, width);
-    std::size_t at = 0;
-    while (at < data.size()) {
-        const std::size_t chunk = std::min<std::size_t>(data.size() - at, 1 + random() % 300);
-        scanner.feed(data.data() + at, chunk);
-        at += chunk;
-    }
-    scanner.finish();
-    return matches;
-}
+using testing::referenceScan;
 
 void expectSameMatches(const Bytes& data, const std::string& word, std::mt19937& random) {
     const std::vector<Match> expected = referenceScan(data, word);
     for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Sse2, VectorWidth::Avx2, VectorWidth::Best}) {
         if (!vectorWidthAvailable(width)) continue;
-        ASSERT_TRUE(fastScan(data, word, width, random) == expected)
+        const std::vector<std::size_t> blocks{1 + random() % 300, 1 + random() % 7, 1 + random() % 300};
+        ASSERT_TRUE(testing::fastScan(data, word, width, blocks) == expected)
             << "width " << static_cast<int>(width) << ", word length " << word.size();
     }
 }
