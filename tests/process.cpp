@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,10 +86,7 @@ Child::Child(const std::vector<std::string>& command, const std::string& directo
 }
 
 Child::~Child() {
-    if (!reaped_ && pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0) kill();
     for (int fd : {in_, out_, err_})
         if (fd >= 0) ::close(fd);
 }
@@ -144,13 +142,24 @@ bool Child::waitForOutput(const std::string& text, double seconds) {
     return true;
 }
 
-bool Child::running() {
-    if (reaped_) return false;
+void Child::reap(int options) {
+    if (reaped_) return;
     int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == 0) return true;
+    struct rusage usage {};
+    if (::wait4(pid_, &status, options, &usage) != pid_) return;
     reaped_ = true;
     result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return false;
+    result_.peakKiB = usage.ru_maxrss;
+}
+
+bool Child::running() {
+    reap(WNOHANG);
+    return !reaped_;
+}
+
+void Child::kill() {
+    if (!reaped_) ::kill(pid_, SIGKILL);
+    reap(0);
 }
 
 Finished Child::finish(double seconds) {
@@ -158,13 +167,8 @@ Finished Child::finish(double seconds) {
     const double deadline = now() + seconds;
     closeInput();
     while ((out_ >= 0 || err_ >= 0) && now() < deadline) pump(100);
-    if (!reaped_) {
-        if (out_ >= 0 || err_ >= 0) ::kill(pid_, SIGKILL);  // hung: make the test fail, not hang
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        reaped_ = true;
-        result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
+    if (!reaped_ && (out_ >= 0 || err_ >= 0)) ::kill(pid_, SIGKILL);  // hung: fail, don't hang
+    reap(0);
     return result_;
 }
 
@@ -191,8 +195,12 @@ void writeFile(const std::string& path, const std::string& bytes) {
 }
 
 std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file) return {};
+    std::string bytes(static_cast<std::size_t>(file.tellg()), '\0');
+    file.seekg(0);
+    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
 }
 
 bool fileExists(const std::string& path) {

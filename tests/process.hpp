@@ -7,6 +7,7 @@ namespace glyphound::testing {
 
 struct Finished {
     int status = -1;  // exit status, or 128 + signal
+    long peakKiB = 0;  // maximum resident set
     std::string out;
     std::string err;
 };
@@ -37,12 +38,14 @@ public:
     // Waits until standard output holds `text` (false after `seconds`).
     bool waitForOutput(const std::string& text, double seconds = 10);
     bool running();
+    void kill();
     // Sends what is left, closes standard input and collects everything.
     Finished finish(double seconds = 60);
     const std::string& out() const { return result_.out; }
 
 private:
     void pump(int timeoutMs);
+    void reap(int options);
 
     int pid_ = -1;
     int in_ = -1, out_ = -1, err_ = -1;
