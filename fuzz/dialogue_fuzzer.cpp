@@ -6,29 +6,27 @@
 
 #include "driver/driver.hpp"
 #include "fuzz_input.hpp"
-#include "memory_environment.hpp"
+#include "memory_system.hpp"
 
 using namespace glyphound;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzzing::FuzzInput input(data, size);
+    fuzzing::FuzzInput input{data, size};
     const std::uint8_t options = input.byte();
     const std::size_t chunk = 1u + input.byte();
-    const std::string typed = input.part(255);
-    const auto rom = std::make_shared<testing::Bytes>(input.rest());
-    const testing::Bytes original = *rom;
-
-    testing::MemoryEnvironment environment(typed, chunk);
-    environment.console = options & 1;
-    environment.files["game.rom"] = rom;
+    testing::MemorySystem system(input.part(255), chunk);
+    const std::string original = input.rest();
+    system.console = options & 1;
+    system.files["game.rom"] = std::make_shared<std::string>(original);
     std::vector<const char*> arguments{"glyphound"};
     if (!(options & 2)) arguments.push_back("game.rom");
     if (options & 4) arguments.push_back("extra");
+    Environment environment(system);
     const int status = runGlyphound(static_cast<int>(arguments.size()), arguments.data(), environment);
 
     if (status != 0 && status != 1) std::abort();
-    if (*environment.files["game.rom"] != original) std::abort();
-    const auto output = environment.files.find("Output.ROM");
-    if (output != environment.files.end() && *output->second != original) std::abort();
+    if (*system.files["game.rom"] != original) std::abort();
+    const auto output = system.files.find("Output.ROM");
+    if (output != system.files.end() && *output->second != original) std::abort();
     return 0;
 }

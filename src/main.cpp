@@ -2,6 +2,7 @@
 #include "platform/system.hpp"
 
 int main(int argc, char** argv) {
-    const auto environment = glyphound::makeSystemEnvironment();
-    return glyphound::runGlyphound(argc, argv, *environment);
+    const auto system = glyphound::makeSystem();
+    glyphound::Environment environment(*system);
+    return glyphound::runGlyphound(argc, argv, environment);
 }

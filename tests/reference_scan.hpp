@@ -16,17 +16,12 @@ inline std::vector<Match> referenceScan(const std::vector<std::uint8_t>& data, c
     const int last = static_cast<int>(word.size()) - 1;
     auto s = [&](int i) { return static_cast<int>(static_cast<std::int8_t>(word[i])); };
     std::size_t next = 0;
-    auto read = [&](int& byte) {
-        if (next == data.size()) return false;
-        byte = data[next++];
-        return true;
-    };
+    auto read = [&](int& byte) { return next < data.size() && (byte = data[next++], true); };
     std::int64_t counter = 0;
     int run = 0, previous = 0, current = 0, pairHead = 0;
     for (;;) {
         read(previous);
-        while (read(current)) {
-            if (run == last) break;
+        while (read(current) && run != last) {
             ++counter;
             run = s(run) - s(run + 1) == previous - current ? run + 1 : 0;
             pairHead = previous;
@@ -39,20 +34,21 @@ inline std::vector<Match> referenceScan(const std::vector<std::uint8_t>& data, c
     }
 }
 
-// The fast scan over `data` cut into blocks of the given sizes (repeated).
-inline std::vector<Match> fastScan(const std::vector<std::uint8_t>& data, const std::string& word,
-                                   VectorWidth width, const std::vector<std::size_t>& blockSizes) {
-    std::vector<Match> matches;
-    RelativeScanner scanner(word, [&](const Match& m) { matches.push_back(m); }, width);
-    std::size_t at = 0;
-    for (std::size_t cut = 0; at < data.size(); ++cut) {
-        const std::size_t block = blockSizes.empty() ? data.size() : blockSizes[cut % blockSizes.size()];
-        const std::size_t size = std::min(data.size() - at, block == 0 ? 1 : block);
-        scanner.feed(data.data() + at, size);
-        at += size;
+// The fast scan, for every vector width this processor runs, over `data` cut
+// into blocks of the given sizes in turn, finds what the reference finds.
+inline bool scansAgree(const std::vector<std::uint8_t>& data, const std::string& word,
+                       const std::vector<std::size_t>& blocks) {
+    const std::vector<Match> expected = referenceScan(data, word);
+    for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Sse2, VectorWidth::Avx2, VectorWidth::Best}) {
+        if (!vectorWidthAvailable(width)) continue;
+        std::vector<Match> matches;
+        RelativeScanner scanner(word, [&](const Match& m) { matches.push_back(m); }, width);
+        for (std::size_t at = 0, cut = 0; at < data.size(); at += blocks[cut++ % blocks.size()])
+            scanner.feed(data.data() + at, std::min(data.size() - at, blocks[cut % blocks.size()]));
+        scanner.finish();
+        if (matches != expected) return false;
     }
-    scanner.finish();
-    return matches;
+    return true;
 }
 
 }  // namespace glyphound::testing

@@ -3,19 +3,18 @@
 #include <memory>
 #include <string>
 
-#include "driver/dialogue.hpp"
+#include "dialogue/dialogue.hpp"
+#include "dialogue/texts.hpp"
 #include "search/relative_search.hpp"
 #include "shifter/byte_shifter.hpp"
 
 namespace glyphound {
 namespace {
 
-constexpr const char* kFallbackName = "glyphound";
-
 // Some systems start a program with no argument words at all, or with an
 // empty first one; messages still need a name to start with.
 std::string invocationName(int argc, const char* const* argv) {
-    return argc > 0 && argv[0] && *argv[0] ? argv[0] : kFallbackName;
+    return argc > 0 && argv[0] && *argv[0] ? argv[0] : texts::kFallbackName;
 }
 
 // Asks until a word of acceptable length arrives; false when the input ends
@@ -23,8 +22,8 @@ std::string invocationName(int argc, const char* const* argv) {
 // repeat without end.
 bool readSearchString(Dialogue& dialogue, std::string& searchString) {
     for (;;) {
-        dialogue.output().print("\nEnter search string of length 3-" +
-                                std::to_string(kMaxSearchLength) + ": ");
+        dialogue.output().print(std::string(texts::kSearchPrompt) + std::to_string(kMaxSearchLength) +
+                                std::string(texts::kSearchPromptEnd));
         Word word;
         if (!dialogue.answers.readWord(word, kMaxSearchLength) || word.length == 0) return false;
         if (word.length >= kMinSearchLength && word.length <= kMaxSearchLength) {
@@ -34,32 +33,39 @@ bool readSearchString(Dialogue& dialogue, std::string& searchString) {
     }
 }
 
+void printMatch(OutputStream& output, const Match& match) {
+    constexpr int kAsciiA = 65;
+    output.print(std::string(texts::kMatchAt) + std::to_string(match.offset) +
+                 std::string(texts::kMatchShift) + std::to_string(match.shift) +
+                 std::string(texts::kMatchLetterA) + std::to_string(match.shift + kAsciiA) + "\n");
+    output.flush();
+}
+
 int search(Dialogue& dialogue, const char* romName) {
     Environment& environment = dialogue.environment;
     std::unique_ptr<InputStream> rom;
     if (romName) {
-        rom = environment.openForReading(romName);
-        if (!rom) return dialogue.fail("Can't open input file");
+        rom = environment.openRom(romName);
+        if (!rom) return dialogue.fail(texts::kCantOpenInput);
     }
     InputStream& input = rom ? *rom : environment.standardInput();
 
-    dialogue.output().print(
-        "\n\tGlyphound v1.0\n\t  Searches for text hidden in game ROMs and other files.\n");
+    dialogue.output().print(texts::kBanner);
     std::string searchString;
-    if (!readSearchString(dialogue, searchString))
-        return dialogue.fail("No search string entered");
+    if (!readSearchString(dialogue, searchString)) return dialogue.fail(texts::kNoSearchString);
     dialogue.output().print("\n");
 
-    const SearchSummary summary = scanForMatches(input, searchString, dialogue.output());
+    const SearchSummary summary =
+        scanForMatches(input, searchString, [&](const Match& match) { printMatch(dialogue.output(), match); });
+    dialogue.output().print(texts::kNoFurtherMatches);
     const bool readFailed = input.readFailed();
     input.close();  // in standard-stream mode no answer can be read from here on
-    if (readFailed) return dialogue.fail("Can't read input file");
+    if (readFailed) return dialogue.fail(texts::kCantReadInput);
 
     if (summary.matchCount == 0) return kSuccess;
     if (summary.shiftsAgree && summary.lastShift == 0) return kSuccess;  // already plain ASCII
     // In standard-stream mode the question can't be answered: input is closed.
-    if (!dialogue.askYesNo("Would you like to Shift the bytes in the file? (Y/N) ") || !romName)
-        return kSuccess;
+    if (!dialogue.askYesNo(texts::kShiftQuestion) || !romName) return kSuccess;
     return runByteShifter(dialogue, romName, summary);
 }
 
@@ -67,7 +73,7 @@ int search(Dialogue& dialogue, const char* romName) {
 void finishRun(Environment& environment) {
     OutputStream& output = environment.standardOutput();
     if (environment.outputIsConsole()) {
-        output.print("\n \n Press Enter to continue \n");
+        output.print(texts::kPause);
         output.flush();
         environment.waitForEnter();
     }
@@ -81,7 +87,8 @@ int runGlyphound(int argc, const char* const* argv, Environment& environment) {
     Dialogue dialogue(environment, invocationName(argc, argv));
     int status = kFailure;
     if (argc > 2)
-        environment.standardError().print("Usage: " + dialogue.invocationName + " [file]\n");
+        environment.standardError().print(std::string(texts::kUsage) + dialogue.invocationName +
+                                          std::string(texts::kUsageEnd));
     else
         status = search(dialogue, argc == 2 ? argv[1] : nullptr);
     finishRun(environment);

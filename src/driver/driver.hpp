@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/environment.hpp"
+#include "io/environment.hpp"
 
 namespace glyphound {
 

@@ -2,19 +2,24 @@
 
 namespace glyphound {
 
+bool SharingRegistry::permits(FileIdentity file, Access access) const {
+    const auto found = open_.find(file);
+    if (found == open_.end()) return true;
+    return access == Access::Read && !found->second.writer;
+}
+
 bool SharingRegistry::acquire(FileIdentity file, Access access) {
-    auto found = open_.find(file);
-    if (found != open_.end()) {
-        if (access == Access::Write || found->second.writer) return false;
-        ++found->second.readers;
-        return true;
-    }
+    if (!permits(file, access)) return false;
+    hold(file, access);
+    return true;
+}
+
+void SharingRegistry::hold(FileIdentity file, Access access) {
     Holders& holders = open_[file];
     if (access == Access::Write)
         holders.writer = true;
     else
-        holders.readers = 1;
-    return true;
+        ++holders.readers;
 }
 
 void SharingRegistry::release(FileIdentity file, Access access) {

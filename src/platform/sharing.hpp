@@ -23,7 +23,12 @@ enum class Access { Read, Write };
 // readers only; a writer shares it with nobody.
 class SharingRegistry {
 public:
+    bool permits(FileIdentity file, Access access) const;
+    // Records the access if the rules permit it.
     bool acquire(FileIdentity file, Access access);
+    // Records an access that is already a fact, such as a standard stream
+    // the shell opened, whatever else holds the file.
+    void hold(FileIdentity file, Access access);
     void release(FileIdentity file, Access access);
 
 private:

@@ -1,8 +1,8 @@
 #include "search/relative_search.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <iterator>
-#include <string>
 
 namespace glyphound {
 namespace {
@@ -17,6 +17,7 @@ RelativeScanner::RelativeScanner(std::string_view searchString, MatchHandler onM
       lastCharacter_(signedCharacter(searchString[searchString.size() - 2])),
       onMatch_(std::move(onMatch)),
       width_(width) {
+    assert(searchString.size() >= kMinSearchLength && searchString.size() <= kMaxSearchLength);
     for (int i = 0; i < completeRun_; ++i)
         differences_[i] = signedCharacter(searchString[i]) - signedCharacter(searchString[i + 1]);
 }
@@ -84,15 +85,11 @@ void RelativeScanner::reportMatch() {
 }
 
 SearchSummary scanForMatches(InputStream& input, std::string_view searchString,
-                             OutputStream& output) {
+                             const RelativeScanner::MatchHandler& onMatch) {
     SearchSummary summary;
     std::int32_t previousShift = 0;
     RelativeScanner scanner(searchString, [&](const Match& match) {
-        output.print("Match found at offset " + std::to_string(match.offset) + ", shifted by " +
-                     std::to_string(match.shift) +
-                     "\tLetter 'A' in CHR Bank should be at position " +
-                     std::to_string(match.shift + 65) + "\n");
-        output.flush();
+        onMatch(match);
         if (summary.matchCount == 0) previousShift = match.shift;
         ++summary.matchCount;
         if (summary.shiftsAgree) {
@@ -106,7 +103,6 @@ SearchSummary scanForMatches(InputStream& input, std::string_view searchString,
         input.consume(input.available());
     }
     scanner.finish();
-    output.print("\nNo Further Matches Found.\n\n");
     return summary;
 }
 

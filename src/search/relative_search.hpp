@@ -5,7 +5,7 @@
 #include <functional>
 #include <string_view>
 
-#include "platform/streams.hpp"
+#include "io/streams.hpp"
 #include "search/pair_finder.hpp"
 
 namespace glyphound {
@@ -35,6 +35,7 @@ class RelativeScanner {
 public:
     using MatchHandler = std::function<void(const Match&)>;
 
+    // The search string has kMinSearchLength to kMaxSearchLength characters.
     RelativeScanner(std::string_view searchString, MatchHandler onMatch,
                     VectorWidth width = VectorWidth::Best);
 
@@ -61,9 +62,8 @@ private:
     Match pending_;
 };
 
-// Reads `input` to its end, printing a line for every match and the closing
-// line to `output`.
+// Reads `input` to its end, handing over every match as it is found.
 SearchSummary scanForMatches(InputStream& input, std::string_view searchString,
-                             OutputStream& output);
+                             const RelativeScanner::MatchHandler& onMatch);
 
 }  // namespace glyphound

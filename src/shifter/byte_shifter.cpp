@@ -2,26 +2,31 @@
 
 #include <vector>
 
+#include "dialogue/texts.hpp"
+
 namespace glyphound {
 namespace {
 
-constexpr const char* kShiftedName = "Shifted.BIN";
-constexpr const char* kOutputName = "Output.ROM";
 constexpr int kAsciiA = 65;
 
 int reportPassFailure(Dialogue& dialogue, PassOutcome outcome) {
-    return dialogue.fail(outcome == PassOutcome::ReadFailed ? "Can't read input file"
-                                                            : "Can't write output file");
+    return dialogue.fail(outcome == PassOutcome::ReadFailed ? texts::kCantReadInput
+                                                            : texts::kCantWriteOutput);
+}
+
+// The amount that moves the matched text to ASCII. When the matches disagree
+// the user names the position of 'A'; an answer that can't be read leaves the
+// last shift standing as the position. 64-bit, so that 65 minus any 32-bit
+// position is exact.
+std::int64_t chooseAmount(Dialogue& dialogue, const SearchSummary& summary) {
+    if (summary.matchCount == 1 || summary.shiftsAgree) return -std::int64_t{summary.lastShift};
+    dialogue.output().print(texts::kLetterAQuestion);
+    std::int32_t positionOfA = summary.lastShift;
+    dialogue.answers.readNumber(positionOfA);
+    return kAsciiA - std::int64_t{positionOfA};
 }
 
 }  // namespace
-
-std::int64_t chooseAmount(Dialogue& dialogue, SearchSummary& summary) {
-    if (summary.matchCount == 1 || summary.shiftsAgree) return -std::int64_t{summary.lastShift};
-    dialogue.output().print("Where should the letter 'A' be in the CHR bank? ");
-    dialogue.answers.readNumber(summary.lastShift);
-    return kAsciiA - std::int64_t{summary.lastShift};
-}
 
 PassOutcome shiftPass(InputStream& input, OutputStream& output, std::int64_t amount) {
     // Only the low 8 bits of the amount move a byte.
@@ -40,17 +45,17 @@ PassOutcome shiftPass(InputStream& input, OutputStream& output, std::int64_t amo
     return written ? PassOutcome::Done : PassOutcome::WriteFailed;
 }
 
-int runByteShifter(Dialogue& dialogue, const std::string& romName, SearchSummary summary) {
+int runByteShifter(Dialogue& dialogue, const std::string& romName, const SearchSummary& summary) {
     Environment& environment = dialogue.environment;
-    auto rom = environment.openForReading(romName);
-    if (!rom) return dialogue.fail("Can't open input file");
+    auto rom = environment.openRom(romName);
+    if (!rom) return dialogue.fail(texts::kCantOpenInput);
     // Created before the amount is known: the user sees at once whether it can be.
-    auto shifted = environment.openForWriting(kShiftedName);
-    if (!shifted) return dialogue.fail("Can't open output file");
+    auto shifted = environment.openForWriting(texts::kShiftedFile);
+    if (!shifted) return dialogue.fail(texts::kCantOpenOutput);
 
     const std::int64_t amount = chooseAmount(dialogue, summary);
     if (amount == 0) {
-        dialogue.output().print("\n\tIt doesn't get shifted anywhere!\n");
+        dialogue.output().print(texts::kNothingToShift);
         return kSuccess;
     }
     const PassOutcome shiftedOut = shiftPass(*rom, *shifted, amount);
@@ -58,17 +63,17 @@ int runByteShifter(Dialogue& dialogue, const std::string& romName, SearchSummary
     shifted.reset();
     rom.reset();
     if (shiftedOut != PassOutcome::Done) return reportPassFailure(dialogue, shiftedOut);
-    dialogue.output().print("Bytes shifted by " + std::to_string(amount) +
-                            " into file 'Shifted.BIN'.\n  You can make all your modifications now.\n\n");
+    dialogue.output().print(std::string(texts::kShiftedBy) + std::to_string(amount) +
+                            std::string(texts::kShiftedInto));
 
-    if (!dialogue.askYesNo("Would you now like to shift it back? (Y/N) ")) return kSuccess;
-    auto edited = environment.openForReading(kShiftedName);
-    if (!edited) return dialogue.fail("Can't open input file");
-    auto output = environment.openForWriting(kOutputName);
-    if (!output) return dialogue.fail("Can't open output file");
+    if (!dialogue.askYesNo(texts::kShiftBackQuestion)) return kSuccess;
+    auto edited = environment.openForReading(texts::kShiftedFile);
+    if (!edited) return dialogue.fail(texts::kCantOpenInput);
+    auto output = environment.openForWriting(texts::kOutputFile);
+    if (!output) return dialogue.fail(texts::kCantOpenOutput);
     const PassOutcome shiftedBack = shiftPass(*edited, *output, -amount);
     if (shiftedBack != PassOutcome::Done) return reportPassFailure(dialogue, shiftedBack);
-    dialogue.output().print("Bytes shifted back to original position into file 'Output.ROM'.\n");
+    dialogue.output().print(texts::kShiftedBack);
     return kSuccess;
 }
 

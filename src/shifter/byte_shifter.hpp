@@ -3,16 +3,11 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/dialogue.hpp"
+#include "dialogue/dialogue.hpp"
+#include "io/streams.hpp"
 #include "search/relative_search.hpp"
 
 namespace glyphound {
-
-// The amount that moves the matched text to ASCII. When the matches disagree
-// the user names the position of 'A'; the number is read into the summary's
-// last shift, so a failed read leaves that shift as the position.
-// 64-bit, so that 65 minus any 32-bit position is exact.
-std::int64_t chooseAmount(Dialogue& dialogue, SearchSummary& summary);
 
 enum class PassOutcome { Done, ReadFailed, WriteFailed };
 
@@ -22,6 +17,6 @@ PassOutcome shiftPass(InputStream& input, OutputStream& output, std::int64_t amo
 
 // Writes "Shifted.BIN", waits for the user's edits, and shifts them back into
 // "Output.ROM"; returns the exit status.
-int runByteShifter(Dialogue& dialogue, const std::string& romName, SearchSummary summary);
+int runByteShifter(Dialogue& dialogue, const std::string& romName, const SearchSummary& summary);
 
 }  // namespace glyphound

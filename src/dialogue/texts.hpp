@@ -1,0 +1,42 @@
+#pragma once
+
+// Every text the dialogue prints, each written once. Users and their scripts
+// read these byte for byte, so they never change.
+#include <string_view>
+
+namespace glyphound::texts {
+
+constexpr std::string_view kBanner =
+    "\n\tGlyphound v1.0\n\t  Searches for text hidden in game ROMs and other files.\n";
+constexpr std::string_view kSearchPrompt = "\nEnter search string of length 3-";
+constexpr std::string_view kSearchPromptEnd = ": ";
+constexpr std::string_view kMatchAt = "Match found at offset ";
+constexpr std::string_view kMatchShift = ", shifted by ";
+constexpr std::string_view kMatchLetterA = "\tLetter 'A' in CHR Bank should be at position ";
+constexpr std::string_view kNoFurtherMatches = "\nNo Further Matches Found.\n\n";
+constexpr std::string_view kShiftQuestion = "Would you like to Shift the bytes in the file? (Y/N) ";
+constexpr std::string_view kLetterAQuestion = "Where should the letter 'A' be in the CHR bank? ";
+constexpr std::string_view kNothingToShift = "\n\tIt doesn't get shifted anywhere!\n";
+constexpr std::string_view kShiftedBy = "Bytes shifted by ";
+constexpr std::string_view kShiftedInto =
+    " into file 'Shifted.BIN'.\n  You can make all your modifications now.\n\n";
+constexpr std::string_view kShiftBackQuestion = "Would you now like to shift it back? (Y/N) ";
+constexpr std::string_view kShiftedBack =
+    "Bytes shifted back to original position into file 'Output.ROM'.\n";
+constexpr std::string_view kPause = "\n \n Press Enter to continue \n";
+
+constexpr std::string_view kUsage = "Usage: ";
+constexpr std::string_view kUsageEnd = " [file]\n";
+// The errors, each printed after the invocation name and ": ".
+constexpr std::string_view kCantOpenInput = "Can't open input file";
+constexpr std::string_view kCantReadInput = "Can't read input file";
+constexpr std::string_view kCantOpenOutput = "Can't open output file";
+constexpr std::string_view kCantWriteOutput = "Can't write output file";
+constexpr std::string_view kNoSearchString = "No search string entered";
+
+constexpr const char* kShiftedFile = "Shifted.BIN";
+constexpr const char* kOutputFile = "Output.ROM";
+// Messages need a name even when the system gives the program none.
+constexpr const char* kFallbackName = "glyphound";
+
+}  // namespace glyphound::texts

@@ -1,0 +1,130 @@
+#include "io/streams.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace glyphound {
+
+OutputStream::OutputStream(std::unique_ptr<ByteSink> sink, OutputOptions options)
+    : sink_(std::move(sink)), options_(options) {
+    buffer_.reserve(options_.blockSize);
+}
+
+OutputStream::~OutputStream() { close(); }
+
+void OutputStream::write(const std::uint8_t* data, std::size_t size) {
+    if (closed_) return;
+    if (options_.lfToCrLf)
+        writeTranslated(data, size);
+    else
+        append(data, size);
+    const bool endsLine = std::memchr(data, '\n', size) != nullptr;
+    if (options_.buffering == Buffering::None ||
+        (options_.buffering == Buffering::Line && endsLine))
+        flush();
+}
+
+void OutputStream::print(std::string_view text) {
+    write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+void OutputStream::writeTranslated(const std::uint8_t* data, std::size_t size) {
+    static const std::uint8_t crLf[] = {'\r', '\n'};
+    const std::uint8_t* end = data + size;
+    while (data < end) {
+        const auto* lf = static_cast<const std::uint8_t*>(std::memchr(data, '\n', end - data));
+        const std::uint8_t* stop = lf ? lf : end;
+        append(data, stop - data);
+        if (!lf) break;
+        append(crLf, sizeof crLf);
+        data = lf + 1;
+    }
+}
+
+void OutputStream::append(const std::uint8_t* data, std::size_t size) {
+    if (buffer_.size() + size > options_.blockSize) flush();
+    if (size >= options_.blockSize) {
+        writeToSink(data, size);
+        return;
+    }
+    buffer_.insert(buffer_.end(), data, data + size);
+}
+
+void OutputStream::flush() {
+    if (buffer_.empty()) return;
+    writeToSink(buffer_.data(), buffer_.size());
+    buffer_.clear();
+}
+
+void OutputStream::writeToSink(const std::uint8_t* data, std::size_t size) {
+    if (failed_ || size == 0) return;
+    if (!sink_->write(data, size)) failed_ = true;
+}
+
+bool OutputStream::close() {
+    if (!closed_) {
+        flush();
+        closed_ = true;
+        if (!sink_->close()) failed_ = true;
+    }
+    return !failed_;
+}
+
+InputStream::InputStream(std::unique_ptr<ByteSource> source, InputOptions options)
+    : source_(std::move(source)), options_(options), buffer_(options.blockSize + 1) {}
+
+bool InputStream::fill() {
+    if (available() > 0) return true;
+    position_ = end_ = 0;
+    while (end_ == 0 && !ended_ && !closed_) {
+        if (options_.flushBeforeFill) options_.flushBeforeFill->flush();
+        const std::size_t held = heldCr_ ? 1 : 0;
+        buffer_[0] = '\r';  // only counts when a CR is held
+        heldCr_ = false;
+        const ReadResult result = source_->read(buffer_.data() + held, options_.blockSize);
+        if (result.failed) readFailed_ = true;
+        if (result.count == 0) {
+            ended_ = true;  // a held CR at the very end stays a CR
+            end_ = held;
+        } else {
+            end_ = held + result.count;
+            if (options_.crLfToLf) end_ = dropCrBeforeLf(end_);
+        }
+    }
+    return end_ > 0;
+}
+
+// Compacts CR LF to LF in place. A CR in the last byte is held back until the
+// next block shows whether an LF follows it.
+std::size_t InputStream::dropCrBeforeLf(std::size_t size) {
+    std::uint8_t* bytes = buffer_.data();
+    auto* firstCr = static_cast<std::uint8_t*>(std::memchr(bytes, '\r', size));
+    if (!firstCr) return size;
+    std::size_t out = firstCr - bytes;
+    for (std::size_t in = out; in < size; ++in) {
+        if (bytes[in] == '\r') {
+            if (in + 1 == size) {
+                heldCr_ = true;
+                break;
+            }
+            if (bytes[in + 1] == '\n') continue;
+        }
+        bytes[out++] = bytes[in];
+    }
+    return out;
+}
+
+int InputStream::peek() { return fill() ? data()[0] : -1; }
+
+void InputStream::discardBuffered() {
+    position_ = end_ = 0;
+    heldCr_ = false;
+}
+
+void InputStream::close() {
+    discardBuffered();
+    closed_ = true;
+    source_.reset();
+}
+
+}  // namespace glyphound

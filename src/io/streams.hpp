@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "platform/system.hpp"
+
+namespace glyphound {
+
+// Large blocks keep the per-read cost small on big files; the block size is
+// not visible to the user.
+constexpr std::size_t kDefaultBlockSize = 64 * 1024;
+
+enum class Buffering { Full, Line, None };
+
+struct OutputOptions {
+    Buffering buffering = Buffering::Full;
+    bool lfToCrLf = false;  // text-stream rule of the console streams
+    std::size_t blockSize = kDefaultBlockSize;
+};
+
+// Buffered writer. The first failed write is remembered and everything after
+// it is dropped, so a broken pipe or a full disk never stops the caller.
+class OutputStream {
+public:
+    OutputStream(std::unique_ptr<ByteSink> sink, OutputOptions options);
+    ~OutputStream();
+    OutputStream(const OutputStream&) = delete;
+    OutputStream& operator=(const OutputStream&) = delete;
+
+    void write(const std::uint8_t* data, std::size_t size);
+    void print(std::string_view text);
+    void flush();
+    // Flushes and releases the sink; false if any byte was lost.
+    bool close();
+    bool failed() const { return failed_; }
+
+private:
+    void writeTranslated(const std::uint8_t* data, std::size_t size);
+    void append(const std::uint8_t* data, std::size_t size);
+    void writeToSink(const std::uint8_t* data, std::size_t size);
+
+    std::unique_ptr<ByteSink> sink_;
+    OutputOptions options_;
+    std::vector<std::uint8_t> buffer_;
+    bool failed_ = false;
+    bool closed_ = false;
+};
+
+struct InputOptions {
+    bool crLfToLf = false;  // text-stream rule of standard input
+    // Written out before every new block is fetched, so that a prompt is
+    // visible before the program waits for input.
+    OutputStream* flushBeforeFill = nullptr;
+    std::size_t blockSize = kDefaultBlockSize;
+};
+
+// Buffered reader whose block is open to callers: tight loops work on
+// data()/available() directly and call fill() only when the block is used up.
+class InputStream {
+public:
+    InputStream(std::unique_ptr<ByteSource> source, InputOptions options);
+
+    const std::uint8_t* data() const { return buffer_.data() + position_; }
+    std::size_t available() const { return end_ - position_; }
+    void consume(std::size_t count) { position_ += count; }
+
+    // Makes at least one byte available; false at the end of the data, after
+    // a read error, or once closed. The end is final.
+    bool fill();
+    int peek();  // next byte, or -1 at the end
+    bool readFailed() const { return readFailed_; }
+    void discardBuffered();
+    // Every later fill fails at once.
+    void close();
+    bool closed() const { return closed_; }
+
+private:
+    std::size_t dropCrBeforeLf(std::size_t size);
+
+    std::unique_ptr<ByteSource> source_;
+    InputOptions options_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t position_ = 0;
+    std::size_t end_ = 0;
+    bool heldCr_ = false;  // a CR that ended a block waits to see what follows
+    bool ended_ = false;
+    bool readFailed_ = false;
+    bool closed_ = false;
+};
+
+}  // namespace glyphound

@@ -1,0 +1,70 @@
+#pragma once
+
+// A whole run's outside world in memory: typed standard input, captured
+// output and named files, so every rule of the dialogue runs in-process.
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "platform/system.hpp"
+
+namespace glyphound::testing {
+
+// Delivers at most `chunk` bytes a read, to reach every block edge; a failing
+// source ends in a read error.
+class MemorySource : public ByteSource {
+public:
+    MemorySource(std::string bytes, std::size_t chunk, bool fails = false)
+        : bytes_(std::move(bytes)), chunk_(chunk), fails_(fails) {}
+    ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
+        const std::size_t count = std::min({capacity, chunk_, bytes_.size() - at_});
+        std::memcpy(buffer, bytes_.data() + at_, count);
+        at_ += count;
+        return {count, count == 0 && fails_};
+    }
+
+private:
+    std::string bytes_;
+    std::size_t chunk_, at_ = 0;
+    bool fails_;
+};
+
+struct MemorySink : ByteSink {
+    explicit MemorySink(std::shared_ptr<std::string> target) : target(std::move(target)) {}
+    bool write(const std::uint8_t* data, std::size_t size) override {
+        target->append(reinterpret_cast<const char*>(data), size);
+        return true;
+    }
+    std::shared_ptr<std::string> target;
+};
+
+struct MemorySystem : System {
+    explicit MemorySystem(std::string typed, std::size_t chunk = SIZE_MAX) : typed(std::move(typed)), chunk(chunk) {}
+
+    std::unique_ptr<ByteSource> standardInput() override { return std::make_unique<MemorySource>(typed, chunk); }
+    std::unique_ptr<ByteSink> standardOutput() override { return std::make_unique<MemorySink>(out); }
+    std::unique_ptr<ByteSink> standardError() override { return std::make_unique<MemorySink>(err); }
+    OpenedFile openForReading(const std::string& name) override {
+        const auto file = files.find(name);
+        if (file == files.end()) return {};
+        return {std::make_unique<MemorySource>(*file->second, chunk, unreadable.count(name) > 0), true};
+    }
+    std::unique_ptr<ByteSink> openForWriting(const std::string& name) override {
+        return std::make_unique<MemorySink>(files[name] = std::make_shared<std::string>());
+    }
+    bool outputIsConsole() override { return console; }
+    void readConsoleLine() override { ++waits; }
+
+    std::string typed;
+    std::size_t chunk;
+    std::map<std::string, std::shared_ptr<std::string>> files;
+    std::set<std::string> unreadable;
+    std::shared_ptr<std::string> out = std::make_shared<std::string>(), err = std::make_shared<std::string>();
+    bool console = false;
+    int waits = 0;
+};
+
+}  // namespace glyphound::testing
