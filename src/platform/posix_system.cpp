@@ -112,8 +112,9 @@ std::unique_ptr<SharedFile> openShared(const std::string& name, int flags, Acces
 // A closed standard descriptor would be taken by the next file opened, and a
 // ROM would be read as the user's answers: the null device stands in for it.
 void fillClosedStandardDescriptors() {
+    constexpr const char* kNullDevice = "/dev/null";
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
-        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", O_RDWR);
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) ::open(kNullDevice, O_RDWR);
 }
 
 // The system doesn't enforce the sharing rules, so the process keeps its own
