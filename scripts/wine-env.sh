@@ -10,8 +10,9 @@ WINESERVER=/usr/lib/wine/wineserver64
 [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
 export WINE WINESERVER
 # The server needs the prefix folder, and it must be started persistent
-# before anything else starts one.
+# before anything else starts one; one already running for the prefix (exit
+# status 2) serves as well.
 mkdir -p "$WINEPREFIX"
-"$WINESERVER" -p
+"$WINESERVER" -p || [ $? -eq 2 ]
 "$WINE" wineboot -i >/dev/null 2>&1
 stop_wine() { "$WINESERVER" -k 2>/dev/null || true; }
