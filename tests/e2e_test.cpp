@@ -275,6 +275,11 @@ TEST(Started, EditsMadeWhileTheProgramWaitsComeBackShifted) {
     child.send("y\n");
     EXPECT_EQ(child.finish().status, 0);
     EXPECT_EQ(readFile(dir.file("Output.ROM")), "\x10\x00\xff"s + moved("WORLD", 63) + "\x05");
+    struct stat status {};
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ASSERT_EQ(::stat(dir.file("Output.ROM").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);  // created like any file the user makes
 }
 
 TEST(ConsolePause, WaitsForEnterEvenAfterTheInputEnded) {
