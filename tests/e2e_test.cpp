@@ -172,7 +172,10 @@ struct TempDir {
         path = (std::filesystem::temp_directory_path() / "glyphound-XXXXXX").string();
         if (!::mkdtemp(path.data())) std::abort();
     }
-    ~TempDir() { std::filesystem::remove_all(path); }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
     string file(const string& name) const { return path + "/" + name; }
     string path;
 };
@@ -356,7 +359,7 @@ TEST(DiskFull, EitherPassFailsCleanlyAndTheRomIsUntouched) {
         EXPECT_EQ(finished.out.find("Bytes shifted back"), string::npos);
         EXPECT_EQ(readFile(home.file("game.rom")), rom);
     }
-    ::umount(disk.path.c_str());
+    ::umount2(disk.path.c_str(), MNT_DETACH);  // Wine's server may still hold it
 }
 
 // Each run is judged against one that reads nothing, started from this same
