@@ -21,8 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<const char*> arguments{"glyphound"};
     if (!(options & 2)) arguments.push_back("game.rom");
     if (options & 4) arguments.push_back("extra");
-    Environment environment(system);
-    const int status = runGlyphound(static_cast<int>(arguments.size()), arguments.data(), environment);
+    const int status = runGlyphound(static_cast<int>(arguments.size()), arguments.data(), system);
 
     if (status != 0 && status != 1) std::abort();
     if (*system.files["game.rom"] != original) std::abort();

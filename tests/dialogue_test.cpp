@@ -134,8 +134,7 @@ TEST_P(Dialogue, PrintsReturnsAndWritesExactly) {
     system.files["game.rom"] = std::make_shared<string>(t.rom);
     int status;
     {
-        Environment environment(system);
-        status = runGlyphound(static_cast<int>(t.argv.size()), t.argv.data(), environment);
+        status = runGlyphound(static_cast<int>(t.argv.size()), t.argv.data(), system);
     }
     EXPECT_EQ(*system.out, crLf(t.out));
     EXPECT_EQ(*system.err, crLf(t.err));
@@ -159,8 +158,7 @@ TEST(DialogueEnd, ReadErrorIsReportedAfterTheScan) {
     MemorySystem system("HELLO\n");
     system.files["game.rom"] = std::make_shared<string>(kTwoHellos);
     system.unreadable.insert("game.rom");
-    Environment environment(system);
-    EXPECT_EQ(runGlyphound(2, kFile.data(), environment), 1);
+    EXPECT_EQ(runGlyphound(2, kFile.data(), system), 1);
     EXPECT_EQ(*system.err, crLf("glyphound: Can't read input file\n"));
 }
 
@@ -170,8 +168,7 @@ TEST(DialogueEnd, AConsolePausesAfterEveryRun) {
         system.console = true;
         system.files["game.rom"] = std::make_shared<string>(kTwoHellos);
         {
-            Environment environment(system);
-            runGlyphound(static_cast<int>(argv.size()), argv.data(), environment);
+            runGlyphound(static_cast<int>(argv.size()), argv.data(), system);
         }
         EXPECT_EQ(system.waits, 1);
         const string pause = crLf(string(texts::kPause));

@@ -49,8 +49,28 @@ struct MemorySystem : System {
     std::unique_ptr<ByteSink> standardError() override { return std::make_unique<MemorySink>(err); }
     OpenedFile openForReading(const std::string& name) override {
         const auto file = files.find(name);
-        if (file == files.end()) return {};
-        return {std::make_unique<MemorySource>(*file->second, chunk, unreadable.count(name) > 0), true};
+        OpenedFile opened;
+        if (file == files.end()) {
+            opened.failure = "No such file or directory";
+            return opened;
+        }
+        opened.source = std::make_unique<MemorySource>(*file->second, chunk, unreadable.count(name) > 0);
+        opened.rereadable = true;
+        return opened;
+    }
+    // The content appears under the target's name only when closed.
+    Replacement createReplacement(const std::string& target) override {
+        struct Pending : MemorySink {
+            Pending(MemorySystem& system, std::string target)
+                : MemorySink(std::make_shared<std::string>()), system(system), name(std::move(target)) {}
+            bool close() override {
+                system.files[name] = target;
+                return true;
+            }
+            MemorySystem& system;
+            std::string name;
+        };
+        return {std::make_unique<Pending>(*this, target), ""};
     }
     std::unique_ptr<ByteSink> openForWriting(const std::string& name) override {
         return std::make_unique<MemorySink>(files[name] = std::make_shared<std::string>());

@@ -1,7 +1,8 @@
 #pragma once
 
-// Every text the dialogue prints, each written once. Users and their scripts
-// read these byte for byte, so they never change.
+// Every text the program prints, each written once: the dialogue's, which
+// users and their scripts read byte for byte, so they never change, then the
+// commands' messages.
 #include <string_view>
 
 namespace glyphound::texts {
@@ -38,5 +39,32 @@ constexpr const char* kShiftedFile = "Shifted.BIN";
 constexpr const char* kOutputFile = "Output.ROM";
 // Messages need a name even when the system gives the program none.
 constexpr const char* kFallbackName = "glyphound";
+
+namespace command {
+
+constexpr const char* kProgramName = "glyphound";
+constexpr const char* kIsDirectory = "Is a directory";
+constexpr const char* kWriteFailed = "Write failed";
+constexpr const char* kStandardOutput = "standard output";
+constexpr const char* kTry = "Try 'glyphound help ";
+constexpr const char* kTryEnd = "'.\n";
+constexpr const char* kTallyHeading = "\nValues found:\n";
+
+constexpr const char* kNoWord = "no word given";
+constexpr const char* kNoTableSource = "give a word and files to search, or --A, --a or --0";
+constexpr const char* kBothTableSources = "give either a search or values with --A, --a and --0, not both";
+constexpr const char* kBadCase = "--case must be 'split' or 'ascii'";
+constexpr const char* kBadWildcard = "--wildcard must be one ASCII character";
+constexpr const char* kBadNumber = " must be a number: decimal, or hexadecimal with 0x";
+constexpr const char* kBadValue = " must be from 0 to 255";
+constexpr const char* kAmountMissing = "give the amount with --A or --by";
+constexpr const char* kAmountTwice = "give --A or --by, not both";
+constexpr const char* kNoMove = "the amount moves no byte (it is 0 modulo 256)";
+constexpr const char* kShiftOperands = "give an input file and an output file";
+constexpr const char* kUnknownCommand = "unknown command: ";
+constexpr const char* kTie = "no single value for '";
+constexpr const char* kSharedKey = "two classes would share key ";
+
+}  // namespace command
 
 }  // namespace glyphound::texts

@@ -2,8 +2,11 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "commands/commands.hpp"
 #include "dialogue/dialogue.hpp"
+#include "io/environment.hpp"
 #include "dialogue/texts.hpp"
 #include "search/relative_search.hpp"
 #include "shifter/byte_shifter.hpp"
@@ -83,14 +86,19 @@ void finishRun(Environment& environment) {
 
 }  // namespace
 
-int runGlyphound(int argc, const char* const* argv, Environment& environment) {
+int runGlyphound(int argc, const char* const* argv, System& system) {
+    // Names arrive as UTF-8 on every system; messages keep the name the
+    // program was started by.
+    const std::vector<std::string> arguments = system.arguments(argc, argv);
+    if (commands::isCommand(arguments)) return commands::runCommand(arguments, system);
+    Environment environment(system);
     Dialogue dialogue(environment, invocationName(argc, argv));
     int status = kFailure;
-    if (argc > 2)
+    if (arguments.size() > 2)
         environment.standardError().print(std::string(texts::kUsage) + dialogue.invocationName +
                                           std::string(texts::kUsageEnd));
     else
-        status = search(dialogue, argc == 2 ? argv[1] : nullptr);
+        status = search(dialogue, arguments.size() == 2 ? arguments[1].c_str() : nullptr);
     finishRun(environment);
     return status;
 }

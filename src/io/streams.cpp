@@ -58,14 +58,25 @@ void OutputStream::flush() {
 
 void OutputStream::writeToSink(const std::uint8_t* data, std::size_t size) {
     if (failed_ || size == 0) return;
-    if (!sink_->write(data, size)) failed_ = true;
+    if (!sink_->write(data, size)) fail();
+}
+
+void OutputStream::fail() {
+    failed_ = true;
+    if (failure_.empty()) failure_ = sink_->failure();
+}
+
+void OutputStream::abandon() {
+    buffer_.clear();
+    closed_ = true;
+    sink_.reset();
 }
 
 bool OutputStream::close() {
     if (!closed_) {
         flush();
         closed_ = true;
-        if (!sink_->close()) failed_ = true;
+        if (!sink_->close()) fail();
     }
     return !failed_;
 }

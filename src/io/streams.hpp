@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -36,18 +37,25 @@ public:
     void flush();
     // Flushes and releases the sink; false if any byte was lost.
     bool close();
+    // Drops what is buffered and releases the sink without closing it, so
+    // that a replacement file is removed instead of put in place.
+    void abandon();
     bool failed() const { return failed_; }
+    // The system's reason for the first failure, when it gave one.
+    std::string failure() const { return failure_; }
 
 private:
     void writeTranslated(const std::uint8_t* data, std::size_t size);
     void append(const std::uint8_t* data, std::size_t size);
     void writeToSink(const std::uint8_t* data, std::size_t size);
+    void fail();
 
     std::unique_ptr<ByteSink> sink_;
     OutputOptions options_;
     std::vector<std::uint8_t> buffer_;
     bool failed_ = false;
     bool closed_ = false;
+    std::string failure_;
 };
 
 struct InputOptions {
@@ -73,6 +81,7 @@ public:
     bool fill();
     int peek();  // next byte, or -1 at the end
     bool readFailed() const { return readFailed_; }
+    std::string failure() const { return source_->failure(); }
     void discardBuffered();
     // Every later fill fails at once.
     void close();

@@ -2,8 +2,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstring>
 
 #include "platform/sharing.hpp"
 #include "platform/system.hpp"
@@ -18,7 +21,10 @@ public:
         for (;;) {
             const ssize_t got = ::read(fd_, buffer, capacity);
             if (got >= 0) return {static_cast<std::size_t>(got), false};
-            if (errno != EINTR) return {0, true};
+            if (errno != EINTR) {
+                failure_ = std::strerror(errno);
+                return {0, true};
+            }
         }
     }
 
@@ -33,7 +39,10 @@ public:
         while (size > 0) {
             const ssize_t put = ::write(fd_, data, size);
             if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) return false;
+            if (put <= 0) {
+                failure_ = std::strerror(put < 0 ? errno : ENOSPC);
+                return false;
+            }
             data += put;
             size -= static_cast<std::size_t>(put);
         }
@@ -96,17 +105,103 @@ FileIdentity identityOf(const struct stat& status) {
 // when the claim is refused, before anything has been changed. The open
 // doesn't block, so a FIFO without a writer can't stop the program.
 std::unique_ptr<SharedFile> openShared(const std::string& name, int flags, Access access,
-                                       SharingRegistry& sharing, struct stat& status) {
+                                       SharingRegistry& sharing, struct stat& status, std::string& failure) {
     const int fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0) return nullptr;
-    const int fdFlags = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) || fdFlags < 0 ||
-        ::fcntl(fd, F_SETFL, fdFlags & ~O_NONBLOCK) != 0 ||
-        !sharing.acquire(identityOf(status), access)) {
-        ::close(fd);
+    if (fd < 0) {
+        failure = std::strerror(errno);
         return nullptr;
     }
-    return std::make_unique<SharedFile>(fd, sharing, identityOf(status), access);
+    const int fdFlags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &status) != 0 || fdFlags < 0 || ::fcntl(fd, F_SETFL, fdFlags & ~O_NONBLOCK) != 0)
+        failure = std::strerror(errno);
+    else if (S_ISDIR(status.st_mode))
+        failure = std::strerror(EISDIR);
+    else if (!sharing.acquire(identityOf(status), access))
+        failure = kSameFile;
+    else
+        return std::make_unique<SharedFile>(fd, sharing, identityOf(status), access);
+    ::close(fd);
+    return nullptr;
+}
+
+// A temporary file is removed when an interrupt ends the run, so an
+// interrupted command leaves the folder as it found it. Only one replacement
+// is written at a time.
+char pendingTemporary[PATH_MAX];
+std::atomic<bool> temporaryPending{false};
+
+extern "C" void removeTemporaryAndDie(int signalNumber) {
+    if (temporaryPending.load()) ::unlink(pendingTemporary);
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+
+void watchTemporary(const std::string& name) {
+    if (name.size() >= sizeof pendingTemporary) return;
+    std::memcpy(pendingTemporary, name.c_str(), name.size() + 1);
+    temporaryPending = true;
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) std::signal(signalNumber, removeTemporaryAndDie);
+}
+
+void forgetTemporary() { temporaryPending = false; }
+
+// A target held against reading while its replacement is written.
+struct Claim {
+    Claim(SharingRegistry& sharing, FileIdentity identity) : sharing(sharing), identity(identity) {}
+    ~Claim() { sharing.release(identity, Access::Write); }
+    SharingRegistry& sharing;
+    FileIdentity identity;
+};
+
+class ReplacementSink : public DescriptorSink {
+public:
+    ReplacementSink(int fd, std::string temporary, std::string target, std::unique_ptr<Claim> claim)
+        : DescriptorSink(fd), temporary_(std::move(temporary)), target_(std::move(target)), claim_(std::move(claim)) {
+        watchTemporary(temporary_);
+    }
+    ~ReplacementSink() override {
+        if (fd_ < 0) return;
+        ::close(fd_);
+        ::unlink(temporary_.c_str());
+        forgetTemporary();
+    }
+    // The data reaches the disk before the rename, so after a crash the
+    // target holds either the old or the new content, never a hole.
+    bool close() override {
+        if (fd_ < 0) return failure_.empty();
+        const bool written = ::fsync(fd_) == 0 || errno == EINVAL;
+        if (!written) failure_ = std::strerror(errno);
+        const bool closed = ::close(fd_) == 0;
+        if (written && !closed) failure_ = std::strerror(errno);
+        fd_ = -1;
+        const bool renamed = written && closed && ::rename(temporary_.c_str(), target_.c_str()) == 0;
+        if (written && closed && !renamed) failure_ = std::strerror(errno);
+        if (!renamed) ::unlink(temporary_.c_str());
+        forgetTemporary();
+        claim_.reset();
+        return renamed;
+    }
+
+private:
+    std::string temporary_, target_;
+    std::unique_ptr<Claim> claim_;
+};
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseNameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+mode_t creationMode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
 }
 
 // A closed standard descriptor would be taken by the next file opened, and a
@@ -144,17 +239,21 @@ public:
 
     OpenedFile openForReading(const std::string& name) override {
         struct stat status {};
-        auto file = openShared(name, O_RDONLY, Access::Read, sharing_, status);
-        if (!file) return {};
-        const bool rereadable = S_ISREG(status.st_mode) || S_ISBLK(status.st_mode);
-        return {std::make_unique<FileSource>(std::move(file)), rereadable};
+        OpenedFile opened;
+        auto file = openShared(name, O_RDONLY, Access::Read, sharing_, status, opened.failure);
+        if (!file) return opened;
+        opened.rereadable = S_ISREG(status.st_mode) || S_ISBLK(status.st_mode);
+        if (S_ISREG(status.st_mode)) opened.size = status.st_size;
+        opened.source = std::make_unique<FileSource>(std::move(file));
+        return opened;
     }
 
     std::unique_ptr<ByteSink> openForWriting(const std::string& name) override {
         // Never O_TRUNC: emptying must wait until the registry has agreed, or a
         // file this process is reading could be destroyed by the open itself.
         struct stat status {};
-        auto file = openShared(name, O_WRONLY | O_CREAT, Access::Write, sharing_, status);
+        std::string failure;
+        auto file = openShared(name, O_WRONLY | O_CREAT, Access::Write, sharing_, status, failure);
         if (!file) return nullptr;
         // Only a file with content is truncated: ext4 forces every file that was
         // truncated to be written out when it is closed, a cost a new file needn't pay.
@@ -163,7 +262,24 @@ public:
         return std::make_unique<FileSink>(std::move(file));
     }
 
+    Replacement createReplacement(const std::string& target) override {
+        struct stat status {};
+        const bool exists = ::stat(target.c_str(), &status) == 0;
+        if (exists && !S_ISREG(status.st_mode)) return writeDirectly(target);
+        std::unique_ptr<Claim> claim;
+        if (exists) {
+            if (!sharing_.acquire(identityOf(status), Access::Write)) return {nullptr, kSameFile};
+            claim = std::make_unique<Claim>(sharing_, identityOf(status));
+        }
+        std::string temporary = folderOf(target) + "/." + baseNameOf(target) + ".XXXXXX";
+        const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+        if (fd < 0) return {nullptr, std::strerror(errno)};
+        ::fchmod(fd, exists ? status.st_mode & 07777 : creationMode());
+        return {std::make_unique<ReplacementSink>(fd, temporary, target, std::move(claim)), ""};
+    }
+
     bool outputIsConsole() override { return ::isatty(STDOUT_FILENO) == 1; }
+    bool errorIsConsole() override { return ::isatty(STDERR_FILENO) == 1; }
 
     void readConsoleLine() override {
         std::uint8_t line[256];
@@ -172,6 +288,16 @@ public:
     }
 
 private:
+    // A device or FIFO keeps its node: it is written in place, under the
+    // sharing rules, and a directory is refused.
+    Replacement writeDirectly(const std::string& target) {
+        struct stat status {};
+        std::string failure;
+        auto file = openShared(target, O_WRONLY, Access::Write, sharing_, status, failure);
+        if (!file) return {nullptr, failure};
+        return {std::make_unique<FileSink>(std::move(file)), ""};
+    }
+
     SharingRegistry sharing_;
 };
 

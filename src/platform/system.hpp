@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace glyphound {
 
@@ -14,15 +15,24 @@ struct ReadResult {
     bool failed = false;
 };
 
-class ByteSource {
+// The system's own words for the last failure ("No such file or directory"),
+// so that a message can name the reason.
+class Failing {
 public:
-    virtual ~ByteSource() = default;
+    virtual ~Failing() = default;
+    const std::string& failure() const { return failure_; }
+
+protected:
+    std::string failure_;
+};
+
+class ByteSource : public Failing {
+public:
     virtual ReadResult read(std::uint8_t* buffer, std::size_t capacity) = 0;
 };
 
-class ByteSink {
+class ByteSink : public Failing {
 public:
-    virtual ~ByteSink() = default;
     // Writes every byte or reports failure.
     virtual bool write(const std::uint8_t* data, std::size_t size) = 0;
     // Releases the destination; a failure here can still lose data.
@@ -34,6 +44,32 @@ struct OpenedFile {
     // A regular file or a disc reads the same twice; a pipe or a device that
     // streams does not.
     bool rereadable = false;
+    std::int64_t size = -1;  // in bytes, where the system knows it
+    std::string failure;     // why there is no source
+};
+
+// Why an open was refused by the sharing rules rather than by the system:
+// within one run that only happens to a file both read and written.
+constexpr const char* kSameFile = "Input and output are the same file";
+
+// A file written under a temporary name beside its target: close() puts it
+// in the target's place in one step, and destroying it unclosed removes it,
+// so a target is only ever untouched or complete. A target that is not a
+// regular file, such as a device, is written directly instead.
+struct Replacement {
+    std::unique_ptr<ByteSink> sink;  // null when it can't be created
+    std::string failure;
+};
+
+struct DirectoryEntry {
+    std::string name;
+    bool isDirectory = false;
+};
+
+struct DirectoryListing {
+    bool isDirectory = false;
+    std::vector<DirectoryEntry> entries;  // in no particular order
+    std::string failure;
 };
 
 // What a run needs of the operating system, as raw bytes. Files obey the
@@ -55,7 +91,17 @@ public:
     // Creates the file or empties it, but only once the sharing rules allow.
     virtual std::unique_ptr<ByteSink> openForWriting(const std::string& name) = 0;
 
+    // Creates the replacement of `target`, refused while this process holds
+    // the target open.
+    virtual Replacement createReplacement(const std::string& target) = 0;
+    // The entries of a directory; `isDirectory` false for anything else.
+    virtual DirectoryListing listDirectory(const std::string& name);
+
+    // The arguments as UTF-8, whatever the system's own encoding of them.
+    virtual std::vector<std::string> arguments(int argc, const char* const* argv);
+
     virtual bool outputIsConsole() = 0;
+    virtual bool errorIsConsole() { return false; }
     // One read of standard input straight from the device, so that a console
     // returns the whole line typed and leaves nothing of it for the shell.
     virtual void readConsoleLine() = 0;

@@ -5,6 +5,8 @@
 // the shell may have opened with more lenient sharing.
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <cstring>
 
 #include "platform/sharing.hpp"
@@ -12,6 +14,34 @@
 
 namespace glyphound {
 namespace {
+
+std::wstring wide(const std::string& utf8) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), length);
+    return text;
+}
+
+std::string utf8(const wchar_t* text) {
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1) return {};
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes.data(), length, nullptr, nullptr);
+    bytes.pop_back();
+    return bytes;
+}
+
+// The system's message for an error, without its closing period and line end.
+std::string describe(DWORD error) {
+    wchar_t* message = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    std::string text = message ? utf8(message) : "Error " + std::to_string(error);
+    LocalFree(message);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
 
 class HandleSource : public ByteSource {
 public:
@@ -23,6 +53,7 @@ public:
         const DWORD error = GetLastError();
         // A pipe whose writer has gone is at its end, not broken.
         const bool ended = error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF;
+        if (!ended) failure_ = describe(error);
         return {0, !ended};
     }
 
@@ -37,7 +68,10 @@ public:
         while (size > 0) {
             DWORD put = 0;
             const auto chunk = static_cast<DWORD>(size < 0x40000000 ? size : 0x40000000);
-            if (!WriteFile(handle_, data, chunk, &put, nullptr) || put == 0) return false;
+            if (!WriteFile(handle_, data, chunk, &put, nullptr) || put == 0) {
+                failure_ = describe(put == 0 ? ERROR_DISK_FULL : GetLastError());
+                return false;
+            }
             data += put;
             size -= put;
         }
@@ -65,6 +99,49 @@ public:
         return closed;
     }
 };
+
+// Written under a temporary name, then moved over the target in one step.
+// The target stays open without sharing until then, so nothing, this run
+// included, can read it while its replacement is being written.
+class ReplacementSink : public HandleSink {
+public:
+    ReplacementSink(HANDLE handle, std::wstring temporary, std::wstring target, HANDLE targetHold)
+        : HandleSink(handle), temporary_(std::move(temporary)), target_(std::move(target)), targetHold_(targetHold) {}
+    ~ReplacementSink() override {
+        releaseTarget();
+        if (handle_ == INVALID_HANDLE_VALUE) return;
+        CloseHandle(handle_);
+        DeleteFileW(temporary_.c_str());
+    }
+    bool close() override {
+        if (handle_ == INVALID_HANDLE_VALUE) return failure_.empty();
+        const bool written = FlushFileBuffers(handle_) != 0;
+        if (!written) failure_ = describe(GetLastError());
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        releaseTarget();
+        const bool moved = written && MoveFileExW(temporary_.c_str(), target_.c_str(),
+                                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        if (written && !moved) failure_ = describe(GetLastError());
+        if (!moved) DeleteFileW(temporary_.c_str());
+        return moved;
+    }
+
+private:
+    void releaseTarget() {
+        if (targetHold_ != INVALID_HANDLE_VALUE) CloseHandle(targetHold_);
+        targetHold_ = INVALID_HANDLE_VALUE;
+    }
+
+    std::wstring temporary_, target_;
+    HANDLE targetHold_;
+};
+
+std::wstring folderOf(const std::wstring& path) {
+    const auto slash = path.find_last_of(L"\\/:");
+    if (slash == std::wstring::npos) return L"";
+    return path.substr(0, slash + 1);
+}
 
 // The file's 128-bit ID. The volume is left out: Wine reports none for a
 // handle a Unix shell passed in, and a false match between volumes can only
@@ -102,25 +179,69 @@ public:
 
     OpenedFile openForReading(const std::string& name) override {
         // Others may only read while we read; a directory can't be opened this way.
-        const HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+        OpenedFile opened;
+        const HANDLE file = CreateFileW(wide(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (!admitted(file, Access::Read)) return {};
-        return {std::make_unique<FileSource>(file), GetFileType(file) == FILE_TYPE_DISK};
+        if (!admitted(file, Access::Read, opened.failure)) return opened;
+        opened.rereadable = GetFileType(file) == FILE_TYPE_DISK;
+        LARGE_INTEGER size{};
+        if (opened.rereadable && GetFileSizeEx(file, &size)) opened.size = size.QuadPart;
+        opened.source = std::make_unique<FileSource>(file);
+        return opened;
     }
 
     std::unique_ptr<ByteSink> openForWriting(const std::string& name) override {
         // Nobody else may open it while we write. The open fails on a file
         // this process is reading before anything is changed; only a file with
         // content is emptied, which also lets a device stand in for the file.
-        const HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+        const HANDLE file = CreateFileW(wide(name).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (!admitted(file, Access::Write)) return nullptr;
+        std::string failure;
+        if (!admitted(file, Access::Write, failure)) return nullptr;
         LARGE_INTEGER size{};
         if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && !SetEndOfFile(file)) {
             CloseHandle(file);
             return nullptr;
         }
         return std::make_unique<FileSink>(file);
+    }
+
+    Replacement createReplacement(const std::string& target) override {
+        const std::wstring targetName = wide(target);
+        HANDLE hold = CreateFileW(targetName.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        std::string failure;
+        const bool exists = hold != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND;
+        if (exists && !admitted(hold, Access::Write, failure)) return {nullptr, failure};
+        // A device keeps its name: it is written in place.
+        if (exists && GetFileType(hold) != FILE_TYPE_DISK) return {std::make_unique<FileSink>(hold), ""};
+        for (unsigned attempt = 0;; ++attempt) {
+            const std::wstring temporary = folderOf(targetName) + L"glyphound-" +
+                                           std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                           std::to_wstring(GetTickCount() + attempt) + L".tmp";
+            const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file != INVALID_HANDLE_VALUE)
+                return {std::make_unique<ReplacementSink>(file, temporary, targetName, hold), ""};
+            const DWORD error = GetLastError();
+            if (error != ERROR_FILE_EXISTS || attempt > 100) {
+                if (hold != INVALID_HANDLE_VALUE) CloseHandle(hold);
+                return {nullptr, describe(error)};
+            }
+        }
+    }
+
+    std::vector<std::string> arguments(int, const char* const*) override {
+        int count = 0;
+        wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+        std::vector<std::string> result;
+        for (int i = 0; words && i < count; ++i) result.push_back(utf8(words[i]));
+        LocalFree(words);
+        return result;
+    }
+
+    bool errorIsConsole() override {
+        return GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
     }
 
     bool outputIsConsole() override {
@@ -135,13 +256,17 @@ public:
 
 private:
     // Closes an opened handle again when a standard stream holds its file.
-    bool admitted(HANDLE file, Access access) {
-        if (file == INVALID_HANDLE_VALUE) return false;
+    bool admitted(HANDLE file, Access access, std::string& failure) {
+        if (file == INVALID_HANDLE_VALUE) {
+            failure = describe(GetLastError());
+            return false;
+        }
         FileIdentity identity;
         if (GetFileType(file) != FILE_TYPE_DISK || !identityOf(file, identity) ||
             standardFiles_.permits(identity, access))
             return true;
         CloseHandle(file);
+        failure = kSameFile;
         return false;
     }
 

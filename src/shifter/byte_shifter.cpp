@@ -40,9 +40,10 @@ PassOutcome shiftPass(InputStream& input, OutputStream& output, std::int64_t amo
         output.write(block.data(), size);
         input.consume(size);
     }
-    const bool written = output.close();
+    // A pass cut short by a read error leaves `output` open, for the caller
+    // to keep or drop.
     if (input.readFailed()) return PassOutcome::ReadFailed;
-    return written ? PassOutcome::Done : PassOutcome::WriteFailed;
+    return output.close() ? PassOutcome::Done : PassOutcome::WriteFailed;
 }
 
 int runByteShifter(Dialogue& dialogue, const std::string& romName, const SearchSummary& summary) {

@@ -1,0 +1,144 @@
+#include "commands/command_io.hpp"
+
+#include "dialogue/texts.hpp"
+
+namespace glyphound::commands {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kQuietTime = std::chrono::seconds(1);
+constexpr auto kRedrawEvery = std::chrono::milliseconds(200);
+
+// Counts what passes through, for the progress line.
+class ProgressSource : public ByteSource {
+public:
+    ProgressSource(std::unique_ptr<ByteSource> inner, Progress& progress)
+        : inner_(std::move(inner)), progress_(progress) {}
+    ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
+        const ReadResult got = inner_->read(buffer, capacity);
+        failure_ = inner_->failure();
+        progress_.advance(got.count);
+        return got;
+    }
+
+private:
+    std::unique_ptr<ByteSource> inner_;
+    Progress& progress_;
+};
+
+// Standard output as a named output: it goes through the command's own
+// buffered standard output, so nothing is written out of order.
+class StandardOutputSink : public ByteSink {
+public:
+    explicit StandardOutputSink(OutputStream& out) : out_(out) {}
+    bool write(const std::uint8_t* data, std::size_t size) override {
+        out_.write(data, size);
+        return report();
+    }
+    bool close() override {
+        out_.flush();
+        return report();
+    }
+
+private:
+    bool report() {
+        failure_ = out_.failure();
+        return !out_.failed();
+    }
+    OutputStream& out_;
+};
+
+// Standard input named a second time: it was read to its end the first time.
+class EndedSource : public ByteSource {
+public:
+    ReadResult read(std::uint8_t*, std::size_t) override { return {}; }
+};
+
+}  // namespace
+
+void Progress::start(const std::string& name, std::int64_t size) {
+    if (started_ == Clock::time_point{}) started_ = Clock::now();
+    name_ = name;
+    size_ = size;
+    done_ = 0;
+}
+
+void Progress::advance(std::uint64_t bytes) {
+    done_ += bytes;
+    if (!enabled_) return;
+    const auto now = Clock::now();
+    if (now - started_ < kQuietTime || now - shown_ < kRedrawEvery) return;
+    shown_ = now;
+    std::string line = std::string(texts::command::kProgramName) + ": " + name_ + ": ";
+    if (size_ > 0)
+        line += std::to_string(done_ * 100 / static_cast<std::uint64_t>(size_)) + "%";
+    else
+        line += std::to_string(done_ >> 20) + " MiB";
+    const std::size_t shorter = lineLength_ > line.size() ? lineLength_ - line.size() : 0;
+    error_.print("\r" + line + std::string(shorter, ' '));
+    lineLength_ = line.size() + shorter;
+}
+
+void Progress::erase() {
+    if (lineLength_ == 0) return;
+    error_.print("\r" + std::string(lineLength_, ' ') + "\r");
+    lineLength_ = 0;
+}
+
+CommandIo::CommandIo(System& system)
+    : system_(system),
+      out_(system.standardOutput(), OutputOptions{Buffering::Full, false}),
+      err_(system.standardError(), OutputOptions{Buffering::None, false}),
+      progress_(system.errorIsConsole(), err_) {}
+
+std::unique_ptr<ByteSource> CommandIo::openInput(const std::string& name) {
+    std::unique_ptr<ByteSource> source;
+    std::int64_t size = -1;
+    if (name == kStandardStream) {
+        source = inputTaken_ ? std::make_unique<EndedSource>() : system_.standardInput();
+        inputTaken_ = true;
+    } else {
+        if (system_.listDirectory(name).isDirectory) {
+            reportFile(name, texts::command::kIsDirectory);
+            return nullptr;
+        }
+        OpenedFile file = system_.openForReading(name);
+        if (!file.source) {
+            reportFile(name, file.failure);
+            return nullptr;
+        }
+        source = std::move(file.source);
+        size = file.size;
+    }
+    progress_.start(name, size);
+    return std::make_unique<ProgressSource>(std::move(source), progress_);
+}
+
+CommandOutput CommandIo::createOutput(const std::string& name) {
+    std::unique_ptr<ByteSink> sink;
+    if (name == kStandardStream) {
+        sink = std::make_unique<StandardOutputSink>(out_);
+    } else {
+        Replacement replacement = system_.createReplacement(name);
+        if (!replacement.sink) {
+            reportFile(name, replacement.failure);
+            return nullptr;
+        }
+        sink = std::move(replacement.sink);
+    }
+    return CommandOutput(new OutputStream(std::move(sink), OutputOptions{Buffering::Full, false}));
+}
+
+void CommandIo::reportFile(const std::string& name, const std::string& reason) {
+    progress_.erase();
+    err_.print(std::string(texts::command::kProgramName) + ": " + name + ": " + reason + "\n");
+}
+
+int CommandIo::failWrite(const std::string& name, OutputStream& output) {
+    const std::string reason = output.failure();
+    output.abandon();
+    reportFile(name, reason.empty() ? texts::command::kWriteFailed : reason);
+    return kError;
+}
+
+}  // namespace glyphound::commands

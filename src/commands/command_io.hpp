@@ -1,0 +1,81 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "io/streams.hpp"
+#include "platform/system.hpp"
+
+namespace glyphound::commands {
+
+enum Status { kFound = 0, kSuccess = 0, kNothingFound = 1, kError = 2 };
+
+// Names standard input and output among file operands.
+constexpr const char* kStandardStream = "-";
+
+// Shows how far a long run has got, on one line of standard error that is
+// rewritten and finally erased; only on a terminal, and only once the run
+// has taken long enough for the user to wonder.
+class Progress {
+public:
+    Progress(bool enabled, OutputStream& error) : enabled_(enabled), error_(error) {}
+    ~Progress() { erase(); }
+    void start(const std::string& name, std::int64_t size);
+    void advance(std::uint64_t bytes);
+    void erase();
+
+private:
+    bool enabled_;
+    OutputStream& error_;
+    std::string name_;
+    std::int64_t size_ = -1;
+    std::uint64_t done_ = 0;
+    std::chrono::steady_clock::time_point started_, shown_;
+    std::size_t lineLength_ = 0;
+};
+
+// An output destroyed before it was closed is abandoned, never put in place,
+// however the command ended.
+struct AbandonUnclosed {
+    void operator()(OutputStream* output) const {
+        output->abandon();
+        delete output;
+    }
+};
+using CommandOutput = std::unique_ptr<OutputStream, AbandonUnclosed>;
+
+// What every command works with: raw standard streams, files opened with the
+// system's reasons for failure, and progress.
+class CommandIo {
+public:
+    explicit CommandIo(System& system);
+
+    OutputStream& out() { return out_; }
+    OutputStream& err() { return err_; }
+    System& system() { return system_; }
+    Progress& progress() { return progress_; }
+
+    // "-" is standard input, which can be taken once. Null after the
+    // failure has been reported.
+    std::unique_ptr<ByteSource> openInput(const std::string& name);
+    // Null after the failure has been reported. Closing the stream puts the
+    // file in place; abandoning it, or destroying it unclosed, leaves the
+    // target untouched.
+    CommandOutput createOutput(const std::string& name);
+
+    // "glyphound: NAME: REASON"
+    void reportFile(const std::string& name, const std::string& reason);
+    // Reports a failed write of `name` and drops the output.
+    int failWrite(const std::string& name, OutputStream& output);
+
+private:
+    System& system_;
+    OutputStream out_;
+    OutputStream err_;
+    bool inputTaken_ = false;
+    Progress progress_;
+};
+
+}  // namespace glyphound::commands

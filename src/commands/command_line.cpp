@@ -1,0 +1,176 @@
+// The commands' command line: options, operands and help, the same for
+// every command.
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <functional>
+
+#include "commands/command_options.hpp"
+#include "commands/commands.hpp"
+#include "dialogue/texts.hpp"
+
+namespace glyphound::commands {
+namespace {
+
+namespace text = texts::command;
+
+// Help's usage lines are the command's own synopsis, which says more than
+// CLI11's generic one can.
+class SynopsisFormatter : public CLI::Formatter {
+public:
+    explicit SynopsisFormatter(std::string synopsis) : synopsis_(std::move(synopsis)) {}
+    std::string make_usage(const CLI::App*, std::string) const override { return synopsis_ + "\n"; }
+
+private:
+    std::string synopsis_;
+};
+
+std::unique_ptr<CLI::App> newApp(const std::string& name, const std::string& description,
+                                  const std::string& synopsis) {
+    auto app = std::make_unique<CLI::App>(description, std::string(text::kProgramName) + " " + name);
+    app->formatter(std::make_shared<SynopsisFormatter>(synopsis));
+    app->get_formatter()->column_width(24);
+    return app;
+}
+
+void addSearchOptions(CLI::App& app, SearchOptions& options) {
+    app.add_option("-e,--regexp", options.expressions, "A word to search for (repeatable)")
+        ->allow_extra_args(false)->type_name("WORD");
+    app.add_option("-f,--file", options.wordFile, "Read the words from WORDFILE, one per line")->type_name("WORDFILE");
+    app.add_flag("-r,--recursive", options.recursive, "Search the files under each directory, in name order");
+    app.add_option("--case", options.caseMode,
+                   "split: A-Z, a-z and 0-9 each at its own place, other characters match any byte;\n"
+                   "ascii: every character at its ASCII distance (default: split)")->type_name("MODE");
+    app.add_option("--wildcard", options.wildcard, "The character that matches any byte (default: ?)")->type_name("C");
+    app.add_option("operands", options.operands, "The word (unless -e or -f gives it), then the files; - is standard input")
+        ->type_name("");
+}
+
+std::unique_ptr<CLI::App> findApp(FindOptions& options) {
+    auto app = newApp("find", "Find words in files by relative search: every offset where the bytes keep the word's "
+                              "character distances, modulo 256.",
+                      "Usage: glyphound find [OPTIONS] WORD [FILE]...\n"
+                      "   or: glyphound find [OPTIONS] -e WORD [-e WORD]... [FILE]...");
+    addSearchOptions(*app, options.search);
+    app->add_flag("--json", options.json, "One JSON object per hit and line");
+    app->footer("Exit status: 0 if something was found, 1 if nothing was, 2 on an error.");
+    return app;
+}
+
+std::unique_ptr<CLI::App> tableApp(TableOptions& options) {
+    auto app = newApp("table", "Write a table file (XX=c lines) from a search, or from the values given.",
+                      "Usage: glyphound table [OPTIONS] -o OUT.tbl WORD FILE...\n"
+                      "   or: glyphound table -o OUT.tbl [--A N] [--a N] [--0 N]");
+    app->add_option("-o,--output", options.output, "The table file to write; - is standard output")
+        ->required()->type_name("OUT.tbl");
+    app->add_option("--A", options.values[kUpperCase], "The byte for 'A' (decimal, or hexadecimal with 0x)")->type_name("N");
+    app->add_option("--a", options.values[kLowerCase], "The byte for 'a'")->type_name("N");
+    app->add_option("--0", options.values[kDigits], "The byte for '0'")->type_name("N");
+    addSearchOptions(*app, options.search);
+    app->footer("From a search, each class takes the value most hits gave.");
+    return app;
+}
+
+std::unique_ptr<CLI::App> shiftApp(ShiftOptions& options) {
+    auto app = newApp("shift", "Copy IN to OUT with every byte moved by the same amount, modulo 256.",
+                      "Usage: glyphound shift [--back] (--A N | --by N) IN OUT");
+    app->add_option("--A", options.letterA, "Move the byte N to 'A' (65), as the dialogue does")->type_name("N");
+    app->add_option("--by", options.by, "Add N to every byte (decimal, or hexadecimal with 0x)")->type_name("N");
+    app->add_flag("--back", options.back, "Move the other way, undoing a shift");
+    app->add_option("files", options.operands, "IN and OUT; - is standard input or output")->type_name("");
+    return app;
+}
+
+std::unique_ptr<CLI::App> helpApp() {
+    return newApp("help", "Commands:\n  find   find words by relative search\n  table  write a table file\n"
+                          "  shift  shift every byte of a file\n  help   show a command's help\n"
+                          "With no argument or one (a file), glyphound asks its questions instead.",
+                  "Usage: glyphound help COMMAND\n   or: glyphound COMMAND --help");
+}
+
+struct Command {
+    const char* name;
+    std::function<int(const std::vector<std::string>&, CommandIo&)> run;
+    std::function<std::string()> help;
+};
+
+// Parses `words` with the command's own options and runs it.
+template <typename Options, typename Build, typename Run>
+int parseAndRun(const std::vector<std::string>& words, CommandIo& io, Build build, Run run) {
+    Options options;
+    auto app = build(options);
+    std::vector<std::string> reversed(words.rbegin(), words.rend());
+    try {
+        app->parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        io.out().print(app->help());
+        return kSuccess;
+    } catch (const CLI::ParseError& error) {
+        throw UsageError(error.what());
+    }
+    return run(options, io);
+}
+
+template <typename Options, typename Build>
+std::string helpOf(Build build) {
+    Options options;
+    return build(options)->help();
+}
+
+const std::vector<Command>& commandList() {
+    static const std::vector<Command> list = {
+        {"find", [](const auto& w, auto& io) { return parseAndRun<FindOptions>(w, io, findApp, runFind); },
+         [] { return helpOf<FindOptions>(findApp); }},
+        {"table", [](const auto& w, auto& io) { return parseAndRun<TableOptions>(w, io, tableApp, runTable); },
+         [] { return helpOf<TableOptions>(tableApp); }},
+        {"shift", [](const auto& w, auto& io) { return parseAndRun<ShiftOptions>(w, io, shiftApp, runShift); },
+         [] { return helpOf<ShiftOptions>(shiftApp); }},
+        {"help", nullptr, [] { return helpApp()->help(); }},
+    };
+    return list;
+}
+
+const Command* commandNamed(const std::string& name) {
+    for (const Command& command : commandList())
+        if (name == command.name) return &command;
+    return nullptr;
+}
+
+// "help COMMAND", or "help --help".
+int runHelp(const std::vector<std::string>& words, CommandIo& io) {
+    const std::string& topic = words.front();
+    const Command* command = topic == "--help" || topic == "-h" ? commandNamed("help") : commandNamed(topic);
+    if (!command || words.size() > 1) throw UsageError(text::kUnknownCommand + topic);
+    io.out().print(command->help());
+    return kSuccess;
+}
+
+}  // namespace
+
+bool isCommand(const std::vector<std::string>& arguments) {
+    return arguments.size() >= 3 && commandNamed(arguments[1]) != nullptr;
+}
+
+int runCommand(const std::vector<std::string>& arguments, System& system) {
+    CommandIo io(system);
+    const std::string& name = arguments[1];
+    const std::vector<std::string> words(arguments.begin() + 2, arguments.end());
+    int status = kError;
+    try {
+        const Command* command = commandNamed(name);
+        status = command->run ? command->run(words, io) : runHelp(words, io);
+    } catch (const UsageError& error) {
+        io.progress().erase();
+        io.err().print(std::string(text::kProgramName) + " " + name + ": " + error.what() + "\n" + text::kTry + name +
+                       text::kTryEnd);
+        return kError;
+    } catch (const ReportedError&) {
+        return kError;
+    }
+    if (!io.out().close()) {
+        io.reportFile(text::kStandardOutput, io.out().failure());
+        return kError;
+    }
+    return status;
+}
+
+}  // namespace glyphound::commands

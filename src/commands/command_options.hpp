@@ -1,0 +1,84 @@
+#pragma once
+
+// What each command was asked to do, as parsed from its command line.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "commands/command_io.hpp"
+#include "search/word_matcher.hpp"
+
+namespace glyphound::commands {
+
+// A wrong option or operand: reported with a pointer to the command's help.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A failure already reported on standard error.
+struct ReportedError {};
+
+struct SearchOptions {
+    std::vector<std::string> expressions;  // -e
+    std::string wordFile;                  // -f
+    bool recursive = false;
+    std::string caseMode = "split";
+    std::string wildcard = "?";
+    std::vector<std::string> operands;
+};
+
+struct FindOptions {
+    SearchOptions search;
+    bool json = false;
+};
+
+struct TableOptions {
+    SearchOptions search;
+    std::string output;
+    std::optional<std::string> values[kClassCount];  // --A, --a, --0
+};
+
+struct ShiftOptions {
+    bool back = false;
+    std::optional<std::string> letterA, by;
+    std::vector<std::string> operands;
+};
+
+// Decimal, or hexadecimal after 0x, with an optional minus sign; `what`
+// names the option in the error.
+std::int64_t parseNumber(const std::string& text, const std::string& what);
+
+int runFind(const FindOptions& options, CommandIo& io);
+int runTable(const TableOptions& options, CommandIo& io);
+int runShift(const ShiftOptions& options, CommandIo& io);
+
+// The words to search for, compiled, and the files to search: the first
+// operand is the word when neither -e nor -f gives words.
+struct SearchPlan {
+    std::vector<Pattern> patterns;
+    std::vector<std::string> files;
+    bool namesShown = false;  // several files, or a walk
+};
+SearchPlan planSearch(const SearchOptions& options, CommandIo& io);
+
+using FileHitHandler = std::function<void(const std::string& file, const Hit& hit)>;
+// Searches every file of the plan, walking directories when asked; returns
+// kFound, kNothingFound or kError (some file could not be searched).
+int searchFiles(const SearchPlan& plan, const SearchOptions& options, CommandIo& io, const FileHitHandler& onHit);
+
+// How many hits gave each value, for each class.
+class Tally {
+public:
+    void add(const ClassValues& values);
+    // (value, hits) of one class, most hits first, then the lowest value.
+    std::vector<std::pair<int, std::uint64_t>> ranked(int characterClass) const;
+
+private:
+    std::array<std::array<std::uint64_t, 256>, kClassCount> counts_{};
+};
+
+}  // namespace glyphound::commands

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/system.hpp"
+
+namespace glyphound::commands {
+
+// Whether the command line names a command; anything else is the dialogue's.
+bool isCommand(const std::vector<std::string>& arguments);
+
+// Runs the command the arguments name; returns the exit status: 0 success
+// (for a search, something found), 1 nothing found, 2 an error.
+int runCommand(const std::vector<std::string>& arguments, System& system);
+
+}  // namespace glyphound::commands

@@ -1,0 +1,152 @@
+// The search that `find` prints and `table` summarises.
+#include <algorithm>
+#include <cctype>
+
+#include "commands/command_options.hpp"
+#include "dialogue/texts.hpp"
+
+namespace glyphound::commands {
+namespace {
+
+namespace text = texts::command;
+
+// Words are at most a few hundred bytes; a bigger file is not a word list.
+constexpr std::size_t kMaxWordFile = 1 << 20;
+
+std::string readAll(ByteSource& source, const std::string& name, CommandIo& io) {
+    std::string bytes;
+    std::uint8_t block[4096];
+    for (;;) {
+        const ReadResult got = source.read(block, sizeof block);
+        if (got.failed) {
+            io.reportFile(name, source.failure());
+            throw ReportedError{};
+        }
+        if (got.count == 0) return bytes;
+        bytes.append(reinterpret_cast<const char*>(block), got.count);
+        if (bytes.size() > kMaxWordFile) throw UsageError(name + ": too large for a word list");
+    }
+}
+
+// One word per line; CR LF ends a line too, and blank lines are skipped.
+void readWordFile(const std::string& name, CommandIo& io, std::vector<std::string>& words) {
+    auto source = io.openInput(name);
+    if (!source) throw ReportedError{};
+    const std::string bytes = readAll(*source, name, io);
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) end = bytes.size();
+        std::string line = bytes.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) words.push_back(line);
+        start = end + 1;
+    }
+}
+
+PatternOptions patternOptions(const SearchOptions& options) {
+    PatternOptions result;
+    if (options.caseMode == "ascii")
+        result.mode = CaseMode::Ascii;
+    else if (options.caseMode != "split")
+        throw UsageError(text::kBadCase);
+    if (options.wildcard.size() != 1 || static_cast<unsigned char>(options.wildcard[0]) >= 0x80)
+        throw UsageError(text::kBadWildcard);
+    result.wildcard = options.wildcard[0];
+    return result;
+}
+
+// Calls `onFile` for a file, or for every file under a directory in name
+// order when walking.
+void visit(const std::string& name, bool walk, CommandIo& io, const std::function<void(const std::string&)>& onFile,
+           bool& failed) {
+    const DirectoryListing listing = walk ? io.system().listDirectory(name) : DirectoryListing{};
+    if (!listing.isDirectory) return onFile(name);
+    if (!listing.failure.empty()) {
+        io.reportFile(name, listing.failure);
+        failed = true;
+    }
+    std::vector<DirectoryEntry> entries = listing.entries;
+    std::sort(entries.begin(), entries.end(),
+              [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    const std::string folder = name.empty() || name.back() == '/' ? name : name + "/";
+    for (const DirectoryEntry& entry : entries) visit(folder + entry.name, true, io, onFile, failed);
+}
+
+}  // namespace
+
+SearchPlan planSearch(const SearchOptions& options, CommandIo& io) {
+    SearchPlan plan;
+    std::vector<std::string> words = options.expressions;
+    plan.files = options.operands;
+    if (!options.wordFile.empty()) readWordFile(options.wordFile, io, words);
+    if (options.expressions.empty() && options.wordFile.empty() && !plan.files.empty()) {
+        words.push_back(plan.files.front());
+        plan.files.erase(plan.files.begin());
+    }
+    if (words.empty()) throw UsageError(text::kNoWord);
+    const PatternOptions patternRules = patternOptions(options);
+    for (const std::string& word : words) {
+        std::string failure;
+        auto pattern = Pattern::compile(word, patternRules, failure);
+        if (!pattern) throw UsageError(failure);
+        plan.patterns.push_back(std::move(*pattern));
+    }
+    plan.namesShown = plan.files.size() > 1 || options.recursive;
+    if (plan.files.empty()) plan.files.push_back(kStandardStream);
+    return plan;
+}
+
+int searchFiles(const SearchPlan& plan, const SearchOptions& options, CommandIo& io, const FileHitHandler& onHit) {
+    bool found = false, failed = false;
+    const auto searchOne = [&](const std::string& name) {
+        auto source = io.openInput(name);
+        if (!source) {
+            failed = true;
+            return;
+        }
+        const bool complete = findPatterns(*source, plan.patterns, [&](const Hit& hit) {
+            found = true;
+            onHit(name, hit);
+        });
+        if (!complete) {
+            io.reportFile(name, source->failure());
+            failed = true;
+        }
+    };
+    for (const std::string& file : plan.files) visit(file, options.recursive, io, searchOne, failed);
+    io.progress().erase();
+    if (failed) return kError;
+    return found ? kFound : kNothingFound;
+}
+
+void Tally::add(const ClassValues& values) {
+    for (int c = 0; c < kClassCount; ++c)
+        if (values[c] >= 0) ++counts_[c][values[c]];
+}
+
+std::vector<std::pair<int, std::uint64_t>> Tally::ranked(int characterClass) const {
+    std::vector<std::pair<int, std::uint64_t>> result;
+    for (int value = 0; value < 256; ++value)
+        if (counts_[characterClass][value] > 0) result.emplace_back(value, counts_[characterClass][value]);
+    std::stable_sort(result.begin(), result.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    return result;
+}
+
+std::int64_t parseNumber(const std::string& text, const std::string& what) {
+    std::size_t at = text.size() > 1 && text[0] == '-' ? 1 : 0;
+    const bool hex = text.compare(at, 2, "0x") == 0 || text.compare(at, 2, "0X") == 0;
+    at += hex ? 2 : 0;
+    const int base = hex ? 16 : 10;
+    if (at == text.size() || text.size() - at > 15) throw UsageError(what + text::kBadNumber);
+    std::int64_t value = 0;
+    for (; at < text.size(); ++at) {
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[at])));
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : 99;
+        if (digit >= base) throw UsageError(what + text::kBadNumber);
+        value = value * base + digit;
+    }
+    return text[0] == '-' ? -value : value;
+}
+
+}  // namespace glyphound::commands
