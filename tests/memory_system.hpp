@@ -23,6 +23,7 @@ public:
         const std::size_t count = std::min({capacity, chunk_, bytes_.size() - at_});
         std::memcpy(buffer, bytes_.data() + at_, count);
         at_ += count;
+        if (count == 0 && fails_) failure_ = "Input/output error";
         return {count, count == 0 && fails_};
     }
 

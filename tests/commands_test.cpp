@@ -1,0 +1,146 @@
+// The commands' rules, one table row per command line: what each prints,
+// returns and writes, on memory streams.
+#include <gtest/gtest.h>
+
+#include "driver/driver.hpp"
+#include "memory_system.hpp"
+
+namespace glyphound::testing {
+namespace {
+
+using namespace std::string_literals;
+using std::string;
+
+string moved(const string& bytes, int amount) {
+    string out;
+    for (char c : bytes) out += static_cast<char>(static_cast<unsigned char>(c) + amount);
+    return out;
+}
+
+// 'A' at 0x80 and 'a' at 0x10, as a game might put them; the text wraps past 0xFF.
+const string kGame = "\x01\x02"s + moved("HELLO", 0x3F) + "\x00"s + moved("world", -0x51) + "\x03"s + moved("HELLO", 0x3F);
+
+struct CommandRun {
+    const char* what;
+    std::vector<const char*> argv;
+    string out, err;
+    int status;
+    std::map<string, string> written = {};  // files the run leaves, other than game.rom and words
+    string typed = "";
+};
+
+const string kHelloHits = "0x00000002: HELLO  A=0x80  \"..HELLO.......HELLO\"\n"
+                          "0x0000000E: HELLO  A=0x80  \"..HELLO.......HELLO\"\n";
+string usageError(const string& command, const string& message) {
+    return "glyphound " + command + ": " + message + "\nTry 'glyphound help " + command + "'.\n";
+}
+string jsonHit(int offset, const string& word, const string& values, const string& preview) {
+    return "{\"file\":\"game.rom\",\"offset\":" + std::to_string(offset) + ",\"word\":\"" + word + "\",\"values\":{" +
+           values + "},\"preview\":\"" + preview + "\"}\n";
+}
+const string kUpperPreview = "..HELLO.......HELLO", kLowerPreview = "........world......";
+const string kUpperTable = "80=A\r\n81=B\r\n82=C\r\n83=D\r\n84=E\r\n85=F\r\n86=G\r\n87=H\r\n88=I\r\n89=J\r\n8A=K\r\n"
+                           "8B=L\r\n8C=M\r\n8D=N\r\n8E=O\r\n8F=P\r\n90=Q\r\n91=R\r\n92=S\r\n93=T\r\n94=U\r\n95=V\r\n"
+                           "96=W\r\n97=X\r\n98=Y\r\n99=Z\r\n";
+
+const CommandRun kRuns[] = {
+    {"find text with tally", {"glyphound", "find", "HELLO", "game.rom"},
+     kHelloHits + "\nValues found:\n  A=0x80  2 hits\n", "", 0},
+    {"json in offset then word order", {"glyphound", "find", "--json", "-e", "LLO", "-e", "HEL", "-e", "world", "game.rom"},
+     jsonHit(2, "HEL", "\"A\":128", kUpperPreview) + jsonHit(4, "LLO", "\"A\":128", kUpperPreview) +
+         jsonHit(8, "world", "\"a\":16", kLowerPreview) + jsonHit(14, "HEL", "\"A\":128", kUpperPreview) +
+         jsonHit(16, "LLO", "\"A\":128", kUpperPreview), "", 0},
+    {"classes apart, wrapped", {"glyphound", "find", "HELLO world", "game.rom"},
+     "0x00000002: HELLO world  A=0x80 a=0x10  \"..HELLO.world.HELLO\"\n\nValues found:\n  A=0x80  1 hit\n"
+     "  a=0x10  1 hit\n", "", 0},
+    {"ascii mode relates the classes", {"glyphound", "find", "--case", "ascii", "LO?wo", "game.rom"}, "", "", 1},
+    {"wildcard of choice", {"glyphound", "find", "--wildcard", "*", "H*LL*", "-"},
+     "0x00000002: H*LL*  A=0x80  \"..HELLO.......HELLO\"\n0x0000000E: H*LL*  A=0x80  \"..HELLO.......HELLO\"\n"
+     "\nValues found:\n  A=0x80  2 hits\n", "", 0, {}, kGame},
+    {"word file, files named", {"glyphound", "find", "-f", "words", "game.rom", "game.rom"},
+     "game.rom:0x00000002: HELLO  A=0x80  \"..HELLO.......HELLO\"\ngame.rom:0x00000008: world  a=0x10  \"........world......\"\n"
+     "game.rom:0x0000000E: HELLO  A=0x80  \"..HELLO.......HELLO\"\ngame.rom:0x00000002: HELLO  A=0x80  \"..HELLO.......HELLO\"\n"
+     "game.rom:0x00000008: world  a=0x10  \"........world......\"\ngame.rom:0x0000000E: HELLO  A=0x80  \"..HELLO.......HELLO\"\n"
+     "\nValues found:\n  A=0x80  4 hits\n  a=0x10  2 hits\n", "", 0},
+    {"nothing found", {"glyphound", "find", "ABCDEF", "game.rom"}, "", "", 1},
+    {"missing and unreadable files", {"glyphound", "find", "HELLO", "missing", "tie.rom", "bad.rom"},
+     "tie.rom:0x00000000: HELLO  A=0x80  \"HELLOIFMMP\"\ntie.rom:0x00000005: HELLO  A=0x81  \"GDKKNHELLO\"\n"
+     "bad.rom:0x00000002: HELLO  A=0x80  \"..HELLO.......HELLO\"\nbad.rom:0x0000000E: HELLO  A=0x80  \"..HELLO.......HELLO\"\n"
+     "\nValues found:\n  A=0x80  3 hits\n  A=0x81  1 hit\n",
+     "glyphound: missing: No such file or directory\nglyphound: bad.rom: Input/output error\n", 2},
+    {"too few relations", {"glyphound", "find", "Hi!", "game.rom"}, "",
+     usageError("find", "word 'Hi!' relates too few characters: give at least 3 of one class, or 2 of each of two"), 2},
+    {"outside ASCII", {"glyphound", "find", "H\xc3\xa9LLO", "game.rom"}, "",
+     usageError("find", "word 'H\xc3\xa9LLO' has a character outside ASCII"), 2},
+    {"bad option", {"glyphound", "find", "--bogus", "HELLO"}, "",
+     usageError("find", "The following argument was not expected: --bogus"), 2},
+    {"bad case", {"glyphound", "find", "--case", "upper", "HELLO"}, "", usageError("find", "--case must be 'split' or 'ascii'"), 2},
+    {"one argument is a file", {"glyphound", "find"}, "", "glyphound: Can't open input file\r\n", 1},
+    {"not a command", {"glyphound", "finder", "HELLO"}, "", "Usage: glyphound [file]\r\n", 1},
+    {"unknown help", {"glyphound", "help", "finder"}, "", usageError("help", "unknown command: finder"), 2},
+    {"table from values wraps and sorts", {"glyphound", "table", "-o", "t.tbl", "--0", "0xFE"}, "", "", 0,
+     {{"t.tbl", "00=2\r\n01=3\r\n02=4\r\n03=5\r\n04=6\r\n05=7\r\n06=8\r\n07=9\r\nFE=0\r\nFF=1\r\n"}}},
+    {"table from a search", {"glyphound", "table", "-o", "-", "HELLO", "game.rom", "tie.rom"}, kUpperTable, "", 0},
+    {"table tie", {"glyphound", "table", "-o", "t.tbl", "HELLO", "tie.rom"}, "",
+     usageError("table", "no single value for 'A': 0x80, 0x81 have 1 hits each"), 2},
+    {"table keys collide", {"glyphound", "table", "-o", "t.tbl", "--A", "0x80", "--0", "0x99"}, "",
+     usageError("table", "two classes would share key 99: 'Z' and '0'"), 2},
+    {"table without a hit", {"glyphound", "table", "-o", "t.tbl", "ABCDEF", "game.rom"}, "", "", 1},
+    {"table search and values", {"glyphound", "table", "-o", "t.tbl", "--A", "1", "HELLO", "game.rom"}, "",
+     usageError("table", "give either a search or values with --A, --a and --0, not both"), 2},
+    {"table value too big", {"glyphound", "table", "-o", "t.tbl", "--a", "256"}, "",
+     usageError("table", "--a must be from 0 to 255"), 2},
+    {"shift by A", {"glyphound", "shift", "--A", "0x80", "game.rom", "out.bin"}, "", "", 0,
+     {{"out.bin", moved(kGame, -0x3F)}}},
+    {"shift back through standard streams", {"glyphound", "shift", "--back", "--by", "-3", "-", "-"},
+     moved(kGame, 3), "", 0, {}, kGame},
+    {"shift of nothing", {"glyphound", "shift", "--by", "0x100", "game.rom", "out.bin"}, "",
+     usageError("shift", "the amount moves no byte (it is 0 modulo 256)"), 2},
+    {"shift read error", {"glyphound", "shift", "--by", "1", "bad.rom", "out.bin"}, "",
+     "glyphound: bad.rom: Input/output error\n", 2},
+    {"shift needs two files", {"glyphound", "shift", "--by", "1", "game.rom"}, "",
+     usageError("shift", "give an input file and an output file"), 2},
+};
+
+void PrintTo(const CommandRun& run, std::ostream* out) { *out << run.what; }
+
+class Commands : public ::testing::TestWithParam<CommandRun> {};
+
+TEST_P(Commands, PrintReturnAndWriteExactly) {
+    const CommandRun& run = GetParam();
+    MemorySystem system(run.typed);
+    system.files["game.rom"] = std::make_shared<string>(kGame);
+    system.files["words"] = std::make_shared<string>("HELLO\r\n\r\nworld\n");
+    system.files["bad.rom"] = std::make_shared<string>(kGame);
+    system.files["tie.rom"] = std::make_shared<string>(moved("HELLO", 0x3F) + moved("HELLO", 0x40));
+    system.unreadable.insert("bad.rom");
+    EXPECT_EQ(runGlyphound(static_cast<int>(run.argv.size()), run.argv.data(), system), run.status);
+    EXPECT_EQ(*system.out, run.out);
+    EXPECT_EQ(*system.err, run.err);
+    std::map<string, string> written;
+    for (const auto& [name, content] : system.files)
+        if (name != "game.rom" && name != "words" && name != "bad.rom" && name != "tie.rom") written[name] = *content;
+    EXPECT_EQ(written, run.written);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, Commands, ::testing::ValuesIn(kRuns), [](const auto& info) {
+    string name;
+    for (const char* c = info.param.what; *c; ++c)
+        if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+    return name;
+});
+
+TEST(CommandHelp, BothWaysPrintTheSameHelpOnStandardOutput) {
+    for (const char* command : {"find", "table", "shift", "help"}) {
+        MemorySystem asked(""), flagged("");
+        const std::vector<const char*> help{"glyphound", "help", command}, flag{"glyphound", command, "--help"};
+        EXPECT_EQ(runGlyphound(3, help.data(), asked), 0);
+        EXPECT_EQ(runGlyphound(3, flag.data(), flagged), 0);
+        EXPECT_NE(asked.out->find("glyphound " + string(command)), string::npos);
+        EXPECT_EQ(*asked.out, *flagged.out);
+        EXPECT_EQ(*asked.err + *flagged.err, "");
+    }
+}
+
+}  // namespace
+}  // namespace glyphound::testing
