@@ -107,6 +107,7 @@ public:
         result_.peakKiB = usage.ru_maxrss;
         return !(reaped_ = true);
     }
+    int pid() const { return pid_; }
     void kill() {
         if (running()) ::kill(pid_, SIGKILL);
         while (running()) ::usleep(1000);
@@ -268,6 +269,60 @@ TEST(Started, FilesAndStandardStreamsFollowTheSharingRules) {
     }
 }
 
+// The commands' files: replaced whole or not at all, never one being read.
+struct CommandLine {
+    const char* what;
+    std::vector<string> arguments;
+    std::function<void(TempDir&, Launch&)> prepare;
+    string typed;
+    int status;
+    string out, errorStart;
+    std::function<void(TempDir&)> check;
+};
+
+const string kGameBytes = "\r\n\x1a\x00"s + moved("HELLO", 63) + "\n";
+const auto kNothing = [](TempDir&, Launch&) {};
+const auto kGameUntouched = [](TempDir& d) { EXPECT_EQ(readFile(d.file("game.rom")), kGameBytes); };
+
+const CommandLine kCommandLines[] = {
+    {"output replaced whole", {"shift", "--by", "-63", "game.rom", "out.bin"},
+     [](TempDir& d, Launch&) { writeFile(d.file("out.bin"), "old"); }, "", 0, "", "",
+     [](TempDir& d) {
+         EXPECT_EQ(readFile(d.file("out.bin")), moved(kGameBytes, -63));
+         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d.path), {}), 2);
+     }},
+    {"output a hard link to the input", {"shift", "--by", "1", "game.rom", "link.rom"},
+     [](TempDir& d, Launch&) { ASSERT_EQ(::link(d.file("game.rom").c_str(), d.file("link.rom").c_str()), 0); }, "", 2,
+     "", "glyphound: link.rom: ", kGameUntouched},
+    {"output read as standard input", {"shift", "--by", "1", "-", "game.rom"},
+     [](TempDir&, Launch& l) { l.stdinFrom = "game.rom"; }, "", 2, "", "glyphound: game.rom: ", kGameUntouched},
+    {"table over a file it searches", {"table", "-o", "game.rom", "HELLO", "game.rom"}, kNothing, "", 2, "",
+     "glyphound: game.rom: ", kGameUntouched},
+    {"standard streams are raw bytes", {"shift", "--by", "1", "-", "-"}, kNothing, kGameBytes, 0, moved(kGameBytes, 1),
+     "", kGameUntouched},
+    {"a name beyond ASCII", {"find", "--json", "HELLO", "\u30b2\u30fc\u30e0.rom"},
+     [](TempDir& d, Launch&) { writeFile(d.file("\u30b2\u30fc\u30e0.rom"), kGameBytes); }, "", 0,
+     "{\"file\":\"\u30b2\u30fc\u30e0.rom\",\"offset\":4,\"word\":\"HELLO\",\"values\":{\"A\":128},"
+     "\"preview\":\"....HELLO.\"}\n", "", kGameUntouched},
+    {"missing file", {"find", "HELLO", "missing.rom"}, kNothing, "", 2, "", "glyphound: missing.rom: ", kGameUntouched},
+};
+
+TEST(CommandLines, OutputsAreAtomicAndNeverAnInput) {
+    for (const CommandLine& c : kCommandLines) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        writeFile(dir.file("game.rom"), kGameBytes);
+        Launch launch{c.arguments, dir.path};
+        c.prepare(dir, launch);
+        const Finished finished = run(launch, c.typed);
+        EXPECT_EQ(finished.status, c.status);
+        EXPECT_EQ(finished.out, c.out);
+        EXPECT_TRUE(isPrefix(c.errorStart, finished.err)) << finished.err;
+        EXPECT_EQ(c.errorStart.empty(), finished.err.empty()) << finished.err;
+        c.check(dir);
+    }
+}
+
 TEST(Started, EditsMadeWhileTheProgramWaitsComeBackShifted) {
     TempDir dir;
     writeFile(dir.file("game.rom"), kOneMatch);
@@ -359,6 +414,16 @@ TEST(DiskFull, EitherPassFailsCleanlyAndTheRomIsUntouched) {
         EXPECT_EQ(finished.out.find("Bytes shifted back"), string::npos);
         EXPECT_EQ(readFile(home.file("game.rom")), rom);
     }
+    // A command's output on the full disk: the old file stays, and no
+    // temporary file is left behind.
+    for (const char* name : {"Shifted.BIN", "Output.ROM"}) ::unlink(disk.file(name).c_str());
+    writeFile(disk.file("out.bin"), "old");
+    writeFile(home.file("big.rom"), romOf(600 << 10, 4));
+    const Finished shifted = run({{"shift", "--by", "1", home.file("big.rom"), "out.bin"}, disk.path});
+    EXPECT_EQ(shifted.status, 2);
+    EXPECT_TRUE(isPrefix("glyphound: out.bin: ", shifted.err)) << shifted.err;
+    EXPECT_TRUE(readFile(disk.file("out.bin")) == "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(disk.path), {}), 1);
     ::umount2(disk.path.c_str(), MNT_DETACH);  // Wine's server may still hold it
 }
 
@@ -390,6 +455,29 @@ TEST(BigFile, OffsetsBeyond4GiBAreExact) {
     EXPECT_EQ(finished.status, 0);
     for (std::uint64_t offset : offsets)
         EXPECT_NE(finished.out.find("Match found at offset " + std::to_string(offset) + ", shifted by 63"), string::npos);
+}
+
+// Stopped by a signal, a command leaves the old output and no temporary
+// file; killed outright, the old output or the complete new one.
+TEST(CommandLines, InterruptedTheOutputIsOldOrComplete) {
+    if (!environmentOr("GLYPHOUND_EMULATOR", "").empty()) GTEST_SKIP() << "signals reach the emulator, not the program";
+    TempDir dir;
+    const string rom = romOf(32 << 20, 9);
+    writeFile(dir.file("game.rom"), rom);
+    for (int trial = 0; trial < 8; ++trial) {
+        writeFile(dir.file("out.bin"), "old");
+        Child child({{"shift", "--by", "1", "game.rom", "out.bin"}, dir.path});
+        std::this_thread::sleep_for(std::chrono::milliseconds(10 + 15 * trial));
+        if (child.running()) ::kill(child.pid(), trial % 2 ? SIGKILL : SIGTERM);
+        child.finish();
+        const string out = readFile(dir.file("out.bin"));
+        EXPECT_TRUE(out == "old" || out == moved(rom, 1)) << "trial " << trial;
+        if (trial % 2 == 0) {
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 2);
+        }
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path))
+            if (entry.path().filename().string()[0] == '.') std::filesystem::remove(entry.path());
+    }
 }
 
 }  // namespace

@@ -167,10 +167,11 @@ public:
     }
     // The data reaches the disk before the rename, so after a crash the
     // target holds either the old or the new content, never a hole.
+    // A replacement that lost a write is never put in place.
     bool close() override {
         if (fd_ < 0) return failure_.empty();
-        const bool written = ::fsync(fd_) == 0 || errno == EINVAL;
-        if (!written) failure_ = std::strerror(errno);
+        const bool written = failure_.empty() && (::fsync(fd_) == 0 || errno == EINVAL);
+        if (!written && failure_.empty()) failure_ = std::strerror(errno);
         const bool closed = ::close(fd_) == 0;
         if (written && !closed) failure_ = std::strerror(errno);
         fd_ = -1;

@@ -115,8 +115,9 @@ public:
     }
     bool close() override {
         if (handle_ == INVALID_HANDLE_VALUE) return failure_.empty();
-        const bool written = FlushFileBuffers(handle_) != 0;
-        if (!written) failure_ = describe(GetLastError());
+        // A replacement that lost a write is never put in place.
+        const bool written = failure_.empty() && FlushFileBuffers(handle_) != 0;
+        if (!written && failure_.empty()) failure_ = describe(GetLastError());
         CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
         releaseTarget();
