@@ -28,6 +28,9 @@ std::unique_ptr<CLI::App> newApp(const std::string& name, const std::string& des
                                   const std::string& synopsis) {
     auto app = std::make_unique<CLI::App>(description, std::string(text::kProgramName) + " " + name);
     app->formatter(std::make_shared<SynopsisFormatter>(synopsis));
+    // A file name such as /tmp/game.rom is an operand on every system, never
+    // an option in the Windows style.
+    app->allow_windows_style_options(false);
     app->get_formatter()->column_width(24);
     return app;
 }
