@@ -145,6 +145,15 @@ private:
     bool ended_ = false, failed_ = false;
 };
 
+constexpr std::size_t kCandidateBlock = 64;
+
+bool anyCandidate(const std::uint8_t* later, const std::uint8_t* earlier, std::uint8_t difference) {
+    std::uint8_t found = 0;
+    for (std::size_t k = 0; k < kCandidateBlock; ++k)
+        found |= static_cast<std::uint8_t>(static_cast<std::uint8_t>(later[k] - earlier[k]) == difference);
+    return found != 0;
+}
+
 // Tests one pattern at positions [from, to) of the window, appending hits.
 void testStretch(const Window& window, const Pattern& pattern, std::size_t index, std::size_t from,
                  std::size_t to, std::vector<Hit>& hits) {
@@ -152,7 +161,18 @@ void testStretch(const Window& window, const Pattern& pattern, std::size_t index
     const std::size_t length = pattern.length();
     if (window.end() < length) return;
     to = std::min(to, window.end() - length + 1);
+    // Offsets are ruled out a block at a time by the leading relation alone,
+    // in a loop the compiler vectorizes; only blocks with a candidate are
+    // stepped through.
+    const Pattern::Relation& leading = pattern.leadingRelation();
+    const std::uint8_t* later = bytes + leading.position;
+    const std::uint8_t* earlier = bytes + leading.base;
     for (std::size_t at = from; at < to; ++at) {
+        if ((at - from) % kCandidateBlock == 0 && at + kCandidateBlock <= to &&
+            !anyCandidate(later + at, earlier + at, leading.difference)) {
+            at += kCandidateBlock - 1;
+            continue;
+        }
         if (!pattern.matchesAt(bytes + at)) continue;
         Hit hit;
         hit.offset = window.start() + at;

@@ -56,6 +56,8 @@ public:
         std::uint16_t position, base;
         std::uint8_t difference;
     };
+    // The relation tested first at every offset, to rule most of them out.
+    const Relation& leadingRelation() const { return relations_.front(); }
 
 private:
     Pattern() = default;
