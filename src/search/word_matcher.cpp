@@ -27,7 +27,7 @@ int classOf(char character) {
 std::optional<Pattern> Pattern::compile(std::string_view word, PatternOptions options, std::string& failure) {
     const std::string quoted = "'" + std::string(word) + "'";
     if (word.size() > kMaxLength) {
-        failure = "word " + quoted + " is longer than " + std::to_string(kMaxLength) + " characters";
+        failure = std::string("word ") + quoted + " is longer than " + std::to_string(kMaxLength) + " characters";
         return std::nullopt;
     }
     Pattern pattern;
@@ -40,7 +40,7 @@ std::optional<Pattern> Pattern::compile(std::string_view word, PatternOptions op
     for (std::size_t position = 0; position < word.size(); ++position) {
         const char character = word[position];
         if (static_cast<unsigned char>(character) >= 0x80) {
-            failure = "word " + quoted + " has a character outside ASCII";
+            failure = std::string("word ") + quoted + " has a character outside ASCII";
             return std::nullopt;
         }
         const int characterClass = classOf(character);
@@ -58,7 +58,7 @@ std::optional<Pattern> Pattern::compile(std::string_view word, PatternOptions op
         lastInGroup[group] = static_cast<int>(position);
     }
     if (pattern.relations_.size() < kMinRelations) {
-        failure = "word " + quoted + " relates too few characters: give at least 3 of one class, or 2 of each of two";
+        failure = std::string("word ") + quoted + " relates too few characters: give at least 3 of one class, or 2 of each of two";
         return std::nullopt;
     }
     std::stable_sort(pattern.relations_.begin(), pattern.relations_.end(), [](const Relation& a, const Relation& b) {
