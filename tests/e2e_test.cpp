@@ -304,6 +304,13 @@ const CommandLine kCommandLines[] = {
      [](TempDir& d, Launch&) { writeFile(d.file("\u30b2\u30fc\u30e0.rom"), kGameBytes); }, "", 0,
      "{\"file\":\"\u30b2\u30fc\u30e0.rom\",\"offset\":4,\"word\":\"HELLO\",\"values\":{\"A\":128},"
      "\"preview\":\"....HELLO.\"}\n", "", kGameUntouched},
+    {"a walk in name order", {"find", "-r", "HELLO", "."},
+     [](TempDir& d, Launch&) {
+         ::mkdir(d.file("sub").c_str(), 0755);
+         writeFile(d.file("sub/b.rom"), kGameBytes);
+     },
+     "", 0, "./game.rom:0x00000004: HELLO  A=0x80  \"....HELLO.\"\n./sub/b.rom:0x00000004: HELLO  A=0x80  \"....HELLO.\"\n"
+     "\nValues found:\n  A=0x80  2 hits\n", "", kGameUntouched},
     {"missing file", {"find", "HELLO", "missing.rom"}, kNothing, "", 2, "", "glyphound: missing.rom: ", kGameUntouched},
 };
 
