@@ -311,6 +311,7 @@ const CommandLine kCommandLines[] = {
      },
      "", 0, "./game.rom:0x00000004: HELLO  A=0x80  \"....HELLO.\"\n./sub/b.rom:0x00000004: HELLO  A=0x80  \"....HELLO.\"\n"
      "\nValues found:\n  A=0x80  2 hits\n", "", kGameUntouched},
+    {"a folder without -r", {"find", "HELLO", "."}, kNothing, "", 2, "", "glyphound: .: Is a directory\n", kGameUntouched},
     {"missing file", {"find", "HELLO", "missing.rom"}, kNothing, "", 2, "", "glyphound: missing.rom: ", kGameUntouched},
 };
 

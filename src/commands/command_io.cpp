@@ -98,10 +98,6 @@ std::unique_ptr<ByteSource> CommandIo::openInput(const std::string& name) {
         source = inputTaken_ ? std::make_unique<EndedSource>() : system_.standardInput();
         inputTaken_ = true;
     } else {
-        if (system_.listDirectory(name).isDirectory) {
-            reportFile(name, texts::command::kIsDirectory);
-            return nullptr;
-        }
         OpenedFile file = system_.openForReading(name);
         if (!file.source) {
             reportFile(name, file.failure);

@@ -48,6 +48,9 @@ struct ShiftOptions {
     std::vector<std::string> operands;
 };
 
+// A byte as two upper-case hexadecimal digits.
+std::string hexDigits(int byte);
+
 // Decimal, or hexadecimal after 0x, with an optional minus sign; `what`
 // names the option in the error.
 std::int64_t parseNumber(const std::string& text, const std::string& what);

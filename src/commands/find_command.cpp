@@ -10,11 +10,7 @@ namespace {
 namespace text = texts::command;
 const char* const kClassKeys[kClassCount] = {"A", "a", "0"};
 
-std::string hexByte(int value) {
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "0x%02X", value);
-    return digits;
-}
+std::string hexByte(int value) { return "0x" + hexDigits(value); }
 
 std::string hexOffset(std::uint64_t offset) {
     char digits[24];

@@ -133,6 +133,11 @@ std::vector<std::pair<int, std::uint64_t>> Tally::ranked(int characterClass) con
     return result;
 }
 
+std::string hexDigits(int byte) {
+    const char* digits = "0123456789ABCDEF";
+    return {digits[(byte >> 4) & 15], digits[byte & 15]};
+}
+
 std::int64_t parseNumber(const std::string& text, const std::string& what) {
     std::size_t at = text.size() > 1 && text[0] == '-' ? 1 : 0;
     const bool hex = text.compare(at, 2, "0x") == 0 || text.compare(at, 2, "0X") == 0;

@@ -1,12 +1,12 @@
 #include "commands/command_options.hpp"
 #include "dialogue/texts.hpp"
+#include "search/relative_search.hpp"
 #include "shifter/byte_shifter.hpp"
 
 namespace glyphound::commands {
 namespace {
 
 namespace text = texts::command;
-constexpr std::int64_t kAsciiA = 65;
 
 // The amount added to every byte: --by N, or what moves 'A' from N to its
 // ASCII code; --back reverses it.

@@ -7,13 +7,6 @@ namespace glyphound::commands {
 namespace {
 
 namespace text = texts::command;
-constexpr int kClassSize[kClassCount] = {26, 26, 10};
-
-std::string hexKey(int key) {
-    const char* digits = "0123456789ABCDEF";
-    return {digits[key >> 4], digits[key & 15]};
-}
-
 // The value that most hits gave each class; several values with the most
 // hits leave the class undecided.
 ClassValues consensus(const Tally& tally) {
@@ -24,7 +17,7 @@ ClassValues consensus(const Tally& tally) {
         if (ranked.size() > 1 && ranked[1].second == ranked[0].second) {
             std::string tied;
             for (const auto& [value, hits] : ranked)
-                if (hits == ranked[0].second) tied += (tied.empty() ? "0x" : ", 0x") + hexKey(value);
+                if (hits == ranked[0].second) tied += (tied.empty() ? "0x" : ", 0x") + hexDigits(value);
             throw UsageError(text::kTie + std::string(1, kClassFirst[c]) + "': " + tied + " have " +
                              std::to_string(ranked[0].second) + " hits each");
         }
@@ -43,11 +36,11 @@ std::string tableText(const ClassValues& values) {
             const char character = static_cast<char>(kClassFirst[c] + index);
             const auto [entry, added] = entries.emplace(key, character);
             if (!added)
-                throw UsageError(text::kSharedKey + hexKey(key) + ": '" + entry->second + "' and '" + character + "'");
+                throw UsageError(text::kSharedKey + hexDigits(key) + ": '" + entry->second + "' and '" + character + "'");
         }
     }
     std::string table;
-    for (const auto& [key, character] : entries) table += hexKey(key) + "=" + character + "\r\n";
+    for (const auto& [key, character] : entries) table += hexDigits(key) + "=" + character + "\r\n";
     return table;
 }
 

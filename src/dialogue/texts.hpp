@@ -43,7 +43,6 @@ constexpr const char* kFallbackName = "glyphound";
 namespace command {
 
 constexpr const char* kProgramName = "glyphound";
-constexpr const char* kIsDirectory = "Is a directory";
 constexpr const char* kWriteFailed = "Write failed";
 constexpr const char* kStandardOutput = "standard output";
 constexpr const char* kTry = "Try 'glyphound help ";

@@ -6,8 +6,8 @@
 
 #include "commands/commands.hpp"
 #include "dialogue/dialogue.hpp"
-#include "io/environment.hpp"
 #include "dialogue/texts.hpp"
+#include "io/environment.hpp"
 #include "search/relative_search.hpp"
 #include "shifter/byte_shifter.hpp"
 
@@ -37,7 +37,6 @@ bool readSearchString(Dialogue& dialogue, std::string& searchString) {
 }
 
 void printMatch(OutputStream& output, const Match& match) {
-    constexpr int kAsciiA = 65;
     output.print(std::string(texts::kMatchAt) + std::to_string(match.offset) +
                  std::string(texts::kMatchShift) + std::to_string(match.shift) +
                  std::string(texts::kMatchLetterA) + std::to_string(match.shift + kAsciiA) + "\n");

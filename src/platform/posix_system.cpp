@@ -115,7 +115,7 @@ std::unique_ptr<SharedFile> openShared(const std::string& name, int flags, Acces
     if (::fstat(fd, &status) != 0 || fdFlags < 0 || ::fcntl(fd, F_SETFL, fdFlags & ~O_NONBLOCK) != 0)
         failure = std::strerror(errno);
     else if (S_ISDIR(status.st_mode))
-        failure = std::strerror(EISDIR);
+        failure = kIsDirectory;
     else if (!sharing.acquire(identityOf(status), access))
         failure = kSameFile;
     else

@@ -51,6 +51,8 @@ struct OpenedFile {
 // Why an open was refused by the sharing rules rather than by the system:
 // within one run that only happens to a file both read and written.
 constexpr const char* kSameFile = "Input and output are the same file";
+// Said the same way on every system, where one says only "Access denied".
+constexpr const char* kIsDirectory = "Is a directory";
 
 // A file written under a temporary name beside its target: close() puts it
 // in the target's place in one step, and destroying it unclosed removes it,

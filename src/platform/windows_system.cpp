@@ -183,7 +183,11 @@ public:
         OpenedFile opened;
         const HANDLE file = CreateFileW(wide(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (!admitted(file, Access::Read, opened.failure)) return opened;
+        if (!admitted(file, Access::Read, opened.failure)) {
+            const DWORD attributes = GetFileAttributesW(wide(name).c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) opened.failure = kIsDirectory;
+            return opened;
+        }
         opened.rereadable = GetFileType(file) == FILE_TYPE_DISK;
         LARGE_INTEGER size{};
         if (opened.rereadable && GetFileSizeEx(file, &size)) opened.size = size.QuadPart;

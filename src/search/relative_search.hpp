@@ -11,6 +11,8 @@
 namespace glyphound {
 
 constexpr std::size_t kMinSearchLength = 3;
+// A shift is reported, and asked for, as the position of the letter 'A'.
+constexpr int kAsciiA = 'A';
 constexpr std::size_t kMaxSearchLength = 16;
 
 struct SearchSummary {

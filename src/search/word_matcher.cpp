@@ -5,7 +5,6 @@
 namespace glyphound {
 namespace {
 
-constexpr int kClassSize[kClassCount] = {26, 26, 10};
 constexpr std::size_t kReadBlock = 64 * 1024;
 // Positions tested before their hits are sorted and handed over; it bounds
 // the memory a flood of hits can take.

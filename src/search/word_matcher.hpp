@@ -17,6 +17,7 @@ namespace glyphound {
 // distances, and sits wherever the game's font put it.
 enum CharacterClass : int { kUpperCase, kLowerCase, kDigits, kClassCount };
 constexpr char kClassFirst[kClassCount] = {'A', 'a', '0'};
+constexpr int kClassSize[kClassCount] = {26, 26, 10};
 
 enum class CaseMode {
     Split,  // each class at its own place; other characters match any byte

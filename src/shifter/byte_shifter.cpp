@@ -7,8 +7,6 @@
 namespace glyphound {
 namespace {
 
-constexpr int kAsciiA = 65;
-
 int reportPassFailure(Dialogue& dialogue, PassOutcome outcome) {
     return dialogue.fail(outcome == PassOutcome::ReadFailed ? texts::kCantReadInput
                                                             : texts::kCantWriteOutput);
