@@ -1,9 +1,12 @@
-# Regenerates the sample ROM and fails if the committed copy differs.
-execute_process(COMMAND "${GENERATOR}" "${FRESH}" RESULT_VARIABLE made)
+# Regenerates the samples and fails if a committed copy differs.
+execute_process(COMMAND "${GENERATOR}" "${FRESH}.rom" "${FRESH}.bin" RESULT_VARIABLE made)
 if(NOT made EQUAL 0)
   message(FATAL_ERROR "make_sample failed")
 endif()
-execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${FRESH}" "${COMMITTED}" RESULT_VARIABLE differs)
-if(NOT differs EQUAL 0)
-  message(FATAL_ERROR "sample/sample.rom is not what tools/make_sample.cpp writes")
-endif()
+foreach(pair "${FRESH}.rom|${COMMITTED}/sample.rom" "${FRESH}.bin|${COMMITTED}/kana.bin")
+  string(REPLACE "|" ";" files "${pair}")
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files ${files} RESULT_VARIABLE differs)
+  if(NOT differs EQUAL 0)
+    message(FATAL_ERROR "${files}: the committed sample is not what tools/make_sample.cpp writes")
+  endif()
+endforeach()

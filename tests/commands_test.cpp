@@ -70,7 +70,7 @@ const CommandRun kRuns[] = {
      "glyphound: missing: No such file or directory\nglyphound: bad.rom: Input/output error\n", 2},
     {"too few relations", {"glyphound", "find", "HIx", "game.rom"}, "",
      usageError("find", "word 'HIx' relates too few characters: give at least 3 of one class, or 2 of each of two"), 2},
-    {"outside ASCII", {"glyphound", "find", "H\xc3\xa9LLO", "game.rom"}, "",
+    {"outside ASCII in ASCII mode", {"glyphound", "find", "--case", "ascii", "H\xc3\xa9LLO", "game.rom"}, "",
      usageError("find", "word 'H\xc3\xa9LLO' has a character outside ASCII"), 2},
     {"bad option", {"glyphound", "find", "--bogus", "HELLO"}, "",
      usageError("find", "The following argument was not expected: --bogus"), 2},
@@ -90,6 +90,19 @@ const CommandRun kRuns[] = {
      usageError("table", "give either a search or values with --A, --a and --0, not both"), 2},
     {"table value too big", {"glyphound", "table", "-o", "t.tbl", "--a", "256"}, "",
      usageError("table", "--a must be from 0 to 255"), 2},
+    {"16-bit kana at an odd offset", {"glyphound", "find", "--width", "16be", "--order", "hiragana", "さくら", "kana.bin"},
+     "0x00000001: さくら  ぁ=0x8140  \"さくら...\"\n\nValues found:\n  ぁ=0x8140  1 hit\n", "", 0},
+    {"table from an order file, 16-bit big-endian",
+     {"glyphound", "table", "-o", "-", "--width", "16be", "--order", "kana.txt", "さくら", "kana.bin"},
+     "8140=さ\r\n8141=く\r\n8142=ら\r\n", "", 0},
+    {"table keys in little-endian order", {"glyphound", "table", "-o", "-", "--width", "16le", "--0", "0x01FE"},
+     "0002=2\r\n0102=3\r\n0202=4\r\n0302=5\r\n0402=6\r\n0502=7\r\n0602=8\r\n0702=9\r\nFE01=0\r\nFF01=1\r\n", "", 0},
+    {"table keys wrap past 0xFFFF", {"glyphound", "table", "-o", "-", "--width", "16be", "--0", "0xFFFE"},
+     "0000=2\r\n0001=3\r\n0002=4\r\n0003=5\r\n0004=6\r\n0005=7\r\n0006=8\r\n0007=9\r\nFFFE=0\r\nFFFF=1\r\n", "", 0},
+    {"a character in two orders", {"glyphound", "find", "--order", "kana.txt", "--order", "two.txt", "さくら", "kana.bin"}, "",
+     usageError("find", "two.txt: 'く' is in two orders"), 2},
+    {"orders in ASCII mode", {"glyphound", "find", "--case", "ascii", "--order", "hiragana", "HELLO", "kana.bin"}, "",
+     usageError("find", "--case ascii knows no --order"), 2},
     {"shift by A", {"glyphound", "shift", "--A", "0x80", "game.rom", "out.bin"}, "", "", 0,
      {{"out.bin", moved(kGame, -0x3F)}}},
     {"shift back through standard streams", {"glyphound", "shift", "--back", "--by", "-3", "-", "-"},
@@ -113,13 +126,18 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["words"] = std::make_shared<string>("HELLO\r\n\r\nworld\n");
     system.files["bad.rom"] = std::make_shared<string>(kGame);
     system.files["tie.rom"] = std::make_shared<string>(moved("HELLO", 0x3F) + moved("HELLO", 0x40));
+    system.files["kana.bin"] = std::make_shared<string>("\x00\x81\x54\x81\x4E\x81\x88\x00\x81\x40\x81\x41\x81\x42"s);
+    system.files["kana.txt"] = std::make_shared<string>("さ く ら\r\n\n");
+    system.files["two.txt"] = std::make_shared<string>("あ\nくい\n");
     system.unreadable.insert("bad.rom");
+    std::map<string, string> written;
+    std::set<string> inputs;
+    for (const auto& file : system.files) inputs.insert(file.first);
     EXPECT_EQ(runGlyphound(static_cast<int>(run.argv.size()), run.argv.data(), system), run.status);
     EXPECT_EQ(*system.out, run.out);
     EXPECT_EQ(*system.err, run.err);
-    std::map<string, string> written;
     for (const auto& [name, content] : system.files)
-        if (name != "game.rom" && name != "words" && name != "bad.rom" && name != "tie.rom") written[name] = *content;
+        if (!inputs.count(name)) written[name] = *content;
     EXPECT_EQ(written, run.written);
 }
 

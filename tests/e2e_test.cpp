@@ -300,10 +300,10 @@ const CommandLine kCommandLines[] = {
      "glyphound: game.rom: ", kGameUntouched},
     {"standard streams are raw bytes", {"shift", "--by", "1", "-", "-"}, kNothing, kGameBytes, 0, moved(kGameBytes, 1),
      "", kGameUntouched},
-    {"a name beyond ASCII", {"find", "--json", "HELLO", "\u30b2\u30fc\u30e0.rom"},
-     [](TempDir& d, Launch&) { writeFile(d.file("\u30b2\u30fc\u30e0.rom"), kGameBytes); }, "", 0,
-     "{\"file\":\"\u30b2\u30fc\u30e0.rom\",\"offset\":4,\"word\":\"HELLO\",\"values\":{\"A\":128},"
-     "\"preview\":\"....HELLO.\"}\n", "", kGameUntouched},
+    {"a kana word and name", {"find", "--json", "--width", "16be", "--order", "hiragana", "さくら", "ゲーム.bin"},
+     [](TempDir& d, Launch&) { writeFile(d.file("ゲーム.bin"), "\x00\x81\x54\x81\x4E\x81\x88"s); }, "", 0,
+     "{\"file\":\"ゲーム.bin\",\"offset\":1,\"word\":\"さくら\",\"values\":{\"ぁ\":33088},\"preview\":\"さくら\"}\n", "",
+     kGameUntouched},
     {"a walk in name order", {"find", "-r", "HELLO", "."},
      [](TempDir& d, Launch&) {
          ::mkdir(d.file("sub").c_str(), 0755);

@@ -1,7 +1,7 @@
 // The word matcher against the literal definition of a hit: every pair of
-// related characters keeps its distance modulo 256, at every offset, on
-// random data with planted, wrapped and overlapping occurrences, read in
-// chunks that cut the data at random places.
+// related characters keeps its distance modulo the unit's range, at every
+// byte offset, for each width, on random data with planted, wrapped and
+// overlapping occurrences, read in chunks that cut the data at random places.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -15,87 +15,114 @@ namespace {
 
 using Found = std::tuple<std::uint64_t, std::size_t, ClassValues>;
 
-// Two characters are related when both are not the wildcard and, splitting
-// cases, both belong to the same class.
-bool related(char a, char b, PatternOptions options) {
-    if (a == options.wildcard || b == options.wildcard) return false;
-    return options.mode == CaseMode::Ascii || (classOf(a) == classOf(b) && classOf(a) < kClassCount);
+struct Case {
+    PatternOptions options;
+    std::shared_ptr<Alphabet> alphabet = std::make_shared<Alphabet>();
+};
+
+// A character's code for its distances: its place in its order when cases
+// are split, its code point in ASCII mode; none for a free character.
+std::optional<std::int64_t> codeOf(char32_t c, const Case& t) {
+    if (c == t.options.wildcard) return std::nullopt;
+    if (t.options.mode == CaseMode::Ascii) return c;
+    const auto place = t.alphabet->find(c);
+    return place ? std::optional<std::int64_t>(place->index) : std::nullopt;
 }
 
-std::vector<Found> referenceFind(const std::string& data, const std::vector<std::string>& words, PatternOptions options) {
+bool related(char32_t a, char32_t b, const Case& t) {
+    if (!codeOf(a, t) || !codeOf(b, t)) return false;
+    return t.options.mode == CaseMode::Ascii || t.alphabet->find(a)->order == t.alphabet->find(b)->order;
+}
+
+std::vector<Found> referenceFind(const std::string& data, const std::vector<std::u32string>& words, const Case& t) {
+    const std::size_t unit = bytesPerUnit(t.options.width);
+    const std::uint32_t mask = unitMask(t.options.width);
+    const auto unitOf = [&](std::size_t at) { return unitAt(reinterpret_cast<const std::uint8_t*>(data.data()) + at, t.options.width); };
     std::vector<Found> found;
     for (std::size_t at = 0; at < data.size(); ++at) {
         for (std::size_t w = 0; w < words.size(); ++w) {
-            const std::string& word = words[w];
-            bool hit = at + word.size() <= data.size();
+            const std::u32string& word = words[w];
+            bool hit = at + word.size() * unit <= data.size();
             for (std::size_t i = 0; hit && i < word.size(); ++i)
                 for (std::size_t j = i + 1; hit && j < word.size(); ++j)
-                    hit = !related(word[i], word[j], options) ||
-                          static_cast<std::uint8_t>(data[at + j] - data[at + i]) == static_cast<std::uint8_t>(word[j] - word[i]);
+                    hit = !related(word[i], word[j], t) ||
+                          ((unitOf(at + j * unit) - unitOf(at + i * unit)) & mask) ==
+                              ((*codeOf(word[j], t) - *codeOf(word[i], t)) & mask);
             if (!hit) continue;
-            ClassValues values{-1, -1, -1};
+            ClassValues values(t.alphabet->orders().size(), -1);
             for (std::size_t i = word.size(); i-- > 0;)
-                if (classOf(word[i]) < kClassCount)
-                    values[classOf(word[i])] = static_cast<std::uint8_t>(data[at + i] - (word[i] - kClassFirst[classOf(word[i])]));
+                if (const auto place = t.alphabet->find(word[i]))
+                    values[place->order] = static_cast<std::int32_t>((unitOf(at + i * unit) - place->index) & mask);
             found.emplace_back(at, w, values);
         }
     }
     return found;
 }
 
-std::string randomWord(std::mt19937& random) {
-    static const std::string alphabet = "ABCXYZabcxyz019 .!?";
-    std::string word;
-    const std::size_t length = 2 + random() % 7;
-    while (word.size() < length) word += alphabet[random() % alphabet.size()];
+std::u32string randomWord(std::mt19937& random, const std::u32string& pool) {
+    std::u32string word;
+    for (std::size_t length = 2 + random() % 7; word.size() < length;) word += pool[random() % pool.size()];
     return word;
 }
 
-// Random bytes from a small range, so unplanted hits happen too, with the
-// words planted at random shifts, some wrapping past 0xFF.
-std::string plantedData(const std::vector<std::string>& words, std::mt19937& random) {
+// Random units from a small range, so unplanted hits happen too, with the
+// words planted at random shifts, some wrapping past the unit's top.
+std::string plantedData(const std::vector<std::u32string>& words, const Case& t, std::mt19937& random) {
+    const std::size_t unit = bytesPerUnit(t.options.width);
     std::string data(1 + random() % 3000, '\0');
     for (char& byte : data) byte = static_cast<char>(random() % 6 + (random() % 2 ? 0xFC : 0));
     for (int copy = 0; copy < 30; ++copy) {
-        const std::string& word = words[random() % words.size()];
+        const std::u32string& word = words[random() % words.size()];
         const std::size_t at = random() % data.size();
-        const auto shift = static_cast<char>(random());
-        for (std::size_t i = 0; i < word.size() && at + i < data.size(); ++i) data[at + i] = static_cast<char>(word[i] + shift);
+        const std::uint32_t shift = random();
+        for (std::size_t i = 0; i < word.size() && at + (i + 1) * unit <= data.size(); ++i) {
+            const std::uint32_t value = static_cast<std::uint32_t>(codeOf(word[i], t).value_or(random())) + shift;
+            const bool big = t.options.width == Width::Big16;
+            for (std::size_t k = 0; k < unit; ++k)
+                data[at + i * unit + k] = static_cast<char>(value >> (8 * (big ? unit - 1 - k : k)));
+        }
     }
     return data;
 }
 
-TEST(MatcherDifferential, RandomWordsBothModesAndChunks) {
+TEST(MatcherDifferential, RandomWordsWidthsOrdersModesAndChunks) {
     std::mt19937 random(2026);
-    int trials = 0;
-    while (trials < 600) {
-        const PatternOptions options{random() % 2 ? CaseMode::Split : CaseMode::Ascii, random() % 3 ? '?' : '.'};
-        std::vector<std::string> words;
+    std::string unused;
+    for (int trial = 0; trial < 600; ++trial) {
+        Case t;
+        t.options = {random() % 3 ? CaseMode::Split : CaseMode::Ascii, random() % 3 ? U'?' : U'.',
+                     static_cast<Width>(random() % 3)};
+        std::u32string pool = U"ABCXYZabcxyz019 .!?";
+        if (t.options.mode == CaseMode::Split) {
+            t.alphabet->add(*builtInOrder(random() % 2 ? "hiragana-basic" : "hiragana"), unused);
+            pool += U"あかがぱんぁ";
+        }
+        std::vector<std::u32string> words;
         std::vector<Pattern> patterns;
         for (std::size_t count = 1 + random() % 3; words.size() < count;) {
-            const std::string word = randomWord(random);
-            std::string failure;
-            if (auto pattern = Pattern::compile(word, options, failure)) {
+            const std::u32string word = randomWord(random, pool);
+            std::string utf8;
+            for (char32_t c : word) utf8 += encodeUtf8(c);
+            if (auto pattern = Pattern::compile(utf8, t.options, t.alphabet, unused)) {
                 words.push_back(word);
                 patterns.push_back(*pattern);
             }
         }
-        const std::string data = plantedData(words, random);
+        const std::string data = plantedData(words, t, random);
         MemorySource source(data, 1 + random() % 100);
         std::vector<Found> found;
         ASSERT_TRUE(findPatterns(source, patterns, [&](const Hit& hit) {
             found.emplace_back(hit.offset, hit.pattern, hit.values);
-            ASSERT_EQ(std::string(reinterpret_cast<const char*>(hit.context + hit.hitStart), words[hit.pattern].size()),
-                      data.substr(hit.offset, words[hit.pattern].size()));
+            ASSERT_EQ(std::string(reinterpret_cast<const char*>(hit.context + hit.hitStart), patterns[hit.pattern].length()),
+                      data.substr(hit.offset, patterns[hit.pattern].length()));
         }));
-        ASSERT_EQ(found, referenceFind(data, words, options)) << "trial " << trials << ", first word " << words[0];
-        ++trials;
+        ASSERT_EQ(found, referenceFind(data, words, t)) << "trial " << trial << ", first word " << patterns[0].word();
     }
 }
 
 TEST(MatcherDifferential, AReadErrorEndsTheSearchAfterItsHits) {
     std::string failure;
-    const std::vector<Pattern> patterns{*Pattern::compile("ABC", {}, failure)};
+    const std::vector<Pattern> patterns{*Pattern::compile("ABC", {}, std::make_shared<Alphabet>(), failure)};
     MemorySource source("\x01\x02\x03", 2, true);
     int hits = 0;
     EXPECT_FALSE(findPatterns(source, patterns, [&](const Hit&) { ++hits; }));

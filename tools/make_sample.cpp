@@ -1,6 +1,8 @@
-// Writes the bundled sample ROM: made-up "code" bytes around a text table in
-// which every character sits 63 above its ASCII value (so 'A' is 0x80), the
-// way many games place their letters wherever the font tiles happen to be.
+// Writes the bundled samples. The ROM: made-up "code" bytes around a text
+// table in which every character sits 63 above its ASCII value (so 'A' is
+// 0x80), the way many games place their letters wherever the font tiles
+// happen to be. The kana sample: a message in 16-bit big-endian units with
+// the hiragana in Unicode order from 0x2421, as JIS X 0208 has them.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -18,6 +20,23 @@ const char* const kMessages[] = {
     "SAY HELLO TO THE GUARDS!",
 };
 
+// こんにちは、ぼうけんしゃさん。 with the two punctuation marks at their JIS places.
+const char16_t kKanaMessage[] = u"こんにちは、ぼうけんしゃさん。";
+constexpr std::uint16_t kSmallA = 0x2421;
+
+std::uint16_t jisUnit(char16_t c) {
+    if (c == u'、') return 0x2122;
+    if (c == u'。') return 0x2123;
+    return static_cast<std::uint16_t>(kSmallA + (c - u'ぁ'));
+}
+
+bool writeFile(const char* name, const std::vector<std::uint8_t>& bytes) {
+    std::FILE* file = std::fopen(name, "wb");
+    if (!file) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
 void appendFiller(std::vector<std::uint8_t>& rom, std::size_t count, std::uint32_t& state) {
     for (std::size_t i = 0; i < count; ++i) {
         state = state * 1664525u + 1013904223u;
@@ -28,8 +47,8 @@ void appendFiller(std::vector<std::uint8_t>& rom, std::size_t count, std::uint32
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "Usage: %s output-file\n", argc > 0 ? argv[0] : "make_sample");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "Usage: %s sample.rom [kana.bin]\n", argc > 0 ? argv[0] : "make_sample");
         return 1;
     }
     std::vector<std::uint8_t> rom;
@@ -41,9 +60,15 @@ int main(int argc, char** argv) {
         rom.push_back(kEndOfMessage);
     }
     appendFiller(rom, 1024 - rom.size(), state);
+    if (!writeFile(argv[1], rom)) return 1;
+    if (argc == 2) return 0;
 
-    std::FILE* file = std::fopen(argv[1], "wb");
-    if (!file) return 1;
-    const bool written = std::fwrite(rom.data(), 1, rom.size(), file) == rom.size();
-    return std::fclose(file) == 0 && written ? 0 : 1;
+    std::vector<std::uint8_t> kana;
+    appendFiller(kana, 255, state);
+    for (const char16_t* c = kKanaMessage; *c; ++c) {
+        kana.push_back(static_cast<std::uint8_t>(jisUnit(*c) >> 8));
+        kana.push_back(static_cast<std::uint8_t>(jisUnit(*c)));
+    }
+    appendFiller(kana, 512 - kana.size(), state);
+    return writeFile(argv[2], kana) ? 0 : 1;
 }

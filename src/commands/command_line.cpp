@@ -43,7 +43,13 @@ void addSearchOptions(CLI::App& app, SearchOptions& options) {
     app.add_option("--case", options.caseMode,
                    "split: A-Z, a-z and 0-9 each at its own place, other characters match any byte;\n"
                    "ascii: every character at its ASCII distance (default: split)")->type_name("MODE");
-    app.add_option("--wildcard", options.wildcard, "The character that matches any byte (default: ?)")->type_name("C");
+    app.add_option("--wildcard", options.wildcard, "The character that matches any unit (default: ?)")->type_name("C");
+    app.add_option("--width", options.width, "8, or 16le / 16be for 16-bit units in either byte order (default: 8)")
+        ->type_name("W");
+    app.add_option("--order", options.orders,
+                   "A class in the order of the game's font: hiragana, katakana, hiragana-basic, katakana-basic, "
+                   "or a FILE with one order per line (repeatable)")
+        ->allow_extra_args(false)->type_name("NAME|FILE");
     app.add_option("operands", options.operands, "The word (unless -e or -f gives it), then the files; - is standard input")
         ->type_name("");
 }
@@ -65,9 +71,9 @@ std::unique_ptr<CLI::App> tableApp(TableOptions& options) {
                       "   or: glyphound table -o OUT.tbl [--A N] [--a N] [--0 N]");
     app->add_option("-o,--output", options.output, "The table file to write; - is standard output")
         ->required()->type_name("OUT.tbl");
-    app->add_option("--A", options.values[kUpperCase], "The byte for 'A' (decimal, or hexadecimal with 0x)")->type_name("N");
-    app->add_option("--a", options.values[kLowerCase], "The byte for 'a'")->type_name("N");
-    app->add_option("--0", options.values[kDigits], "The byte for '0'")->type_name("N");
+    app->add_option("--A", options.values[0], "The byte for 'A' (decimal, or hexadecimal with 0x)")->type_name("N");
+    app->add_option("--a", options.values[1], "The byte for 'a'")->type_name("N");
+    app->add_option("--0", options.values[2], "The byte for '0'")->type_name("N");
     addSearchOptions(*app, options.search);
     app->footer("From a search, each class takes the value most hits gave.");
     return app;

@@ -1,9 +1,10 @@
 #pragma once
 
 // What each command was asked to do, as parsed from its command line.
-#include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -28,6 +29,8 @@ struct SearchOptions {
     bool recursive = false;
     std::string caseMode = "split";
     std::string wildcard = "?";
+    std::string width = "8";
+    std::vector<std::string> orders;  // names of built-in orders, or files
     std::vector<std::string> operands;
 };
 
@@ -39,7 +42,7 @@ struct FindOptions {
 struct TableOptions {
     SearchOptions search;
     std::string output;
-    std::optional<std::string> values[kClassCount];  // --A, --a, --0
+    std::optional<std::string> values[3];  // --A, --a, --0
 };
 
 struct ShiftOptions {
@@ -48,8 +51,8 @@ struct ShiftOptions {
     std::vector<std::string> operands;
 };
 
-// A byte as two upper-case hexadecimal digits.
-std::string hexDigits(int byte);
+// A unit's bytes in file order, each as two upper-case hexadecimal digits.
+std::string hexDigits(std::uint32_t unit, Width width = Width::Byte);
 
 // Decimal, or hexadecimal after 0x, with an optional minus sign; `what`
 // names the option in the error.
@@ -62,26 +65,33 @@ int runShift(const ShiftOptions& options, CommandIo& io);
 // The words to search for, compiled, and the files to search: the first
 // operand is the word when neither -e nor -f gives words.
 struct SearchPlan {
+    std::shared_ptr<const Alphabet> alphabet;
+    Width width = Width::Byte;
     std::vector<Pattern> patterns;
     std::vector<std::string> files;
     bool namesShown = false;  // several files, or a walk
 };
 SearchPlan planSearch(const SearchOptions& options, CommandIo& io);
+// The search's rules, from the options alone.
+PatternOptions patternOptions(const SearchOptions& options);
+// A value as a number: "0x41", or "0x8260" for a 16-bit unit.
+std::string valueText(std::int32_t value, Width width);
 
 using FileHitHandler = std::function<void(const std::string& file, const Hit& hit)>;
 // Searches every file of the plan, walking directories when asked; returns
 // kFound, kNothingFound or kError (some file could not be searched).
 int searchFiles(const SearchPlan& plan, const SearchOptions& options, CommandIo& io, const FileHitHandler& onHit);
 
-// How many hits gave each value, for each class.
+// How many hits gave each value, for each order.
 class Tally {
 public:
     void add(const ClassValues& values);
-    // (value, hits) of one class, most hits first, then the lowest value.
-    std::vector<std::pair<int, std::uint64_t>> ranked(int characterClass) const;
+    // (value, hits) of one order, most hits first, then the lowest value.
+    std::vector<std::pair<std::int32_t, std::uint64_t>> ranked(std::size_t order) const;
+    std::size_t orders() const { return counts_.size(); }
 
 private:
-    std::array<std::array<std::uint64_t, 256>, kClassCount> counts_{};
+    std::vector<std::map<std::int32_t, std::uint64_t>> counts_;
 };
 
 }  // namespace glyphound::commands

@@ -8,29 +8,27 @@ namespace glyphound::commands {
 namespace {
 
 namespace text = texts::command;
-const char* const kClassKeys[kClassCount] = {"A", "a", "0"};
 
-std::string hexByte(int value) { return "0x" + hexDigits(value); }
-
-std::string hexOffset(std::uint64_t offset) {
+std::string offsetText(std::uint64_t offset) {
     char digits[24];
     std::snprintf(digits, sizeof digits, "0x%08llX", static_cast<unsigned long long>(offset));
     return digits;
 }
 
 // FILE:0xOFFSET: WORD  A=0x41 a=0x61  "PREVIEW"
-std::string textLine(const std::string& file, bool nameShown, const Pattern& pattern, const Hit& hit) {
-    std::string line = nameShown ? file + ":" : "";
-    line += hexOffset(hit.offset) + ": " + pattern.word() + " ";
-    for (int c = 0; c < kClassCount; ++c)
-        if (hit.values[c] >= 0) line += std::string(" ") + kClassKeys[c] + "=" + hexByte(hit.values[c]);
+std::string textLine(const std::string& file, const SearchPlan& plan, const Pattern& pattern, const Hit& hit) {
+    std::string line = plan.namesShown ? file + ":" : "";
+    line += offsetText(hit.offset) + ": " + pattern.word() + " ";
+    for (std::size_t order = 0; order < hit.values.size(); ++order)
+        if (hit.values[order] >= 0)
+            line += " " + plan.alphabet->orders()[order].key() + "=" + valueText(hit.values[order], plan.width);
     return line + "  \"" + pattern.preview(hit) + "\"\n";
 }
 
-std::string jsonLine(const std::string& file, const Pattern& pattern, const Hit& hit) {
+std::string jsonLine(const std::string& file, const SearchPlan& plan, const Pattern& pattern, const Hit& hit) {
     nlohmann::ordered_json values = nlohmann::ordered_json::object();
-    for (int c = 0; c < kClassCount; ++c)
-        if (hit.values[c] >= 0) values[kClassKeys[c]] = hit.values[c];
+    for (std::size_t order = 0; order < hit.values.size(); ++order)
+        if (hit.values[order] >= 0) values[plan.alphabet->orders()[order].key()] = hit.values[order];
     const nlohmann::ordered_json line = {{"file", file},
                                          {"offset", hit.offset},
                                          {"word", pattern.word()},
@@ -41,12 +39,12 @@ std::string jsonLine(const std::string& file, const Pattern& pattern, const Hit&
 }
 
 // Where the hits put each class, the consensus first.
-void printTally(const Tally& tally, OutputStream& out) {
+void printTally(const Tally& tally, const SearchPlan& plan, OutputStream& out) {
     out.print(text::kTallyHeading);
-    for (int c = 0; c < kClassCount; ++c)
-        for (const auto& [value, hits] : tally.ranked(c))
-            out.print(std::string("  ") + kClassKeys[c] + "=" + hexByte(value) + "  " + std::to_string(hits) +
-                      (hits == 1 ? " hit\n" : " hits\n"));
+    for (std::size_t order = 0; order < tally.orders(); ++order)
+        for (const auto& [value, hits] : tally.ranked(order))
+            out.print("  " + plan.alphabet->orders()[order].key() + "=" + valueText(value, plan.width) + "  " +
+                      std::to_string(hits) + (hits == 1 ? " hit\n" : " hits\n"));
 }
 
 }  // namespace
@@ -58,11 +56,11 @@ int runFind(const FindOptions& options, CommandIo& io) {
     const int status = searchFiles(plan, options.search, io, [&](const std::string& file, const Hit& hit) {
         const Pattern& pattern = plan.patterns[hit.pattern];
         io.progress().erase();
-        io.out().print(options.json ? jsonLine(file, pattern, hit) : textLine(file, plan.namesShown, pattern, hit));
+        io.out().print(options.json ? jsonLine(file, plan, pattern, hit) : textLine(file, plan, pattern, hit));
         tally.add(hit.values);
         ++hits;
     });
-    if (!options.json && hits > 0) printTally(tally, io.out());
+    if (!options.json && hits > 0) printTally(tally, plan, io.out());
     return status;
 }
 

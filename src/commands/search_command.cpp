@@ -10,29 +10,29 @@ namespace {
 
 namespace text = texts::command;
 
-// Words are at most a few hundred bytes; a bigger file is not a word list.
-constexpr std::size_t kMaxWordFile = 1 << 20;
+// Word lists and character orders are small; a bigger file is neither.
+constexpr std::size_t kMaxListFile = 1 << 20;
 
-std::string readAll(ByteSource& source, const std::string& name, CommandIo& io) {
+std::string readList(const std::string& name, CommandIo& io) {
+    auto source = io.openInput(name);
+    if (!source) throw ReportedError{};
     std::string bytes;
     std::uint8_t block[4096];
     for (;;) {
-        const ReadResult got = source.read(block, sizeof block);
+        const ReadResult got = source->read(block, sizeof block);
         if (got.failed) {
-            io.reportFile(name, source.failure());
+            io.reportFile(name, source->failure());
             throw ReportedError{};
         }
         if (got.count == 0) return bytes;
         bytes.append(reinterpret_cast<const char*>(block), got.count);
-        if (bytes.size() > kMaxWordFile) throw UsageError(name + ": too large for a word list");
+        if (bytes.size() > kMaxListFile) throw UsageError(name + text::kListTooLarge);
     }
 }
 
 // One word per line; CR LF ends a line too, and blank lines are skipped.
 void readWordFile(const std::string& name, CommandIo& io, std::vector<std::string>& words) {
-    auto source = io.openInput(name);
-    if (!source) throw ReportedError{};
-    const std::string bytes = readAll(*source, name, io);
+    const std::string bytes = readList(name, io);
     std::size_t start = 0;
     while (start < bytes.size()) {
         std::size_t end = bytes.find('\n', start);
@@ -44,16 +44,42 @@ void readWordFile(const std::string& name, CommandIo& io, std::vector<std::strin
     }
 }
 
+}  // namespace
+
 PatternOptions patternOptions(const SearchOptions& options) {
     PatternOptions result;
     if (options.caseMode == "ascii")
         result.mode = CaseMode::Ascii;
     else if (options.caseMode != "split")
         throw UsageError(text::kBadCase);
-    if (options.wildcard.size() != 1 || static_cast<unsigned char>(options.wildcard[0]) >= 0x80)
-        throw UsageError(text::kBadWildcard);
-    result.wildcard = options.wildcard[0];
+    if (result.mode == CaseMode::Ascii && !options.orders.empty()) throw UsageError(text::kAsciiWithOrders);
+    bool valid = true;
+    const std::u32string wildcard = decodeUtf8(options.wildcard, valid);
+    if (wildcard.size() != 1) throw UsageError(text::kBadWildcard);
+    result.wildcard = wildcard.front();
+    if (options.width == "16le")
+        result.width = Width::Little16;
+    else if (options.width == "16be")
+        result.width = Width::Big16;
+    else if (options.width != "8")
+        throw UsageError(text::kBadWidth);
     return result;
+}
+
+namespace {
+
+// A built-in order by its name, or the orders a file holds.
+std::shared_ptr<const Alphabet> alphabetOf(const SearchOptions& options, CommandIo& io) {
+    auto alphabet = std::make_shared<Alphabet>();
+    for (const std::string& name : options.orders) {
+        std::string failure;
+        auto builtIn = builtInOrder(name);
+        const auto orders = builtIn ? std::vector<CharacterOrder>{*builtIn} : parseOrders(readList(name, io), failure);
+        for (const CharacterOrder& order : orders)
+            if (!alphabet->add(order, failure)) break;
+        if (!failure.empty()) throw UsageError(name + ": " + failure);
+    }
+    return alphabet;
 }
 
 // Calls `onFile` for a file, or for every file under a directory in name
@@ -86,9 +112,11 @@ SearchPlan planSearch(const SearchOptions& options, CommandIo& io) {
     }
     if (words.empty()) throw UsageError(text::kNoWord);
     const PatternOptions patternRules = patternOptions(options);
+    plan.width = patternRules.width;
+    plan.alphabet = alphabetOf(options, io);
     for (const std::string& word : words) {
         std::string failure;
-        auto pattern = Pattern::compile(word, patternRules, failure);
+        auto pattern = Pattern::compile(word, patternRules, plan.alphabet, failure);
         if (!pattern) throw UsageError(failure);
         plan.patterns.push_back(std::move(*pattern));
     }
@@ -121,21 +149,28 @@ int searchFiles(const SearchPlan& plan, const SearchOptions& options, CommandIo&
 }
 
 void Tally::add(const ClassValues& values) {
-    for (int c = 0; c < kClassCount; ++c)
-        if (values[c] >= 0) ++counts_[c][values[c]];
+    counts_.resize(std::max(counts_.size(), values.size()));
+    for (std::size_t order = 0; order < values.size(); ++order)
+        if (values[order] >= 0) ++counts_[order][values[order]];
 }
 
-std::vector<std::pair<int, std::uint64_t>> Tally::ranked(int characterClass) const {
-    std::vector<std::pair<int, std::uint64_t>> result;
-    for (int value = 0; value < 256; ++value)
-        if (counts_[characterClass][value] > 0) result.emplace_back(value, counts_[characterClass][value]);
+std::vector<std::pair<std::int32_t, std::uint64_t>> Tally::ranked(std::size_t order) const {
+    if (order >= counts_.size()) return {};
+    std::vector<std::pair<std::int32_t, std::uint64_t>> result(counts_[order].begin(), counts_[order].end());
     std::stable_sort(result.begin(), result.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
     return result;
 }
 
-std::string hexDigits(int byte) {
+std::string hexDigits(std::uint32_t unit, Width width) {
     const char* digits = "0123456789ABCDEF";
-    return {digits[(byte >> 4) & 15], digits[byte & 15]};
+    const auto byte = [&](std::uint32_t value) { return std::string{digits[(value >> 4) & 15], digits[value & 15]}; };
+    if (width == Width::Byte) return byte(unit);
+    const std::string high = byte(unit >> 8), low = byte(unit);
+    return width == Width::Little16 ? low + high : high + low;
+}
+
+std::string valueText(std::int32_t value, Width width) {
+    return "0x" + hexDigits(static_cast<std::uint32_t>(value), width == Width::Byte ? Width::Byte : Width::Big16);
 }
 
 std::int64_t parseNumber(const std::string& text, const std::string& what) {

@@ -7,51 +7,55 @@ namespace glyphound::commands {
 namespace {
 
 namespace text = texts::command;
-// The value that most hits gave each class; several values with the most
-// hits leave the class undecided.
-ClassValues consensus(const Tally& tally) {
-    ClassValues values{-1, -1, -1};
-    for (int c = 0; c < kClassCount; ++c) {
-        const auto ranked = tally.ranked(c);
+
+// The value that most hits gave each order; several values with the most
+// hits leave the order undecided.
+ClassValues consensus(const Tally& tally, const SearchPlan& plan) {
+    ClassValues values(plan.alphabet->orders().size(), -1);
+    for (std::size_t order = 0; order < tally.orders(); ++order) {
+        const auto ranked = tally.ranked(order);
         if (ranked.empty()) continue;
         if (ranked.size() > 1 && ranked[1].second == ranked[0].second) {
             std::string tied;
             for (const auto& [value, hits] : ranked)
-                if (hits == ranked[0].second) tied += (tied.empty() ? "0x" : ", 0x") + hexDigits(value);
-            throw UsageError(text::kTie + std::string(1, kClassFirst[c]) + "': " + tied + " have " +
+                if (hits == ranked[0].second) tied += (tied.empty() ? "" : ", ") + valueText(value, plan.width);
+            throw UsageError(text::kTie + plan.alphabet->orders()[order].key() + "': " + tied + " have " +
                              std::to_string(ranked[0].second) + " hits each");
         }
-        values[c] = ranked[0].first;
+        values[order] = ranked[0].first;
     }
     return values;
 }
 
-// "XX=c" lines in key order, ended by CR LF.
-std::string tableText(const ClassValues& values) {
-    std::map<int, char> entries;
-    for (int c = 0; c < kClassCount; ++c) {
-        if (values[c] < 0) continue;
-        for (int index = 0; index < kClassSize[c]; ++index) {
-            const int key = (values[c] + index) & 0xFF;
-            const char character = static_cast<char>(kClassFirst[c] + index);
-            const auto [entry, added] = entries.emplace(key, character);
+// "XX=c" lines in key order, ended by CR LF; a key is the unit's bytes in
+// file order.
+std::string tableText(const ClassValues& values, const Alphabet& alphabet, Width width) {
+    std::map<std::string, std::string> entries;
+    for (std::size_t order = 0; order < values.size(); ++order) {
+        if (values[order] < 0) continue;
+        const std::u32string& characters = alphabet.orders()[order].characters;
+        for (std::size_t index = 0; index < characters.size(); ++index) {
+            const std::uint32_t unit = (static_cast<std::uint32_t>(values[order]) + index) & unitMask(width);
+            const std::string character = encodeUtf8(characters[index]);
+            const auto [entry, added] = entries.emplace(hexDigits(unit, width), character);
             if (!added)
-                throw UsageError(text::kSharedKey + hexDigits(key) + ": '" + entry->second + "' and '" + character + "'");
+                throw UsageError(text::kSharedKey + entry->first + ": '" + entry->second + "' and '" + character + "'");
         }
     }
     std::string table;
-    for (const auto& [key, character] : entries) table += hexDigits(key) + "=" + character + "\r\n";
+    for (const auto& [key, character] : entries) table += key + "=" + character + "\r\n";
     return table;
 }
 
-ClassValues givenValues(const TableOptions& options) {
-    ClassValues values{-1, -1, -1};
-    const char* const names[kClassCount] = {"--A", "--a", "--0"};
-    for (int c = 0; c < kClassCount; ++c) {
-        if (!options.values[c]) continue;
-        const std::int64_t value = parseNumber(*options.values[c], names[c]);
-        if (value < 0 || value > 255) throw UsageError(names[c] + std::string(text::kBadValue));
-        values[c] = static_cast<int>(value);
+ClassValues givenValues(const TableOptions& options, Width width) {
+    ClassValues values(3, -1);
+    const char* const names[] = {"--A", "--a", "--0"};
+    for (std::size_t order = 0; order < values.size(); ++order) {
+        if (!options.values[order]) continue;
+        const std::int64_t value = parseNumber(*options.values[order], names[order]);
+        if (value < 0 || value > unitMask(width))
+            throw UsageError(names[order] + std::string(width == Width::Byte ? text::kBadValue : text::kBadUnit));
+        values[order] = static_cast<std::int32_t>(value);
     }
     return values;
 }
@@ -65,17 +69,18 @@ int runTable(const TableOptions& options, CommandIo& io) {
     if (valuesGiven && searchGiven) throw UsageError(text::kBothTableSources);
     if (!valuesGiven && !searchGiven) throw UsageError(text::kNoTableSource);
 
-    ClassValues values = givenValues(options);
-    std::string table = valuesGiven ? tableText(values) : "";
+    const Width width = patternOptions(options.search).width;
+    const std::string table = valuesGiven ? tableText(givenValues(options, width), Alphabet(), width) : "";
     // Claimed before the search, so that no file read can be the table.
     auto output = io.createOutput(options.output);
     if (!output) return kError;
     if (searchGiven) {
         const SearchPlan plan = planSearch(options.search, io);
         Tally tally;
-        const int status = searchFiles(plan, options.search, io, [&](const std::string&, const Hit& hit) { tally.add(hit.values); });
+        const int status =
+            searchFiles(plan, options.search, io, [&](const std::string&, const Hit& hit) { tally.add(hit.values); });
         if (status != kFound) return status;
-        table = tableText(consensus(tally));
+        output->print(tableText(consensus(tally, plan), *plan.alphabet, width));
     }
     output->print(table);
     if (!output->close()) return io.failWrite(options.output, *output);

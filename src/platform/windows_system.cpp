@@ -166,7 +166,11 @@ public:
             if (GetFileType(handle) == FILE_TYPE_DISK && identityOf(handle, identity))
                 standardFiles_.hold(identity, stream == STD_INPUT_HANDLE ? Access::Read : Access::Write);
         }
+        // The program writes UTF-8, kana included; the console shows it as
+        // such while the program runs, then gets its own code page back.
+        SetConsoleOutputCP(CP_UTF8);
     }
+    ~WindowsSystem() override { SetConsoleOutputCP(consoleCodePage_); }
 
     std::unique_ptr<ByteSource> standardInput() override {
         return std::make_unique<HandleSource>(GetStdHandle(STD_INPUT_HANDLE));
@@ -276,6 +280,7 @@ private:
     }
 
     SharingRegistry standardFiles_;
+    const UINT consoleCodePage_ = GetConsoleOutputCP();
 };
 
 }  // namespace

@@ -1,95 +1,108 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/system.hpp"
+#include "search/alphabet.hpp"
 
 namespace glyphound {
 
-// Upper case, lower case and digits: each class keeps its characters'
-// distances, and sits wherever the game's font put it.
-enum CharacterClass : int { kUpperCase, kLowerCase, kDigits, kClassCount };
-constexpr char kClassFirst[kClassCount] = {'A', 'a', '0'};
-constexpr int kClassSize[kClassCount] = {26, 26, 10};
+// How the file stores a character: one byte, or one 16-bit unit in either
+// byte order. Units start at any byte offset.
+enum class Width { Byte, Little16, Big16 };
+inline std::size_t bytesPerUnit(Width width) { return width == Width::Byte ? 1 : 2; }
+inline std::uint32_t unitMask(Width width) { return width == Width::Byte ? 0xFF : 0xFFFF; }
+inline std::uint32_t unitAt(const std::uint8_t* bytes, Width width) {
+    if (width == Width::Byte) return bytes[0];
+    return width == Width::Little16 ? bytes[0] | bytes[1] << 8 : bytes[0] << 8 | bytes[1];
+}
 
 enum class CaseMode {
-    Split,  // each class at its own place; other characters match any byte
+    Split,  // each class at its own place; other characters match any unit
     Ascii   // every character at its ASCII distance from every other
 };
 
 struct PatternOptions {
     CaseMode mode = CaseMode::Split;
-    char wildcard = '?';
+    char32_t wildcard = '?';
+    Width width = Width::Byte;
 };
 
-// For each class, the byte that stands for its first character; -1 when the
-// word has none of the class.
-using ClassValues = std::array<int, kClassCount>;
+// For each order of the alphabet, the unit that stands for its first
+// character; -1 when the word has none of the order.
+using ClassValues = std::vector<std::int32_t>;
 
-// One word, compiled into the byte relations that a match must satisfy,
-// all modulo 256.
+struct Hit;
+
+// One word, compiled into the unit relations that a match must satisfy,
+// all modulo the unit's range.
 class Pattern {
 public:
     static constexpr std::size_t kMaxLength = 255;
     static constexpr int kMinRelations = 2;
 
     // Empty, with `failure` set, when the word can't be searched for.
-    static std::optional<Pattern> compile(std::string_view word, PatternOptions options, std::string& failure);
+    static std::optional<Pattern> compile(std::string_view word, PatternOptions options,
+                                          std::shared_ptr<const Alphabet> alphabet, std::string& failure);
 
     const std::string& word() const { return word_; }
-    std::size_t length() const { return word_.size(); }
+    Width width() const { return width_; }
+    // In bytes.
+    std::size_t length() const { return characters_.size() * bytesPerUnit(width_); }
     // `bytes` holds at least length() bytes.
     bool matchesAt(const std::uint8_t* bytes) const;
     ClassValues valuesAt(const std::uint8_t* bytes) const;
-    // The hit's surroundings as text: the characters its match proves, and
-    // '.' for every other byte.
-    std::string preview(const struct Hit& hit) const;
+    // The hit's surroundings as UTF-8 text: the characters its match proves,
+    // and '.' for every other unit.
+    std::string preview(const Hit& hit) const;
 
-    // One relation: bytes[position] - bytes[base] == difference.
+    // One relation, at byte offsets: unit(position) - unit(base) == difference.
     struct Relation {
         std::uint16_t position, base;
-        std::uint8_t difference;
+        std::uint32_t difference;
     };
     // The relation tested first at every offset, to rule most of them out.
     const Relation& leadingRelation() const { return relations_.front(); }
 
 private:
     Pattern() = default;
+    std::string decodeUnit(std::uint32_t unit, const ClassValues& values, std::uint32_t shift) const;
 
     std::string word_;
+    std::u32string characters_;
     CaseMode mode_ = CaseMode::Split;
+    Width width_ = Width::Byte;
+    std::shared_ptr<const Alphabet> alphabet_;
     std::vector<Relation> relations_;  // the one with the shortest span first
-    std::array<int, kClassCount> firstOfClass_{-1, -1, -1};
-    int firstRelated_ = 0;  // a position whose byte fixes the shift in ASCII mode
+    // Per order: the first unit position of its characters (-1 for none), and
+    // that character's index in the order.
+    std::vector<std::pair<int, int>> firstOfOrder_;
+    int firstRelated_ = 0;  // a position whose unit fixes the shift in ASCII mode
 };
-
-// The class of a character, or kClassCount for any other.
-int classOf(char character);
 
 struct Hit {
     std::uint64_t offset = 0;
     std::size_t pattern = 0;  // index into the patterns searched for
-    ClassValues values{};
-    // Up to kContext bytes on each side of the hit, and the hit itself.
+    ClassValues values;
+    // Up to kContextUnits units on each side of the hit, and the hit itself.
     const std::uint8_t* context = nullptr;
-    std::size_t contextSize = 0, hitStart = 0;
+    std::size_t contextSize = 0, hitStart = 0;  // in bytes
 };
 
-constexpr std::size_t kContext = 16;
+constexpr std::size_t kContextUnits = 16;
 
 using HitHandler = std::function<void(const Hit&)>;
-using ProgressHandler = std::function<void(std::uint64_t bytesRead)>;
 
-// Reads `source` to its end once, for every pattern at every offset: hits
-// come in offset order, then pattern order. False after a read error.
-bool findPatterns(ByteSource& source, const std::vector<Pattern>& patterns, const HitHandler& onHit,
-                  const ProgressHandler& onProgress = {});
+// Reads `source` to its end once, for every pattern (all of one width) at
+// every offset: hits come in offset order, then pattern order. False after
+// a read error.
+bool findPatterns(ByteSource& source, const std::vector<Pattern>& patterns, const HitHandler& onHit);
 
 }  // namespace glyphound
