@@ -155,19 +155,23 @@ private:
 
 constexpr std::size_t kCandidateBlock = 64;
 
-// Whether any of a block of offsets satisfies the relation; a loop the
-// compiler vectorizes for each width.
 template <Width kWidth>
-bool anyCandidate(const std::uint8_t* later, const std::uint8_t* earlier, std::uint32_t difference) {
+std::uint8_t holds(const std::uint8_t* at, const Pattern::Relation& relation) {
+    return ((unitAt(at + relation.position, kWidth) - unitAt(at + relation.base, kWidth)) & unitMask(kWidth)) ==
+           relation.difference;
+}
+
+// Whether any of a block of offsets satisfies both leading relations; a loop
+// the compiler vectorizes for each width.
+template <Width kWidth>
+bool anyCandidate(const std::uint8_t* at, const Pattern::Relation& first, const Pattern::Relation& second) {
     std::uint8_t found = 0;
-    for (std::size_t k = 0; k < kCandidateBlock; ++k)
-        found |= static_cast<std::uint8_t>(((unitAt(later + k, kWidth) - unitAt(earlier + k, kWidth)) & unitMask(kWidth)) ==
-                                           difference);
+    for (std::size_t k = 0; k < kCandidateBlock; ++k) found |= holds<kWidth>(at + k, first) & holds<kWidth>(at + k, second);
     return found != 0;
 }
 
 // Tests one pattern at positions [from, to) of the window, appending hits.
-// Offsets are ruled out a block at a time by the leading relation alone;
+// Offsets are ruled out a block at a time by the leading relations alone;
 // only blocks with a candidate are stepped through.
 template <Width kWidth>
 void testStretch(const Window& window, const Pattern& pattern, std::size_t index, std::size_t from,
@@ -176,10 +180,10 @@ void testStretch(const Window& window, const Pattern& pattern, std::size_t index
     const std::size_t length = pattern.length();
     if (window.end() < length) return;
     to = std::min(to, window.end() - length + 1);
-    const Pattern::Relation& leading = pattern.leadingRelation();
+    const Pattern::Relation &first = pattern.leadingRelation(0), &second = pattern.leadingRelation(1);
     for (std::size_t at = from; at < to; ++at) {
         if ((at - from) % kCandidateBlock == 0 && at + kCandidateBlock <= to &&
-            !anyCandidate<kWidth>(bytes + at + leading.position, bytes + at + leading.base, leading.difference)) {
+            !anyCandidate<kWidth>(bytes + at, first, second)) {
             at += kCandidateBlock - 1;
             continue;
         }
