@@ -57,6 +57,7 @@ public:
 }  // namespace
 
 void Progress::start(const std::string& name, std::int64_t size) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     if (started_ == Clock::time_point{}) started_ = Clock::now();
     name_ = name;
     size_ = size;
@@ -64,6 +65,7 @@ void Progress::start(const std::string& name, std::int64_t size) {
 }
 
 void Progress::advance(std::uint64_t bytes) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     done_ += bytes;
     if (!enabled_) return;
     const auto now = Clock::now();
@@ -80,6 +82,7 @@ void Progress::advance(std::uint64_t bytes) {
 }
 
 void Progress::erase() {
+    const std::lock_guard<std::mutex> lock(mutex_);
     if (lineLength_ == 0) return;
     error_.print("\r" + std::string(lineLength_, ' ') + "\r");
     lineLength_ = 0;
@@ -92,6 +95,14 @@ CommandIo::CommandIo(System& system)
       progress_(system.errorIsConsole(), err_) {}
 
 std::unique_ptr<ByteSource> CommandIo::openInput(const std::string& name) {
+    std::string failure;
+    auto source = openInput(name, failure);
+    if (!source) reportFile(name, failure);
+    return source;
+}
+
+std::unique_ptr<ByteSource> CommandIo::openInput(const std::string& name, std::string& failure) {
+    const std::lock_guard<std::mutex> lock(openMutex_);
     std::unique_ptr<ByteSource> source;
     std::int64_t size = -1;
     if (name == kStandardStream) {
@@ -100,7 +111,7 @@ std::unique_ptr<ByteSource> CommandIo::openInput(const std::string& name) {
     } else {
         OpenedFile file = system_.openForReading(name);
         if (!file.source) {
-            reportFile(name, file.failure);
+            failure = file.failure;
             return nullptr;
         }
         source = std::move(file.source);

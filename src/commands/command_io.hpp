@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "io/streams.hpp"
@@ -17,7 +18,8 @@ constexpr const char* kStandardStream = "-";
 
 // Shows how far a long run has got, on one line of standard error that is
 // rewritten and finally erased; only on a terminal, and only once the run
-// has taken long enough for the user to wonder.
+// has taken long enough for the user to wonder. Files searched side by side
+// all report to it.
 class Progress {
 public:
     Progress(bool enabled, OutputStream& error) : enabled_(enabled), error_(error) {}
@@ -34,6 +36,7 @@ private:
     std::uint64_t done_ = 0;
     std::chrono::steady_clock::time_point started_, shown_;
     std::size_t lineLength_ = 0;
+    std::mutex mutex_;
 };
 
 // An output destroyed before it was closed is abandoned, never put in place,
@@ -57,8 +60,11 @@ public:
     System& system() { return system_; }
     Progress& progress() { return progress_; }
 
-    // "-" is standard input, which can be taken once. Null after the
-    // failure has been reported.
+    // "-" is standard input, which can be read once. Null, with the
+    // system's reason in `failure`, when the file can't be opened. Safe to
+    // call from several threads.
+    std::unique_ptr<ByteSource> openInput(const std::string& name, std::string& failure);
+    // The same, but the failure is reported.
     std::unique_ptr<ByteSource> openInput(const std::string& name);
     // Null after the failure has been reported. Closing the stream puts the
     // file in place; abandoning it, or destroying it unclosed, leaves the
@@ -75,6 +81,7 @@ private:
     OutputStream out_;
     OutputStream err_;
     bool inputTaken_ = false;
+    std::mutex openMutex_;
     Progress progress_;
 };
 

@@ -1,6 +1,10 @@
 // The search that `find` prints and `table` summarises.
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "commands/command_options.hpp"
 #include "dialogue/texts.hpp"
@@ -82,22 +86,122 @@ std::shared_ptr<const Alphabet> alphabetOf(const SearchOptions& options, Command
     return alphabet;
 }
 
-// Calls `onFile` for a file, or for every file under a directory in name
-// order when walking.
-void visit(const std::string& name, bool walk, CommandIo& io, const std::function<void(const std::string&)>& onFile,
-           bool& failed) {
+// A file to search, or a failure of the walk to report in its place.
+struct Job {
+    std::string name, failure;
+};
+
+// The file, or every file under a directory in name order when walking.
+void collectJobs(const std::string& name, bool walk, CommandIo& io, std::vector<Job>& jobs) {
     const DirectoryListing listing = walk ? io.system().listDirectory(name) : DirectoryListing{};
-    if (!listing.isDirectory) return onFile(name);
-    if (!listing.failure.empty()) {
-        io.reportFile(name, listing.failure);
-        failed = true;
-    }
+    if (!listing.isDirectory) return jobs.push_back({name, ""});
+    if (!listing.failure.empty()) jobs.push_back({name, listing.failure});
     std::vector<DirectoryEntry> entries = listing.entries;
     std::sort(entries.begin(), entries.end(),
               [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
     const std::string folder = name.empty() || name.back() == '/' ? name : name + "/";
-    for (const DirectoryEntry& entry : entries) visit(folder + entry.name, true, io, onFile, failed);
+    for (const DirectoryEntry& entry : entries) collectJobs(folder + entry.name, true, io, jobs);
 }
+
+// Lets the results of files searched side by side out in the files' order:
+// a job hands its results over only in its turn, which comes when every
+// job before it is done. Jobs are taken in order, so the job whose turn it
+// is always has a worker.
+class Turns {
+public:
+    bool isTurnOf(std::size_t job) const { return turn_ == job; }
+    void waitFor(std::size_t job) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return turn_ == job; });
+    }
+    void pass(std::size_t job) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            turn_ = job + 1;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::atomic<std::size_t> turn_{0};
+};
+
+// Context bytes a job may keep while it waits for its turn; past this it
+// stops searching until its turn comes, so memory stays bounded.
+constexpr std::size_t kMaxKeptPerJob = 4 << 20;
+
+class ParallelSearch {
+public:
+    ParallelSearch(const SearchPlan& plan, CommandIo& io, const FileHitHandler& onHit, std::vector<Job> jobs)
+        : plan_(plan), io_(io), onHit_(onHit), jobs_(std::move(jobs)) {}
+
+    int run() {
+        const unsigned workers = static_cast<unsigned>(std::min<std::size_t>(io_.system().processors(), jobs_.size()));
+        std::vector<std::thread> threads;
+        for (unsigned w = 1; w < workers; ++w) threads.emplace_back([this] { work(); });
+        work();
+        for (std::thread& thread : threads) thread.join();
+        if (failed_) return kError;
+        return found_ ? kFound : kNothingFound;
+    }
+
+private:
+    // A hit kept until its job's turn, with its own copy of its surroundings.
+    struct KeptHit {
+        Hit hit;
+        std::vector<std::uint8_t> context;
+    };
+
+    void work() {
+        for (std::size_t job = next_++; job < jobs_.size(); job = next_++) search(job);
+    }
+
+    void search(std::size_t job) {
+        const std::string& name = jobs_[job].name;
+        std::string failure = jobs_[job].failure;
+        std::vector<KeptHit> kept;
+        std::size_t keptBytes = 0;
+        bool inTurn = false;
+        const auto takeTurn = [&] {
+            turns_.waitFor(job);
+            inTurn = true;
+            for (KeptHit& k : kept) hand(name, k.hit, k.context);
+            kept.clear();
+        };
+        auto source = failure.empty() ? io_.openInput(name, failure) : nullptr;
+        if (source && !findPatterns(*source, plan_.patterns, [&](const Hit& hit) {
+                if (!inTurn && (turns_.isTurnOf(job) || keptBytes > kMaxKeptPerJob)) takeTurn();
+                if (inTurn) return hand(name, hit, {});
+                kept.push_back({hit, std::vector<std::uint8_t>(hit.context, hit.context + hit.contextSize)});
+                keptBytes += hit.contextSize;
+            }))
+            failure = source->failure().empty() ? text::kReadFailed : source->failure();
+        source.reset();
+        takeTurn();
+        if (!failure.empty()) {
+            io_.reportFile(name, failure);
+            failed_ = true;
+        }
+        turns_.pass(job);
+    }
+
+    // Only the job in its turn hands hits over, one job at a time.
+    void hand(const std::string& name, Hit hit, const std::vector<std::uint8_t>& context) {
+        if (!context.empty()) hit.context = context.data();
+        found_ = true;
+        onHit_(name, hit);
+    }
+
+    const SearchPlan& plan_;
+    CommandIo& io_;
+    const FileHitHandler& onHit_;
+    const std::vector<Job> jobs_;
+    Turns turns_;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<bool> found_{false}, failed_{false};
+};
 
 }  // namespace
 
@@ -126,26 +230,11 @@ SearchPlan planSearch(const SearchOptions& options, CommandIo& io) {
 }
 
 int searchFiles(const SearchPlan& plan, const SearchOptions& options, CommandIo& io, const FileHitHandler& onHit) {
-    bool found = false, failed = false;
-    const auto searchOne = [&](const std::string& name) {
-        auto source = io.openInput(name);
-        if (!source) {
-            failed = true;
-            return;
-        }
-        const bool complete = findPatterns(*source, plan.patterns, [&](const Hit& hit) {
-            found = true;
-            onHit(name, hit);
-        });
-        if (!complete) {
-            io.reportFile(name, source->failure());
-            failed = true;
-        }
-    };
-    for (const std::string& file : plan.files) visit(file, options.recursive, io, searchOne, failed);
+    std::vector<Job> jobs;
+    for (const std::string& file : plan.files) collectJobs(file, options.recursive, io, jobs);
+    const int status = ParallelSearch(plan, io, onHit, std::move(jobs)).run();
     io.progress().erase();
-    if (failed) return kError;
-    return found ? kFound : kNothingFound;
+    return status;
 }
 
 void Tally::add(const ClassValues& values) {

@@ -44,6 +44,7 @@ namespace command {
 
 constexpr const char* kProgramName = "glyphound";
 constexpr const char* kWriteFailed = "Write failed";
+constexpr const char* kReadFailed = "Read failed";
 constexpr const char* kStandardOutput = "standard output";
 constexpr const char* kTry = "Try 'glyphound help ";
 constexpr const char* kTryEnd = "'.\n";

@@ -1,7 +1,9 @@
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -281,6 +283,13 @@ public:
 
     bool outputIsConsole() override { return ::isatty(STDOUT_FILENO) == 1; }
     bool errorIsConsole() override { return ::isatty(STDERR_FILENO) == 1; }
+
+    // Only the processors the process is bound to, as by taskset.
+    unsigned processors() override {
+        cpu_set_t set;
+        if (::sched_getaffinity(0, sizeof set, &set) != 0) return System::processors();
+        return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
+    }
 
     void readConsoleLine() override {
         std::uint8_t line[256];

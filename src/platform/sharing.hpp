@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <utility>
 
 namespace glyphound {
@@ -20,7 +21,8 @@ enum class Access { Read, Write };
 
 // The process's own record of its open files, enforcing the sharing rules
 // where the operating system does not: readers may share a file with other
-// readers only; a writer shares it with nobody.
+// readers only; a writer shares it with nobody. Files opened and closed on
+// several threads keep one record.
 class SharingRegistry {
 public:
     bool permits(FileIdentity file, Access access) const;
@@ -37,6 +39,7 @@ private:
         bool writer = false;
     };
     std::map<FileIdentity, Holders> open_;
+    mutable std::recursive_mutex mutex_;
 };
 
 }  // namespace glyphound

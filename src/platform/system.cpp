@@ -1,7 +1,9 @@
 // What both backends share: the standard library already reaches the
 // system's directories portably, and takes UTF-8 names on every system.
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "platform/system.hpp"
 
@@ -26,6 +28,8 @@ DirectoryListing System::listDirectory(const std::string& name) {
     if (error) listing.failure = error.message();
     return listing;
 }
+
+unsigned System::processors() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 std::vector<std::string> System::arguments(int argc, const char* const* argv) {
     std::vector<std::string> words;

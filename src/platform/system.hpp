@@ -104,6 +104,8 @@ public:
 
     virtual bool outputIsConsole() = 0;
     virtual bool errorIsConsole() { return false; }
+    // The processors this process may run on, at least 1.
+    virtual unsigned processors();
     // One read of standard input straight from the device, so that a console
     // returns the whole line typed and leaves nothing of it for the shell.
     virtual void readConsoleLine() = 0;
