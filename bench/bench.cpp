@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "search/relative_search.hpp"
+#include "search/word_matcher.hpp"
 
 namespace {
 
@@ -139,6 +140,55 @@ void compareWithPlainLoop(const char* label, const std::vector<std::uint8_t>& da
                 static_cast<unsigned long long>(matches));
 }
 
+// Reads the same block `passes` times.
+class RepeatedSource : public glyphound::ByteSource {
+public:
+    RepeatedSource(const std::vector<std::uint8_t>& data, int passes) : data_(data), left_(passes) {}
+    glyphound::ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
+        if (left_ == 0) return {};
+        const std::size_t count = std::min(capacity, data_.size() - at_);
+        std::memcpy(buffer, data_.data() + at_, count);
+        at_ += count;
+        if (at_ == data_.size()) at_ = 0, --left_;
+        return {count, false};
+    }
+
+private:
+    const std::vector<std::uint8_t>& data_;
+    int left_;
+    std::size_t at_ = 0;
+};
+
+// The word matcher, and a plain loop that tests every relation of the word
+// at every offset, over the same data.
+void compareFindWithPlainLoop(const char* label, const std::vector<std::uint8_t>& data, const std::string& word) {
+    using clock = std::chrono::steady_clock;
+    std::string failure;
+    const auto alphabet = std::make_shared<glyphound::Alphabet>();
+    const std::vector<glyphound::Pattern> patterns{*glyphound::Pattern::compile(word, {}, alphabet, failure)};
+    double fast = 1e30, plain = 1e30;
+    std::uint64_t hits = 0;
+    for (int r = 0; r < 5; ++r) {
+        auto start = clock::now();
+        RepeatedSource source(data, 16);
+        glyphound::findPatterns(source, patterns, [&](const glyphound::Hit&) { ++hits; });
+        fast = std::min(fast, std::chrono::duration<double>(clock::now() - start).count());
+        start = clock::now();
+        for (int pass = 0; pass < 16; ++pass)
+            for (std::size_t at = 0; at + word.size() <= data.size(); ++at) {
+                bool hit = true;
+                for (std::size_t k = 1; hit && k < word.size(); ++k)
+                    hit = static_cast<std::uint8_t>(data[at + k] - data[at + k - 1]) ==
+                          static_cast<std::uint8_t>(word[k] - word[k - 1]);
+                hits += hit;
+            }
+        plain = std::min(plain, std::chrono::duration<double>(clock::now() - start).count());
+    }
+    const double gb = 16.0 * static_cast<double>(data.size()) / 1e9;
+    std::printf("  %-34s find %6.2f GB/s   plain loop %5.2f GB/s   (%llu)\n", label, gb / fast, gb / plain,
+                static_cast<unsigned long long>(hits));
+}
+
 void compareWorstCases() {
     std::printf("\nWorst cases, in memory (64 passes over 1 MiB, best of 9):\n");
     compareWithPlainLoop("one repeated byte, LLAMA", std::vector<std::uint8_t>(1 << 20, 0x41), "LLAMA");
@@ -146,6 +196,10 @@ void compareWorstCases() {
     compareWithPlainLoop("shifted English, the", shiftedEnglishMiB(), "the");
     compareWithPlainLoop("shifted English, word", shiftedEnglishMiB(), "word");
     compareWithPlainLoop("random bytes, HELLO", randomMiB(2), "HELLO");
+    std::printf("\nThe same for find (16 passes over 1 MiB, best of 5):\n");
+    compareFindWithPlainLoop("one repeated byte, AAAB", std::vector<std::uint8_t>(1 << 20, 0x41), "AAAB");
+    compareFindWithPlainLoop("one repeated byte, LLAMA", std::vector<std::uint8_t>(1 << 20, 0x41), "LLAMA");
+    compareFindWithPlainLoop("random bytes, HELLO", randomMiB(2), "HELLO");
 }
 
 }  // namespace
@@ -167,7 +221,11 @@ int main(int argc, char** argv) {
     const std::string hello = "\x87\x84\x8b\x8b\x8e";  // HELLO, 63 above ASCII
     std::printf("Data: %zu MiB of random bytes with one HELLO, in %s\n", mib, dir.c_str());
     writeFile(rom, randomMiB(1), mib, hello, mib << 19);
-    const double gb = static_cast<double>(mib << 20) / 1e9;
+    std::vector<std::string> parts;
+    for (int part = 0; part < 8; ++part) {
+        parts.push_back(dir + "/part" + std::to_string(part) + ".bin");
+        writeFile(parts.back(), randomMiB(10 + part), mib / 8, hello, 0);
+    }
 
     runCommand({"cat", rom}, dir, "", 1);  // into the page cache
     const Timing cat = runCommand({"cat", rom}, dir, "");
@@ -180,25 +238,62 @@ int main(int argc, char** argv) {
     const Timing both = runCommand({program, rom}, dir, "HELLO\ny\ny\n");
     const double shiftSeconds = shift.seconds - scan.seconds;
     const double backSeconds = both.seconds - shift.seconds;
+    const std::vector<std::string> tenWords = {"-e", "HELLO", "-e", "WORLD", "-e", "Player", "-e", "Sword", "-e", "Magic",
+                                               "-e", "Potion", "-e", "Dragon", "-e", "Castle", "-e", "Knight", "-e", "Queen"};
+    const Timing findOne = runCommand({program, "find", "HELLO", rom}, dir, "");
+    std::vector<std::string> findTen = {program, "find"};
+    findTen.insert(findTen.end(), tenWords.begin(), tenWords.end());
+    findTen.push_back(rom);
+    const Timing findMany = runCommand(findTen, dir, "");
+    const Timing find16 = runCommand({program, "find", "--width", "16le", "HELLO", rom}, dir, "");
+    std::vector<std::string> findParts = {program, "find", "HELLO"}, oneCore = {"taskset", "-c", "0"};
+    findParts.insert(findParts.end(), parts.begin(), parts.end());
+    for (const std::string& part : parts) runCommand({"cat", part}, dir, "", 1);
+    const Timing allCores = runCommand(findParts, dir, "");
+    oneCore.insert(oneCore.end(), findParts.begin(), findParts.end());
+    const Timing oneCoreOnly = runCommand(oneCore, dir, "");
 
-    std::printf("\n%-28s %9s %9s %12s\n", "", "seconds", "GB/s", "vs baseline");
-    std::printf("%-28s %9.3f %9.2f\n", "cat FILE > /dev/null", cat.seconds, gb / cat.seconds);
-    std::printf("%-28s %9.3f %9.2f %11.2fx\n", "scan (whole run)", scan.seconds, gb / scan.seconds, scan.seconds / cat.seconds);
-    std::printf("%-28s %9.3f %9.2f\n", "cp FILE copy", cp.seconds, gb / cp.seconds);
-    std::printf("%-28s %9.3f %9.2f %11.2fx\n", "dd bs=64K (user-space copy)", dd.seconds, gb / dd.seconds, dd.seconds / cp.seconds);
-    std::printf("%-28s %9.3f %9.2f %11.2fx\n", "shift pass", shiftSeconds, gb / shiftSeconds, shiftSeconds / cp.seconds);
-    std::printf("%-28s %9.3f %9.2f %11.2fx\n", "shift-back pass", backSeconds, gb / backSeconds, backSeconds / cp.seconds);
+    std::printf("\n%-34s %8s   %-22s %8s %7s  %s\n", "measurement", "seconds", "yardstick", "seconds", "ratio", "goal");
+    const auto row = [](const char* what, double seconds, const char* yardstick, double base, const char* goal) {
+        std::printf("%-34s %8.3f   %-22s %8.3f %6.2fx  %s\n", what, seconds, yardstick, base, seconds / base, goal);
+    };
+    row("dialogue scan, HELLO", scan.seconds, "cat FILE > /dev/null", cat.seconds, "<= 1.2x");
+    row("find, one word", findOne.seconds, "cat FILE > /dev/null", cat.seconds, "<= 1.3x");
+    row("find, ten words", findMany.seconds, "cat FILE > /dev/null", cat.seconds, "<= 2x");
+    row("find --width 16le, one word", find16.seconds, "cat FILE > /dev/null", cat.seconds, "<= 1.5x");
+    row("find, 8 files, every core", allCores.seconds, "the same on one core", oneCoreOnly.seconds, "<= 0.6x");
+    row("shift pass", shiftSeconds, "dd bs=64K", dd.seconds, "<= 1.0x");
+    row("shift pass", shiftSeconds, "cp", cp.seconds, "<= 1.3x");
+    row("shift-back pass", backSeconds, "dd bs=64K", dd.seconds, "<= 1.0x");
+    row("shift-back pass", backSeconds, "cp", cp.seconds, "<= 1.3x");
 
     compareWorstCases();
 
-    std::printf("\nPeak memory (maximum resident set) of a scan:\n");
+    std::printf("\nPeak memory (maximum resident set), KiB:\n");
     const std::string small = dir + "/small.bin", sparse = dir + "/sparse.bin";
     writeFile(small, randomMiB(3), 1, hello, 100);
     const int fd = ::open(sparse.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0 || ::ftruncate(fd, off_t{8} << 30) != 0) return 1;
     ::close(fd);
-    std::printf("  %-26s %6ld KiB\n", "1 MiB file", runCommand({program, small}, dir, "HELLO\nn\n", 1).peakKiB);
-    std::printf("  %-26s %6ld KiB\n", "8 GiB sparse file", runCommand({program, sparse}, dir, "HELLO\nn\n", 1).peakKiB);
+    std::printf("  %-28s %10s %10s %10s\n", "", "1 MiB", "whole file", "8 GiB");
+    const auto peaks = [&](const char* what, std::vector<std::string> argv, const std::string& typed, bool sparseToo) {
+        const auto peak = [&](const std::string& file) {
+            std::vector<std::string> command = argv;
+            for (auto& word : command)
+                if (word == "FILE") word = file;
+            return runCommand(command, dir, typed, 1).peakKiB;
+        };
+        std::printf("  %-28s %10ld %10ld", what, peak(small), peak(rom));
+        if (sparseToo)
+            std::printf(" %10ld\n", peak(sparse));
+        else
+            std::printf(" %10s\n", "-");
+    };
+    peaks("dialogue scan", {program, "FILE"}, "HELLO\nn\n", true);
+    peaks("dialogue scan and shifts", {program, "FILE"}, "HELLO\ny\ny\n", false);
+    peaks("find, ten words", findTen.size() ? [&] { auto c = findTen; c.back() = "FILE"; return c; }() : findTen, "", true);
+    peaks("table", {program, "table", "-o", dir + "/out.tbl", "HELLO", "FILE"}, "", true);
+    peaks("shift", {program, "shift", "--by", "1", "FILE", dir + "/copy.bin"}, "", false);
 
     std::string cleanup = "rm -rf '" + dir + "'";
     return std::system(cleanup.c_str()) == 0 ? 0 : 1;

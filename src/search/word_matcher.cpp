@@ -63,15 +63,6 @@ std::optional<Pattern> Pattern::compile(std::string_view word, PatternOptions op
     return pattern;
 }
 
-bool Pattern::matchesAt(const std::uint8_t* bytes) const {
-    const std::uint32_t mask = unitMask(width_);
-    for (const Relation& relation : relations_)
-        if (((unitAt(bytes + relation.position, width_) - unitAt(bytes + relation.base, width_)) & mask) !=
-            relation.difference)
-            return false;
-    return true;
-}
-
 ClassValues Pattern::valuesAt(const std::uint8_t* bytes) const {
     ClassValues values(firstOfOrder_.size(), -1);
     for (std::size_t order = 0; order < firstOfOrder_.size(); ++order) {
@@ -161,18 +152,22 @@ std::uint8_t holds(const std::uint8_t* at, const Pattern::Relation& relation) {
            relation.difference;
 }
 
-// Whether any of a block of offsets satisfies both leading relations; a loop
-// the compiler vectorizes for each width.
+// Flags the offsets of a block that satisfy both leading relations, in a
+// loop the compiler vectorizes for each width; false when none does.
 template <Width kWidth>
-bool anyCandidate(const std::uint8_t* at, const Pattern::Relation& first, const Pattern::Relation& second) {
-    std::uint8_t found = 0;
-    for (std::size_t k = 0; k < kCandidateBlock; ++k) found |= holds<kWidth>(at + k, first) & holds<kWidth>(at + k, second);
-    return found != 0;
+bool flagCandidates(const std::uint8_t* at, std::size_t count, const Pattern::Relation& first,
+                    const Pattern::Relation& second, std::uint8_t* flags) {
+    std::uint8_t any = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        flags[k] = holds<kWidth>(at + k, first) & holds<kWidth>(at + k, second);
+        any |= flags[k];
+    }
+    return any != 0;
 }
 
 // Tests one pattern at positions [from, to) of the window, appending hits.
-// Offsets are ruled out a block at a time by the leading relations alone;
-// only blocks with a candidate are stepped through.
+// The leading relations rule offsets out a block at a time; the others are
+// tested only where those hold.
 template <Width kWidth>
 void testStretch(const Window& window, const Pattern& pattern, std::size_t index, std::size_t from,
                  std::size_t to, std::vector<Hit>& hits) {
@@ -180,23 +175,26 @@ void testStretch(const Window& window, const Pattern& pattern, std::size_t index
     const std::size_t length = pattern.length();
     if (window.end() < length) return;
     to = std::min(to, window.end() - length + 1);
-    const Pattern::Relation &first = pattern.leadingRelation(0), &second = pattern.leadingRelation(1);
-    for (std::size_t at = from; at < to; ++at) {
-        if ((at - from) % kCandidateBlock == 0 && at + kCandidateBlock <= to &&
-            !anyCandidate<kWidth>(bytes + at, first, second)) {
-            at += kCandidateBlock - 1;
-            continue;
+    const std::vector<Pattern::Relation>& relations = pattern.relations();
+    std::uint8_t flags[kCandidateBlock];
+    for (std::size_t block = from; block < to; block += kCandidateBlock) {
+        const std::size_t count = std::min(kCandidateBlock, to - block);
+        if (!flagCandidates<kWidth>(bytes + block, count, relations[0], relations[1], flags)) continue;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t at = block + k;
+            if (!flags[k] || !std::all_of(relations.begin() + 2, relations.end(),
+                                          [&](const Pattern::Relation& r) { return holds<kWidth>(bytes + at, r); }))
+                continue;
+            Hit hit;
+            hit.offset = window.start() + at;
+            hit.pattern = index;
+            hit.values = pattern.valuesAt(bytes + at);
+            const std::size_t contextStart = at > window.context() ? at - window.context() : 0;
+            hit.context = bytes + contextStart;
+            hit.hitStart = at - contextStart;
+            hit.contextSize = std::min(window.end(), at + length + window.context()) - contextStart;
+            hits.push_back(std::move(hit));
         }
-        if (!pattern.matchesAt(bytes + at)) continue;
-        Hit hit;
-        hit.offset = window.start() + at;
-        hit.pattern = index;
-        hit.values = pattern.valuesAt(bytes + at);
-        const std::size_t contextStart = at > window.context() ? at - window.context() : 0;
-        hit.context = bytes + contextStart;
-        hit.hitStart = at - contextStart;
-        hit.contextSize = std::min(window.end(), at + length + window.context()) - contextStart;
-        hits.push_back(std::move(hit));
     }
 }
 

@@ -56,8 +56,6 @@ public:
     Width width() const { return width_; }
     // In bytes.
     std::size_t length() const { return characters_.size() * bytesPerUnit(width_); }
-    // `bytes` holds at least length() bytes.
-    bool matchesAt(const std::uint8_t* bytes) const;
     ClassValues valuesAt(const std::uint8_t* bytes) const;
     // The hit's surroundings as UTF-8 text: the characters its match proves,
     // and '.' for every other unit.
@@ -68,9 +66,10 @@ public:
         std::uint16_t position, base;
         std::uint32_t difference;
     };
-    // The two relations tested first at every offset, to rule most of them
-    // out: with random data, one in 2^16 offsets passes both in 8-bit mode.
-    const Relation& leadingRelation(int which) const { return relations_[which]; }
+    // The shortest first: the first two are tested at every offset to rule
+    // most of them out; with random data, one in 2^16 offsets passes both in
+    // 8-bit mode.
+    const std::vector<Relation>& relations() const { return relations_; }
 
 private:
     Pattern() = default;
