@@ -1,6 +1,7 @@
 #include "search/word_matcher.hpp"
 
 #include <algorithm>
+#include <type_traits>
 
 namespace glyphound {
 namespace {
@@ -146,28 +147,52 @@ private:
 
 constexpr std::size_t kCandidateBlock = 64;
 
+// Arithmetic in the unit's own type, so that a vector holds as many
+// offsets as it can.
 template <Width kWidth>
-std::uint8_t holds(const std::uint8_t* at, const Pattern::Relation& relation) {
-    return ((unitAt(at + relation.position, kWidth) - unitAt(at + relation.base, kWidth)) & unitMask(kWidth)) ==
-           relation.difference;
+using Unit = std::conditional_t<kWidth == Width::Byte, std::uint8_t, std::uint16_t>;
+
+template <Width kWidth>
+Unit<kWidth> load(const std::uint8_t* at) {
+    using U = Unit<kWidth>;
+    if constexpr (kWidth == Width::Byte) return at[0];
+    if constexpr (kWidth == Width::Little16) return static_cast<U>(U{at[0]} | static_cast<U>(U{at[1]} << 8));
+    return static_cast<U>(static_cast<U>(U{at[0]} << 8) | U{at[1]});
 }
 
-// Flags the offsets of a block that satisfy both leading relations, in a
-// loop the compiler vectorizes for each width; false when none does.
+template <Width kWidth>
+std::uint8_t holds(const std::uint8_t* at, const Pattern::Relation& relation) {
+    using U = Unit<kWidth>;
+    return static_cast<U>(load<kWidth>(at + relation.position) - load<kWidth>(at + relation.base)) ==
+           static_cast<U>(relation.difference);
+}
+
+// Whether the low bytes of the units keep the relation: all of it for bytes,
+// and for 16-bit units a condition that random data meets one time in 256,
+// in byte arithmetic that fills a vector.
+template <Width kWidth>
+std::uint8_t lowBytesHold(const std::uint8_t* at, const Pattern::Relation& relation) {
+    constexpr std::size_t kLow = kWidth == Width::Big16 ? 1 : 0;
+    return static_cast<std::uint8_t>(at[relation.position + kLow] - at[relation.base + kLow]) ==
+           static_cast<std::uint8_t>(relation.difference);
+}
+
+// Flags the offsets of a block whose low bytes keep both leading relations,
+// in a loop the compiler vectorizes; false when none does.
 template <Width kWidth>
 bool flagCandidates(const std::uint8_t* at, std::size_t count, const Pattern::Relation& first,
                     const Pattern::Relation& second, std::uint8_t* flags) {
     std::uint8_t any = 0;
     for (std::size_t k = 0; k < count; ++k) {
-        flags[k] = holds<kWidth>(at + k, first) & holds<kWidth>(at + k, second);
+        flags[k] = lowBytesHold<kWidth>(at + k, first) & lowBytesHold<kWidth>(at + k, second);
         any |= flags[k];
     }
     return any != 0;
 }
 
 // Tests one pattern at positions [from, to) of the window, appending hits.
-// The leading relations rule offsets out a block at a time; the others are
-// tested only where those hold.
+// The leading relations rule offsets out a block at a time; the relations
+// are tested in full only where those hold.
 template <Width kWidth>
 void testStretch(const Window& window, const Pattern& pattern, std::size_t index, std::size_t from,
                  std::size_t to, std::vector<Hit>& hits) {
@@ -182,7 +207,7 @@ void testStretch(const Window& window, const Pattern& pattern, std::size_t index
         if (!flagCandidates<kWidth>(bytes + block, count, relations[0], relations[1], flags)) continue;
         for (std::size_t k = 0; k < count; ++k) {
             const std::size_t at = block + k;
-            if (!flags[k] || !std::all_of(relations.begin() + 2, relations.end(),
+            if (!flags[k] || !std::all_of(relations.begin() + (kWidth == Width::Byte ? 2 : 0), relations.end(),
                                           [&](const Pattern::Relation& r) { return holds<kWidth>(bytes + at, r); }))
                 continue;
             Hit hit;
