@@ -3,6 +3,7 @@
 // blocks cut at random places.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "reference_scan.hpp"
@@ -67,19 +68,30 @@ TEST(ScanDifferential, RepeatedBytesAndRepeatedPatterns) {
     }
 }
 
+// A pair with the first difference and a successor with the second, planted
+// at every offset near the end of buffers of every short size; every width
+// finds the first such pair, or the last pair alone when its successor lies
+// beyond the end.
 TEST(PairFinder, EveryOffsetAndWidthNearTheEnd) {
-    for (int difference : {-255, -1, 0, 1, 200, 255}) {
-        for (std::size_t size = 2; size < 200; ++size) {
-            for (std::size_t at = 1; at < size; ++at) {
-                Bytes data(size, 100);
-                for (std::size_t i = 0; difference == 0 && i < size; ++i) data[i] = static_cast<std::uint8_t>(i);
-                data[at - 1] = difference >= 0 ? 255 : 0;
-                data[at] = static_cast<std::uint8_t>(data[at - 1] - difference);
-                for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Sse2, VectorWidth::Avx2}) {
-                    if (!vectorWidthAvailable(width)) continue;
-                    const std::size_t found = findPairWithDifference(data.data(), size, difference, width);
-                    ASSERT_LE(found, at) << difference << " " << size << " " << at;
-                    ASSERT_EQ(data[found - 1] - data[found], difference);
+    for (int first : {-255, -1, 0, 1, 200, 255}) {
+        for (int second : {-255, 0, 7}) {
+            const int low = std::max({0, -first, second}), high = std::min({255, 255 - first, 255 + second});
+            for (std::size_t size = 2; size < 120 && low <= high; ++size) {
+                for (std::size_t at = 1; at < size; ++at) {
+                    Bytes data(size);
+                    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(7 * i);
+                    data[at - 1] = static_cast<std::uint8_t>(low + first);
+                    data[at] = static_cast<std::uint8_t>(low);
+                    if (at + 1 < size) data[at + 1] = static_cast<std::uint8_t>(low - second);
+                    std::size_t expected = 1;
+                    while (expected < size && !(data[expected - 1] - data[expected] == first &&
+                                                (expected + 1 >= size || data[expected] - data[expected + 1] == second)))
+                        ++expected;
+                    for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Sse2, VectorWidth::Avx2}) {
+                        if (!vectorWidthAvailable(width)) continue;
+                        ASSERT_EQ(findPairsWithDifferences(data.data(), size, first, second, width), expected)
+                            << first << " " << second << " " << size << " " << at;
+                    }
                 }
             }
         }

@@ -50,9 +50,13 @@ void RelativeScanner::feed(const std::uint8_t* bytes, std::size_t size) {
                 run = 0;  // the breaking pair is not tried as a new start
             } else {
                 // Waiting for the first difference: nothing else can change
-                // the state, so jump to the next pair that has it.
+                // the state, so jump to the next pair that has it and is
+                // followed by the second. Pairs with the first difference
+                // just before it take turns as start and breaker, so the
+                // stepping resumes where that row begins.
                 const std::uint8_t* const from = bytes - 1;
-                const std::size_t next = findPairWithDifference(from, end - from, differences[0], width_);
+                std::size_t next = findPairsWithDifferences(from, end - from, differences[0], differences[1], width_);
+                while (next > 1 && from[next - 2] - from[next - 1] == differences[0]) --next;
                 previous = from[next - 1];
                 bytes = from + next;
             }
