@@ -13,7 +13,7 @@ namespace glyphound {
 
 // Large blocks keep the per-read cost small on big files; the block size is
 // not visible to the user.
-constexpr std::size_t kDefaultBlockSize = 64 * 1024;
+constexpr std::size_t kDefaultBlockSize = 256 * 1024;
 
 enum class Buffering { Full, Line, None };
 
