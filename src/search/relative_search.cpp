@@ -93,6 +93,8 @@ SearchSummary scanForMatches(InputStream& input, std::string_view searchString,
     SearchSummary summary;
     std::int32_t previousShift = 0;
     RelativeScanner scanner(searchString, [&](const Match& match) {
+        // A file that lost bytes under a lent view reads wrong from there on.
+        if (input.viewSpoiled()) return;
         onMatch(match);
         if (summary.matchCount == 0) previousShift = match.shift;
         ++summary.matchCount;
@@ -102,7 +104,7 @@ SearchSummary scanForMatches(InputStream& input, std::string_view searchString,
         }
         summary.lastShift = match.shift;
     });
-    while (input.fill()) {
+    while (input.fill() && !input.viewSpoiled()) {
         scanner.feed(input.data(), input.available());
         input.consume(input.available());
     }
