@@ -488,22 +488,5 @@ TEST(CommandLines, InterruptedTheOutputIsOldOrComplete) {
     }
 }
 
-// A file cut short while it is read in place must not end the run with a
-// signal: the run reports a read error, or ends normally if it was done.
-TEST(Shrinking, AFileCutShortWhileReadEndsTheRunCleanly) {
-    if (!environmentOr("GLYPHOUND_EMULATOR", "").empty()) GTEST_SKIP() << "the emulator reads files its own way";
-    TempDir dir;
-    for (int trial = 0; trial < 6; ++trial) {
-        writeFile(dir.file("game.rom"), romOf(128 << 20, trial));
-        const bool dialogue = trial % 2 == 0;
-        Child child(dialogue ? Launch{{"game.rom"}, dir.path} : Launch{{"find", "-e", "AAAA", "-e", "HELLO", "game.rom"}, dir.path});
-        child.send(dialogue ? "AAAA\nn\n" : "");
-        std::this_thread::sleep_for(std::chrono::milliseconds(5 + 10 * trial));
-        ASSERT_EQ(::truncate(dir.file("game.rom").c_str(), 4096), 0);
-        const Finished finished = child.finish();
-        EXPECT_LE(finished.status, 2) << "trial " << trial;
-    }
-}
-
 }  // namespace
 }  // namespace glyphound::testing

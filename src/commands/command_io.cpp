@@ -20,18 +20,6 @@ public:
         progress_.advance(got.count);
         return got;
     }
-    bool lends() const override { return inner_->lends(); }
-    bool viewSpoiled() override {
-        const bool spoiled = inner_->viewSpoiled();
-        failure_ = inner_->failure();
-        return spoiled;
-    }
-    View lend(std::size_t overlap) override {
-        const View view = inner_->lend(overlap);
-        failure_ = inner_->failure();
-        progress_.advance(view.size > overlap ? view.size - overlap : 0);
-        return view;
-    }
 
 private:
     std::unique_ptr<ByteSource> inner_;

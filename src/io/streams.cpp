@@ -82,22 +82,13 @@ bool OutputStream::close() {
 }
 
 InputStream::InputStream(std::unique_ptr<ByteSource> source, InputOptions options)
-    : source_(std::move(source)), options_(options), buffer_(options.blockSize + 1), view_(buffer_.data()) {}
+    : source_(std::move(source)), options_(options), buffer_(options.blockSize + 1) {}
 
 bool InputStream::fill() {
     if (available() > 0) return true;
     position_ = end_ = 0;
     while (end_ == 0 && !ended_ && !closed_) {
         if (options_.flushBeforeFill) options_.flushBeforeFill->flush();
-        if (source_->lends() && !options_.crLfToLf) {
-            const View view = source_->lend(0);
-            readFailed_ = readFailed_ || view.failed;
-            ended_ = view.size == 0;
-            view_ = view.data;
-            end_ = view.size;
-            continue;
-        }
-        view_ = buffer_.data();
         const std::size_t held = heldCr_ ? 1 : 0;
         buffer_[0] = '\r';  // only counts when a CR is held
         heldCr_ = false;
@@ -138,7 +129,6 @@ int InputStream::peek() { return fill() ? data()[0] : -1; }
 
 void InputStream::discardBuffered() {
     position_ = end_ = 0;
-    view_ = buffer_.data();
     heldCr_ = false;
 }
 

@@ -68,12 +68,11 @@ struct InputOptions {
 
 // Buffered reader whose block is open to callers: tight loops work on
 // data()/available() directly and call fill() only when the block is used up.
-// A source that lends its bytes is read in place, without a copy.
 class InputStream {
 public:
     InputStream(std::unique_ptr<ByteSource> source, InputOptions options);
 
-    const std::uint8_t* data() const { return view_ + position_; }
+    const std::uint8_t* data() const { return buffer_.data() + position_; }
     std::size_t available() const { return end_ - position_; }
     void consume(std::size_t count) { position_ += count; }
 
@@ -81,8 +80,7 @@ public:
     // a read error, or once closed. The end is final.
     bool fill();
     int peek();  // next byte, or -1 at the end
-    bool readFailed() const { return readFailed_ || viewSpoiled(); }
-    bool viewSpoiled() const { return source_ && source_->viewSpoiled(); }
+    bool readFailed() const { return readFailed_; }
     std::string failure() const { return source_->failure(); }
     void discardBuffered();
     // Every later fill fails at once.
@@ -95,7 +93,6 @@ private:
     std::unique_ptr<ByteSource> source_;
     InputOptions options_;
     std::vector<std::uint8_t> buffer_;
-    const std::uint8_t* view_;  // the buffer, or the source's own bytes
     std::size_t position_ = 0;
     std::size_t end_ = 0;
     bool heldCr_ = false;  // a CR that ended a block waits to see what follows

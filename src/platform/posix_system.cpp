@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <sched.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,48 +80,6 @@ private:
     Access access_;
 };
 
-// Views of mapped files, so that a file that shrinks under a view can't end
-// the process: a page that no longer has a byte of the file behind it raises
-// SIGBUS, and the handler puts zeros in its place and marks the view as
-// failed, which the next lend reports as a read error. Several files may be
-// mapped at once, one per search worker.
-struct MappedRange {
-    std::atomic<std::uintptr_t> begin{0}, end{0};
-    std::atomic<bool> faulted{false};
-};
-MappedRange mappedRanges[64];
-struct sigaction previousBusAction;
-
-extern "C" void replaceVanishedPages(int signalNumber, siginfo_t* info, void* context) {
-    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-    for (MappedRange& range : mappedRanges) {
-        const std::uintptr_t begin = range.begin, end = range.end;
-        if (address < begin || address >= end) continue;
-        const std::uintptr_t page = address & ~static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE) - 1);
-        ::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
-        range.faulted = true;
-        return;
-    }
-    // Not a mapped file: the fault is what it would be without this handler.
-    ::sigaction(signalNumber, &previousBusAction, nullptr);
-    (void)context;
-}
-
-MappedRange* claimRange() {
-    static const bool installed = [] {
-        struct sigaction action {};
-        action.sa_sigaction = replaceVanishedPages;
-        action.sa_flags = SA_SIGINFO;
-        sigemptyset(&action.sa_mask);
-        return ::sigaction(SIGBUS, &action, &previousBusAction) == 0;
-    }();
-    for (MappedRange& range : mappedRanges) {
-        std::uintptr_t free = 0;
-        if (installed && range.begin.compare_exchange_strong(free, 1)) return &range;
-    }
-    return nullptr;
-}
-
 class FileSource : public DescriptorSource {
 public:
     explicit FileSource(std::unique_ptr<SharedFile> file)
@@ -130,70 +87,6 @@ public:
 
 private:
     std::unique_ptr<SharedFile> file_;
-};
-
-// A regular file lent a few MiB at a time from a mapping of it: the bytes
-// are read where the page cache holds them, never copied, and the memory
-// mapped stays small.
-class MappedFileSource : public FileSource {
-public:
-    MappedFileSource(std::unique_ptr<SharedFile> file, MappedRange& range)
-        : FileSource(std::move(file)), range_(range) {}
-    ~MappedFileSource() override {
-        unmap();
-        range_.end = 0;
-        range_.faulted = false;
-        range_.begin = 0;  // free for the next file
-    }
-
-    bool lends() const override { return true; }
-    bool viewSpoiled() override {
-        if (range_.faulted) failure_ = std::strerror(EIO);
-        return range_.faulted;
-    }
-
-    View lend(std::size_t overlap) override {
-        if (range_.faulted) return failed(overlap, std::strerror(EIO));
-        struct stat status {};
-        if (::fstat(fd_, &status) != 0) return failed(overlap, std::strerror(errno));
-        // A file that grew is read to its new end, one that shrank to its
-        // new end, as reading it would.
-        const auto fileSize = static_cast<std::uint64_t>(status.st_size);
-        const std::uint64_t from = next_ - overlap, to = std::max(next_, std::min(fileSize, next_ + kViewSize));
-        if (to == from) return {nullptr, 0, false};
-        const std::uint64_t pageSize = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-        const std::uint64_t mapFrom = from / pageSize * pageSize;
-        void* map = ::mmap(nullptr, to - mapFrom, PROT_READ, MAP_SHARED | MAP_POPULATE, fd_, static_cast<off_t>(mapFrom));
-        if (map == MAP_FAILED) return failed(overlap, std::strerror(errno));
-        unmap();
-        map_ = static_cast<std::uint8_t*>(map);
-        mapSize_ = to - mapFrom;
-        // The range matches nothing while it changes.
-        range_.end = 0;
-        range_.begin = reinterpret_cast<std::uintptr_t>(map_);
-        range_.end = reinterpret_cast<std::uintptr_t>(map_) + mapSize_;
-        next_ = to;
-        return {map_ + (from - mapFrom), static_cast<std::size_t>(to - from), false};
-    }
-
-private:
-    static constexpr std::uint64_t kViewSize = 4 << 20;
-
-    // The previous view stays, so a reader still has the bytes it kept.
-    View failed(std::size_t overlap, const char* reason) {
-        failure_ = reason;
-        return {map_ ? map_ + mapSize_ - overlap : nullptr, map_ ? overlap : 0, true};
-    }
-
-    void unmap() {
-        if (map_) ::munmap(map_, mapSize_);
-        map_ = nullptr;
-    }
-
-    MappedRange& range_;
-    std::uint8_t* map_ = nullptr;
-    std::uint64_t mapSize_ = 0;
-    std::uint64_t next_ = 0;  // file offset after the last view
 };
 
 class FileSink : public DescriptorSink {
@@ -354,11 +247,7 @@ public:
         if (!file) return opened;
         opened.rereadable = S_ISREG(status.st_mode) || S_ISBLK(status.st_mode);
         if (S_ISREG(status.st_mode)) opened.size = status.st_size;
-        MappedRange* range = S_ISREG(status.st_mode) ? claimRange() : nullptr;
-        if (range)
-            opened.source = std::make_unique<MappedFileSource>(std::move(file), *range);
-        else
-            opened.source = std::make_unique<FileSource>(std::move(file));
+        opened.source = std::make_unique<FileSource>(std::move(file));
         return opened;
     }
 

@@ -26,30 +26,9 @@ protected:
     std::string failure_;
 };
 
-// A stretch of a source's bytes, shown where they lie.
-struct View {
-    const std::uint8_t* data = nullptr;
-    std::size_t size = 0;
-    bool failed = false;
-};
-
 class ByteSource : public Failing {
 public:
     virtual ReadResult read(std::uint8_t* buffer, std::size_t capacity) = 0;
-
-    // A source whose bytes already lie in memory, such as a file mapped
-    // into it, lends them instead of copying them out. Each view's first
-    // `overlap` bytes repeat the end of the view before, so a reader needs
-    // no copy of its own to see across the seam; the rest are new, and none
-    // are new at the end. A view is valid until the next one is lent.
-    virtual bool lends() const { return false; }
-    virtual View lend(std::size_t overlap) {
-        (void)overlap;
-        return {};
-    }
-    // Whether bytes of the view lent last have gone since, as when the file
-    // shrank: what was read of it since may be wrong.
-    virtual bool viewSpoiled() { return false; }
 };
 
 class ByteSink : public Failing {

@@ -93,8 +93,6 @@ SearchSummary scanForMatches(InputStream& input, std::string_view searchString,
     SearchSummary summary;
     std::int32_t previousShift = 0;
     RelativeScanner scanner(searchString, [&](const Match& match) {
-        // A file that lost bytes under a lent view reads wrong from there on.
-        if (input.viewSpoiled()) return;
         onMatch(match);
         if (summary.matchCount == 0) previousShift = match.shift;
         ++summary.matchCount;
@@ -104,7 +102,7 @@ SearchSummary scanForMatches(InputStream& input, std::string_view searchString,
         }
         summary.lastShift = match.shift;
     });
-    while (input.fill() && !input.viewSpoiled()) {
+    while (input.fill()) {
         scanner.feed(input.data(), input.available());
         input.consume(input.available());
     }

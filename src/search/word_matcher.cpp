@@ -103,36 +103,23 @@ std::string Pattern::preview(const Hit& hit) const {
 namespace {
 
 // A sliding window over the source: the bytes of every position still to be
-// tested, the longest word after it, and the context on both sides. It is
-// the source's own memory when the source lends it, a buffer otherwise.
+// tested, the longest word after it, and the context on both sides.
 class Window {
 public:
     Window(std::size_t longest, std::size_t context)
-        : bytes_(kReadBlock + 2 * (longest + context)), data_(bytes_.data()), keep_(longest + context),
-          context_(context) {}
+        : bytes_(kReadBlock + 2 * (longest + context)), keep_(longest + context), context_(context) {}
 
-    // Moves on by one more block; false at the end of the data or on a read
-    // error.
+    // Reads one more block; false at the end of the data or on a read error.
     bool fill(ByteSource& source) {
         const std::size_t keepFrom = tested > context_ ? tested - context_ : 0;
+        std::copy(bytes_.begin() + keepFrom, bytes_.begin() + end_, bytes_.begin());
         start_ += keepFrom;
         end_ -= keepFrom;
         tested -= keepFrom;
-        std::size_t added = 0;
-        if (source.lends()) {
-            const View view = source.lend(end_);
-            data_ = view.data;
-            added = view.size - end_;
-            failed_ = view.failed;
-        } else {
-            std::copy(data_ + keepFrom, data_ + keepFrom + end_, bytes_.begin());
-            data_ = bytes_.data();
-            const ReadResult got = source.read(bytes_.data() + end_, bytes_.size() - end_);
-            added = got.count;
-            failed_ = got.failed;
-        }
-        end_ += added;
-        ended_ = added == 0;
+        const ReadResult got = source.read(bytes_.data() + end_, bytes_.size() - end_);
+        end_ += got.count;
+        ended_ = got.count == 0;
+        failed_ = got.failed;
         return !ended_;
     }
 
@@ -142,7 +129,7 @@ public:
         return end_ > keep_ ? end_ - keep_ : 0;
     }
 
-    const std::uint8_t* data() const { return data_; }
+    const std::uint8_t* data() const { return bytes_.data(); }
     std::size_t end() const { return end_; }
     std::uint64_t start() const { return start_; }
     std::size_t context() const { return context_; }
@@ -152,7 +139,6 @@ public:
 
 private:
     std::vector<std::uint8_t> bytes_;
-    const std::uint8_t* data_;
     std::size_t keep_, context_;
     std::size_t end_ = 0;
     std::uint64_t start_ = 0;  // file offset of bytes_[0]
@@ -264,8 +250,6 @@ bool findPatterns(ByteSource& source, const std::vector<Pattern>& patterns, cons
             hits.clear();
             for (std::size_t index = 0; index < patterns.size(); ++index)
                 testStretch(window, patterns[index], index, window.tested, to, hits);
-            // Hits read from a view that lost bytes meanwhile are not handed over.
-            if (source.viewSpoiled()) return false;
             std::stable_sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.offset < b.offset; });
             for (const Hit& hit : hits) onHit(hit);
             window.tested = to;
