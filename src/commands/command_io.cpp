@@ -94,14 +94,14 @@ CommandIo::CommandIo(System& system)
       err_(system.standardError(), OutputOptions{Buffering::None, false}),
       progress_(system.errorIsConsole(), err_) {}
 
-std::unique_ptr<ByteSource> CommandIo::openInput(const std::string& name) {
+std::unique_ptr<ByteSource> CommandIo::openInput(const std::string& name, Reading reading) {
     std::string failure;
-    auto source = openInput(name, failure);
+    auto source = openInput(name, reading, failure);
     if (!source) reportFile(name, failure);
     return source;
 }
 
-std::unique_ptr<ByteSource> CommandIo::openInput(const std::string& name, std::string& failure) {
+std::unique_ptr<ByteSource> CommandIo::openInput(const std::string& name, Reading reading, std::string& failure) {
     const std::lock_guard<std::mutex> lock(openMutex_);
     std::unique_ptr<ByteSource> source;
     std::int64_t size = -1;
@@ -114,7 +114,7 @@ std::unique_ptr<ByteSource> CommandIo::openInput(const std::string& name, std::s
             failure = file.failure;
             return nullptr;
         }
-        source = std::move(file.source);
+        source = reading == Reading::Ahead ? readAhead(std::move(file.source)) : std::move(file.source);
         size = file.size;
     }
     progress_.start(name, size);

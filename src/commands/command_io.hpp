@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "io/read_ahead.hpp"
 #include "io/streams.hpp"
 #include "platform/system.hpp"
 
@@ -63,9 +64,9 @@ public:
     // "-" is standard input, which can be read once. Null, with the
     // system's reason in `failure`, when the file can't be opened. Safe to
     // call from several threads.
-    std::unique_ptr<ByteSource> openInput(const std::string& name, std::string& failure);
+    std::unique_ptr<ByteSource> openInput(const std::string& name, Reading reading, std::string& failure);
     // The same, but the failure is reported.
-    std::unique_ptr<ByteSource> openInput(const std::string& name);
+    std::unique_ptr<ByteSource> openInput(const std::string& name, Reading reading = Reading::InStep);
     // Null after the failure has been reported. Closing the stream puts the
     // file in place; abandoning it, or destroying it unclosed, leaves the
     // target untouched.

@@ -170,7 +170,7 @@ private:
             for (KeptHit& k : kept) hand(name, k.hit, k.context);
             kept.clear();
         };
-        auto source = failure.empty() ? io_.openInput(name, failure) : nullptr;
+        auto source = failure.empty() ? io_.openInput(name, Reading::Ahead, failure) : nullptr;
         if (source && !findPatterns(*source, plan_.patterns, [&](const Hit& hit) {
                 if (!inTurn && (turns_.isTurnOf(job) || keptBytes > kMaxKeptPerJob)) takeTurn();
                 if (inTurn) return hand(name, hit, {});

@@ -47,7 +47,7 @@ int search(Dialogue& dialogue, const char* romName) {
     Environment& environment = dialogue.environment;
     std::unique_ptr<InputStream> rom;
     if (romName) {
-        rom = environment.openRom(romName);
+        rom = environment.openRom(romName, Reading::Ahead);
         if (!rom) return dialogue.fail(texts::kCantOpenInput);
     }
     InputStream& input = rom ? *rom : environment.standardInput();

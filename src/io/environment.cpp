@@ -13,8 +13,9 @@ Environment::~Environment() {
     error_.close();
 }
 
-std::unique_ptr<InputStream> Environment::readerFor(std::unique_ptr<ByteSource> source) {
+std::unique_ptr<InputStream> Environment::readerFor(std::unique_ptr<ByteSource> source, Reading reading) {
     if (!source) return nullptr;
+    if (reading == Reading::Ahead) source = readAhead(std::move(source));
     return std::make_unique<InputStream>(std::move(source), InputOptions{false, &output_});
 }
 
@@ -22,9 +23,9 @@ std::unique_ptr<InputStream> Environment::openForReading(const std::string& name
     return readerFor(system_.openForReading(name).source);
 }
 
-std::unique_ptr<InputStream> Environment::openRom(const std::string& name) {
+std::unique_ptr<InputStream> Environment::openRom(const std::string& name, Reading reading) {
     OpenedFile file = system_.openForReading(name);
-    return file.rereadable ? readerFor(std::move(file.source)) : nullptr;
+    return file.rereadable ? readerFor(std::move(file.source), reading) : nullptr;
 }
 
 std::unique_ptr<OutputStream> Environment::openForWriting(const std::string& name) {

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "io/read_ahead.hpp"
 #include "io/streams.hpp"
 #include "platform/system.hpp"
 
@@ -29,7 +30,7 @@ public:
     // A ROM is read twice, scan then shift, so only a file or a disc will do:
     // a pipe would come out empty the second time, and a device such as
     // /dev/zero would never end.
-    std::unique_ptr<InputStream> openRom(const std::string& name);
+    std::unique_ptr<InputStream> openRom(const std::string& name, Reading reading);
     std::unique_ptr<OutputStream> openForWriting(const std::string& name);
 
     bool outputIsConsole() { return system_.outputIsConsole(); }
@@ -39,7 +40,7 @@ public:
     void waitForEnter();
 
 private:
-    std::unique_ptr<InputStream> readerFor(std::unique_ptr<ByteSource> source);
+    std::unique_ptr<InputStream> readerFor(std::unique_ptr<ByteSource> source, Reading reading = Reading::InStep);
 
     System& system_;
     OutputStream output_;

@@ -46,7 +46,7 @@ PassOutcome shiftPass(InputStream& input, OutputStream& output, std::int64_t amo
 
 int runByteShifter(Dialogue& dialogue, const std::string& romName, const SearchSummary& summary) {
     Environment& environment = dialogue.environment;
-    auto rom = environment.openRom(romName);
+    auto rom = environment.openRom(romName, Reading::InStep);
     if (!rom) return dialogue.fail(texts::kCantOpenInput);
     // Created before the amount is known: the user sees at once whether it can be.
     auto shifted = environment.openForWriting(texts::kShiftedFile);
