@@ -13,6 +13,9 @@ namespace {
 
 namespace text = texts::command;
 
+// The build gives the version, from the project's one place for it.
+std::string versionText() { return std::string(text::kProgramName) + " " + GLYPHOUND_VERSION + "\n"; }
+
 // Help's usage lines are the command's own synopsis, which says more than
 // CLI11's generic one can.
 class SynopsisFormatter : public CLI::Formatter {
@@ -31,6 +34,7 @@ std::unique_ptr<CLI::App> newApp(const std::string& name, const std::string& des
     // A file name such as /tmp/game.rom is an operand on every system, never
     // an option in the Windows style.
     app->allow_windows_style_options(false);
+    app->set_version_flag("--version", versionText(), "Print the version and exit");
     app->get_formatter()->column_width(24);
     return app;
 }
@@ -93,7 +97,7 @@ std::unique_ptr<CLI::App> helpApp() {
     return newApp("help", "Commands:\n  find   find words by relative search\n  table  write a table file\n"
                           "  shift  shift every byte of a file\n  help   show a command's help\n"
                           "With no argument or one (a file), glyphound asks its questions instead.",
-                  "Usage: glyphound help COMMAND\n   or: glyphound COMMAND --help");
+                  "Usage: glyphound help COMMAND\n   or: glyphound COMMAND --help\n   or: glyphound help --version");
 }
 
 struct Command {
@@ -112,6 +116,9 @@ int parseAndRun(const std::vector<std::string>& words, CommandIo& io, Build buil
         app->parse(reversed);
     } catch (const CLI::CallForHelp&) {
         io.out().print(app->help());
+        return kSuccess;
+    } catch (const CLI::CallForVersion&) {
+        io.out().print(versionText());
         return kSuccess;
     } catch (const CLI::ParseError& error) {
         throw UsageError(error.what());
@@ -144,9 +151,13 @@ const Command* commandNamed(const std::string& name) {
     return nullptr;
 }
 
-// "help COMMAND", or "help --help".
+// "help COMMAND", "help --help" or "help --version".
 int runHelp(const std::vector<std::string>& words, CommandIo& io) {
     const std::string& topic = words.front();
+    if (topic == "--version" && words.size() == 1) {
+        io.out().print(versionText());
+        return kSuccess;
+    }
     const Command* command = topic == "--help" || topic == "-h" ? commandNamed("help") : commandNamed(topic);
     if (!command || words.size() > 1) throw UsageError(text::kUnknownCommand + topic);
     io.out().print(command->help());

@@ -1,0 +1,34 @@
+# Bash completion for glyphound: the commands, their options, and file names
+# where a file goes.
+_glyphound() {
+    local current=${COMP_WORDS[COMP_CWORD]} previous=${COMP_WORDS[COMP_CWORD-1]}
+    local search="-e --regexp -f --file -r --recursive --case --wildcard --width --order --help --version"
+    if [[ $COMP_CWORD -eq 1 ]]; then
+        mapfile -t COMPREPLY < <(compgen -W "find table shift help" -- "$current")
+        mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -f -- "$current")
+        return
+    fi
+    case $previous in
+        --case) mapfile -t COMPREPLY < <(compgen -W "split ascii" -- "$current"); return ;;
+        --width) mapfile -t COMPREPLY < <(compgen -W "8 16le 16be" -- "$current"); return ;;
+        --order)
+            mapfile -t COMPREPLY < <(compgen -W "hiragana katakana hiragana-basic katakana-basic" -- "$current")
+            mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -f -- "$current")
+            return ;;
+        -e|--regexp|--wildcard|--A|--a|--0|--by) return ;;
+    esac
+    local options
+    case ${COMP_WORDS[1]} in
+        find) options="$search --json" ;;
+        table) options="$search -o --output --A --a --0" ;;
+        shift) options="--A --by --back --help --version" ;;
+        help) mapfile -t COMPREPLY < <(compgen -W "find table shift help --version" -- "$current"); return ;;
+        *) return ;;
+    esac
+    if [[ $current == -* ]]; then
+        mapfile -t COMPREPLY < <(compgen -W "$options" -- "$current")
+    else
+        mapfile -t COMPREPLY < <(compgen -f -- "$current")
+    fi
+}
+complete -o filenames -F _glyphound glyphound
