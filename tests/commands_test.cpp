@@ -157,6 +157,12 @@ TEST(CommandHelp, BothWaysPrintTheSameHelpOnStandardOutput) {
         EXPECT_NE(asked.out->find("glyphound " + string(command)), string::npos);
         EXPECT_EQ(*asked.out, *flagged.out);
         EXPECT_EQ(*asked.err + *flagged.err, "");
+        MemorySystem version(""), commandVersion("");
+        const std::vector<const char*> helpVersion{"glyphound", "help", "--version"}, flagVersion{"glyphound", command, "--version"};
+        EXPECT_EQ(runGlyphound(3, helpVersion.data(), version), 0);
+        EXPECT_EQ(runGlyphound(3, flagVersion.data(), commandVersion), 0);
+        EXPECT_EQ(version.out->rfind("glyphound 1.0.", 0), 0u) << *version.out;
+        EXPECT_EQ(*commandVersion.out, *version.out);
     }
 }
 
