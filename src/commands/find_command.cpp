@@ -21,7 +21,7 @@ std::string textLine(const std::string& file, const SearchPlan& plan, const Patt
     line += offsetText(hit.offset) + ": " + pattern.word() + " ";
     for (std::size_t order = 0; order < hit.values.size(); ++order)
         if (hit.values[order] >= 0)
-            line += " " + plan.alphabet->orders()[order].key() + "=" + valueText(hit.values[order], plan.width);
+            line += std::string(" ") + plan.alphabet->orders()[order].key() + "=" + valueText(hit.values[order], plan.width);
     return line + "  \"" + pattern.preview(hit) + "\"\n";
 }
 

@@ -66,7 +66,7 @@ std::vector<CharacterOrder> parseOrders(std::string_view text, std::string& fail
     bool valid = true;
     const std::u32string characters = decodeUtf8(text, valid);
     if (!valid) {
-        failure = "not UTF-8 text";
+        failure = std::string("not UTF-8 text");
         return {};
     }
     std::vector<CharacterOrder> orders(1);
@@ -89,7 +89,7 @@ bool Alphabet::add(const CharacterOrder& order, std::string& failure) {
     std::map<char32_t, Place> places = places_;
     for (std::size_t index = 0; index < order.characters.size(); ++index) {
         if (!places.emplace(order.characters[index], Place{number, static_cast<int>(index)}).second) {
-            failure = "'" + encodeUtf8(order.characters[index]) + "' is in two orders";
+            failure = std::string("'") + encodeUtf8(order.characters[index]) + "' is in two orders";
             return false;
         }
     }
