@@ -128,7 +128,7 @@ private:
     std::atomic<std::size_t> turn_{0};
 };
 
-// Context bytes a job may keep while it waits for its turn; past this it
+// Memory a job may fill with hits while it waits for its turn; past this it
 // stops searching until its turn comes, so memory stays bounded.
 constexpr std::size_t kMaxKeptPerJob = 4 << 20;
 
@@ -175,7 +175,7 @@ private:
                 if (!inTurn && (turns_.isTurnOf(job) || keptBytes > kMaxKeptPerJob)) takeTurn();
                 if (inTurn) return hand(name, hit, {});
                 kept.push_back({hit, std::vector<std::uint8_t>(hit.context, hit.context + hit.contextSize)});
-                keptBytes += hit.contextSize;
+                keptBytes += sizeof(KeptHit) + hit.contextSize + hit.values.size() * sizeof(hit.values[0]);
             }))
             failure = source->failure().empty() ? text::kReadFailed : source->failure();
         source.reset();
