@@ -105,6 +105,8 @@ const CommandRun kRuns[] = {
      usageError("find", "--case ascii knows no --order"), 2},
     {"shift by A", {"glyphound", "shift", "--A", "0x80", "game.rom", "out.bin"}, "", "", 0,
      {{"out.bin", moved(kGame, -0x3F)}}},
+    {"shift with 'A' at the top", {"glyphound", "shift", "--A", "255", "game.rom", "out.bin"}, "", "", 0,
+     {{"out.bin", moved(kGame, 65 - 255)}}},
     {"shift back through standard streams", {"glyphound", "shift", "--back", "--by", "-3", "-", "-"},
      moved(kGame, 3), "", 0, {}, kGame},
     {"shift of nothing", {"glyphound", "shift", "--by", "0x100", "game.rom", "out.bin"}, "",

@@ -120,6 +120,20 @@ TEST(MatcherDifferential, RandomWordsWidthsOrdersModesAndChunks) {
     }
 }
 
+TEST(BuiltInOrders, HoldTheirKanaInOrder) {
+    const std::pair<const char*, std::u32string> kOrders[] = {
+        {"hiragana-basic", U"あいうえおかきくけこさしすせそたちつてとなにぬねのはひふへほまみむめもやゆよらりるれろわをん"},
+        {"katakana-basic", U"アイウエオカキクケコサシスセソタチツテトナニヌネノハヒフヘホマミムメモヤユヨラリルレロワヲン"},
+    };
+    for (const auto& [name, characters] : kOrders) EXPECT_EQ(builtInOrder(name)->characters, characters) << name;
+    for (const auto& [name, first, last] : {std::tuple{"hiragana", U'ぁ', U'ん'}, std::tuple{"katakana", U'ァ', U'ヴ'}}) {
+        const std::u32string characters = builtInOrder(name)->characters;
+        EXPECT_EQ(characters.size(), std::size_t(last - first + 1)) << name;
+        EXPECT_EQ(characters.front(), first);
+        EXPECT_EQ(characters.back(), last);
+    }
+}
+
 TEST(MatcherDifferential, AReadErrorEndsTheSearchAfterItsHits) {
     std::string failure;
     const std::vector<Pattern> patterns{*Pattern::compile("ABC", {}, std::make_shared<Alphabet>(), failure)};
