@@ -145,7 +145,7 @@ private:
     bool ended_ = false, failed_ = false;
 };
 
-constexpr std::size_t kCandidateBlock = 64;
+constexpr std::size_t kCandidateBlock = 256;
 
 // Arithmetic in the unit's own type, so that a vector holds as many
 // offsets as it can.
