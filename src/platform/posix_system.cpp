@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -158,9 +159,7 @@ struct Claim {
 class ReplacementSink : public DescriptorSink {
 public:
     ReplacementSink(int fd, std::string temporary, std::string target, std::unique_ptr<Claim> claim)
-        : DescriptorSink(fd), temporary_(std::move(temporary)), target_(std::move(target)), claim_(std::move(claim)) {
-        watchTemporary(temporary_);
-    }
+        : DescriptorSink(fd), temporary_(std::move(temporary)), target_(std::move(target)), claim_(std::move(claim)) {}
     ~ReplacementSink() override {
         if (fd_ < 0) return;
         ::close(fd_);
@@ -275,8 +274,17 @@ public:
             claim = std::make_unique<Claim>(sharing_, identityOf(status));
         }
         std::string temporary = folderOf(target) + "/." + baseNameOf(target) + ".XXXXXX";
+        // An interrupt waits while the file is created and recorded, so it
+        // never finds one it doesn't know to remove.
+        sigset_t interrupts, previous;
+        sigemptyset(&interrupts);
+        for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupts, signalNumber);
+        ::pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
         const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-        if (fd < 0) return {nullptr, std::strerror(errno)};
+        const int creationError = errno;
+        if (fd >= 0) watchTemporary(temporary);
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        if (fd < 0) return {nullptr, std::strerror(creationError)};
         ::fchmod(fd, exists ? status.st_mode & 07777 : creationMode());
         return {std::make_unique<ReplacementSink>(fd, temporary, target, std::move(claim)), ""};
     }
