@@ -109,14 +109,23 @@ TEST(MatcherDifferential, RandomWordsWidthsOrdersModesAndChunks) {
             }
         }
         const std::string data = plantedData(words, t, random);
-        MemorySource source(data, 1 + random() % 100);
-        std::vector<Found> found;
-        ASSERT_TRUE(findPatterns(source, patterns, [&](const Hit& hit) {
-            found.emplace_back(hit.offset, hit.pattern, hit.values);
-            ASSERT_EQ(std::string(reinterpret_cast<const char*>(hit.context + hit.hitStart), patterns[hit.pattern].length()),
-                      data.substr(hit.offset, patterns[hit.pattern].length()));
-        }));
-        ASSERT_EQ(found, referenceFind(data, words, t)) << "trial " << trial << ", first word " << patterns[0].word();
+        const std::size_t chunk = 1 + random() % 100;
+        for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Bits128, VectorWidth::Bits256}) {
+            if (!vectorWidthAvailable(width)) continue;
+            MemorySource source(data, chunk);
+            std::vector<Found> found;
+            ASSERT_TRUE(findPatterns(
+                source, patterns,
+                [&](const Hit& hit) {
+                    found.emplace_back(hit.offset, hit.pattern, hit.values);
+                    ASSERT_EQ(std::string(reinterpret_cast<const char*>(hit.context + hit.hitStart),
+                                          patterns[hit.pattern].length()),
+                              data.substr(hit.offset, patterns[hit.pattern].length()));
+                },
+                width));
+            ASSERT_EQ(found, referenceFind(data, words, t))
+                << "trial " << trial << ", width " << static_cast<int>(width) << ", first word " << patterns[0].word();
+        }
     }
 }
 

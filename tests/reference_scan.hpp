@@ -39,7 +39,7 @@ inline std::vector<Match> referenceScan(const std::vector<std::uint8_t>& data, c
 inline bool scansAgree(const std::vector<std::uint8_t>& data, const std::string& word,
                        const std::vector<std::size_t>& blocks) {
     const std::vector<Match> expected = referenceScan(data, word);
-    for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Sse2, VectorWidth::Avx2, VectorWidth::Best}) {
+    for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Bits128, VectorWidth::Bits256, VectorWidth::Best}) {
         if (!vectorWidthAvailable(width)) continue;
         std::vector<Match> matches;
         RelativeScanner scanner(word, [&](const Match& m) { matches.push_back(m); }, width);

@@ -87,7 +87,7 @@ TEST(PairFinder, EveryOffsetAndWidthNearTheEnd) {
                     while (expected < size && !(data[expected - 1] - data[expected] == first &&
                                                 (expected + 1 >= size || data[expected] - data[expected + 1] == second)))
                         ++expected;
-                    for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Sse2, VectorWidth::Avx2}) {
+                    for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Bits128, VectorWidth::Bits256}) {
                         if (!vectorWidthAvailable(width)) continue;
                         ASSERT_EQ(findPairsWithDifferences(data.data(), size, first, second, width), expected)
                             << first << " " << second << " " << size << " " << at;

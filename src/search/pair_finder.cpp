@@ -1,7 +1,6 @@
 #include "search/pair_finder.hpp"
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && defined(__SSE2__)
-#define GLYPHOUND_X86_VECTORS 1
+#ifdef GLYPHOUND_X86_VECTORS
 #include <immintrin.h>
 #endif
 
@@ -76,35 +75,16 @@ __attribute__((target("avx2"))) std::size_t findAvx2(const std::uint8_t* bytes, 
     return findScalar(bytes, i, size, first, second);
 }
 
-bool processorHasAvx2() {
-#ifdef GLYPHOUND_USE_AVX2
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-#else
-    return false;  // built without it
-#endif
-}
-
 #endif
 
 }  // namespace
 
-bool vectorWidthAvailable(VectorWidth width) {
-#ifdef GLYPHOUND_X86_VECTORS
-    if (width == VectorWidth::Avx2) return processorHasAvx2();
-    return true;
-#else
-    return width == VectorWidth::Scalar || width == VectorWidth::Best;
-#endif
-}
-
 std::size_t findPairsWithDifferences(const std::uint8_t* bytes, std::size_t size, int first, int second,
                                      VectorWidth width) {
 #ifdef GLYPHOUND_X86_VECTORS
-    if (width == VectorWidth::Best || (width == VectorWidth::Avx2 && !processorHasAvx2()))
-        width = processorHasAvx2() ? VectorWidth::Avx2 : VectorWidth::Sse2;
-    if (width == VectorWidth::Avx2) return findAvx2(bytes, size, first, second);
-    if (width == VectorWidth::Sse2) return findSse2(bytes, size, first, second);
+    if (width == VectorWidth::Best) width = usableWidth(width);
+    if (width == VectorWidth::Bits256) return findAvx2(bytes, size, first, second);
+    if (width == VectorWidth::Bits128) return findSse2(bytes, size, first, second);
 #else
     (void)width;
 #endif

@@ -16,7 +16,7 @@ RelativeScanner::RelativeScanner(std::string_view searchString, MatchHandler onM
     : completeRun_(static_cast<int>(searchString.size()) - 1),
       lastCharacter_(signedCharacter(searchString[searchString.size() - 2])),
       onMatch_(std::move(onMatch)),
-      width_(width) {
+      width_(usableWidth(width)) {
     assert(searchString.size() >= kMinSearchLength && searchString.size() <= kMaxSearchLength);
     for (int i = 0; i < completeRun_; ++i)
         differences_[i] = signedCharacter(searchString[i]) - signedCharacter(searchString[i + 1]);

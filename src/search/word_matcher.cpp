@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <type_traits>
 
+#include "search/bucket_filter.hpp"
+
 namespace glyphound {
 namespace {
 
@@ -58,10 +60,25 @@ std::optional<Pattern> Pattern::compile(std::string_view word, PatternOptions op
     if (pattern.relations_.size() < kMinRelations)
         return failure = quoted(word) + " relates too few characters: give at least 3 of one class, or 2 of each of two",
                std::nullopt;
+    pattern.chooseAnchor();
     std::stable_sort(pattern.relations_.begin(), pattern.relations_.end(), [](const Relation& a, const Relation& b) {
         return a.position - a.base < b.position - b.base;
     });
     return pattern;
+}
+
+void Pattern::chooseAnchor() {
+    const std::size_t unit = bytesPerUnit(width_);
+    const auto zeros = [](const Anchor& anchor) { return (anchor.first % 256 == 0) + (anchor.second % 256 == 0); };
+    for (const Relation& first : relations_) {
+        if (first.position != first.base + unit) continue;
+        for (const Relation& second : relations_) {
+            const Anchor candidate{first.base, first.difference, second.difference};
+            if (second.base == first.position && second.position == second.base + unit &&
+                (!anchor_ || zeros(candidate) < zeros(*anchor_)))
+                anchor_ = candidate;
+        }
+    }
 }
 
 ClassValues Pattern::valuesAt(const std::uint8_t* bytes) const {
@@ -190,67 +207,123 @@ bool flagCandidates(const std::uint8_t* at, std::size_t count, const Pattern::Re
     return any != 0;
 }
 
-// Tests one pattern at positions [from, to) of the window, appending hits.
-// The leading relations rule offsets out a block at a time; the relations
+Hit hitAt(const Window& window, const Pattern& pattern, std::size_t index, std::size_t at) {
+    const std::uint8_t* bytes = window.data();
+    Hit hit;
+    hit.offset = window.start() + at;
+    hit.pattern = index;
+    hit.values = pattern.valuesAt(bytes + at);
+    const std::size_t contextStart = at > window.context() ? at - window.context() : 0;
+    hit.context = bytes + contextStart;
+    hit.hitStart = at - contextStart;
+    hit.contextSize = std::min(window.end(), at + pattern.length() + window.context()) - contextStart;
+    return hit;
+}
+
+template <Width kWidth>
+bool holdsFrom(const std::uint8_t* at, const Pattern& pattern, std::size_t first) {
+    const std::vector<Pattern::Relation>& relations = pattern.relations();
+    return std::all_of(relations.begin() + first, relations.end(),
+                       [&](const Pattern::Relation& r) { return holds<kWidth>(at, r); });
+}
+
+// Tests one word without an anchor at positions [from, to) of the window.
+// Its leading relations rule offsets out a block at a time; the relations
 // are tested in full only where those hold.
 template <Width kWidth>
-void testStretch(const Window& window, const Pattern& pattern, std::size_t index, std::size_t from,
-                 std::size_t to, std::vector<Hit>& hits) {
+void testAlone(const Window& window, const Pattern& pattern, std::size_t index, std::size_t from, std::size_t to,
+               std::vector<Hit>& hits) {
     const std::uint8_t* bytes = window.data();
-    const std::size_t length = pattern.length();
-    if (window.end() < length) return;
-    to = std::min(to, window.end() - length + 1);
+    if (window.end() < pattern.length()) return;
+    to = std::min(to, window.end() - pattern.length() + 1);
     const std::vector<Pattern::Relation>& relations = pattern.relations();
+    // In 8-bit units the block test has tested the leading relations in full.
+    const std::size_t tested = kWidth == Width::Byte ? 2 : 0;
     std::uint8_t flags[kCandidateBlock];
     for (std::size_t block = from; block < to; block += kCandidateBlock) {
         const std::size_t count = std::min(kCandidateBlock, to - block);
         if (!flagCandidates<kWidth>(bytes + block, count, relations[0], relations[1], flags)) continue;
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::size_t at = block + k;
-            if (!flags[k] || !std::all_of(relations.begin() + (kWidth == Width::Byte ? 2 : 0), relations.end(),
-                                          [&](const Pattern::Relation& r) { return holds<kWidth>(bytes + at, r); }))
-                continue;
-            Hit hit;
-            hit.offset = window.start() + at;
-            hit.pattern = index;
-            hit.values = pattern.valuesAt(bytes + at);
-            const std::size_t contextStart = at > window.context() ? at - window.context() : 0;
-            hit.context = bytes + contextStart;
-            hit.hitStart = at - contextStart;
-            hit.contextSize = std::min(window.end(), at + length + window.context()) - contextStart;
-            hits.push_back(std::move(hit));
-        }
+        for (std::size_t k = 0; k < count; ++k)
+            if (flags[k] && holdsFrom<kWidth>(bytes + block + k, pattern, tested))
+                hits.push_back(hitAt(window, pattern, index, block + k));
     }
 }
 
-void testStretch(const Window& window, const Pattern& pattern, std::size_t index, std::size_t from,
-                 std::size_t to, std::vector<Hit>& hits) {
-    switch (pattern.width()) {
-        case Width::Byte:
-            return testStretch<Width::Byte>(window, pattern, index, from, to, hits);
-        case Width::Little16:
-            return testStretch<Width::Little16>(window, pattern, index, from, to, hits);
-        case Width::Big16:
-            return testStretch<Width::Big16>(window, pattern, index, from, to, hits);
+// Tests every word with an anchor at positions [from, to) of the window, in
+// one pass of the filter over the positions their anchors can be at.
+template <Width kWidth>
+void testAnchored(const Window& window, const std::vector<Pattern>& patterns, const BucketFilter& filter,
+                  std::size_t from, std::size_t to, VectorWidth width, std::vector<Hit>& hits) {
+    const std::uint8_t* bytes = window.data();
+    if (filter.empty() || window.end() < filter.span()) return;
+    const std::size_t end = std::min(to + filter.farthestOffset(), window.end() - filter.span() + 1);
+    std::uint8_t buckets = 0;
+    for (std::size_t position = from; (position = filter.next(bytes, position, end, buckets, width)) < end; ++position) {
+        for (unsigned bits = buckets; bits != 0; bits &= bits - 1)
+            for (const BucketFilter::Member& member : filter.bucket(__builtin_ctz(bits))) {
+                const Pattern& pattern = patterns[member.word];
+                const std::size_t at = position - member.offset;
+                if (position >= from + member.offset && at < to && at + pattern.length() <= window.end() &&
+                    holdsFrom<kWidth>(bytes + at, pattern, 0))
+                    hits.push_back(hitAt(window, pattern, member.word, at));
+            }
     }
+}
+
+template <Width kWidth>
+void testStretch(const Window& window, const std::vector<Pattern>& patterns, const BucketFilter& filter,
+                 std::size_t from, std::size_t to, VectorWidth width, std::vector<Hit>& hits) {
+    testAnchored<kWidth>(window, patterns, filter, from, to, width, hits);
+    for (std::size_t index = 0; index < patterns.size(); ++index)
+        if (!patterns[index].anchor()) testAlone<kWidth>(window, patterns[index], index, from, to, hits);
+}
+
+// Hits come in offset order, then in the order the words were given.
+void testStretch(const Window& window, const std::vector<Pattern>& patterns, const BucketFilter& filter,
+                 std::size_t from, std::size_t to, VectorWidth width, std::vector<Hit>& hits) {
+    hits.clear();
+    switch (patterns.front().width()) {
+        case Width::Byte:
+            testStretch<Width::Byte>(window, patterns, filter, from, to, width, hits);
+            break;
+        case Width::Little16:
+            testStretch<Width::Little16>(window, patterns, filter, from, to, width, hits);
+            break;
+        case Width::Big16:
+            testStretch<Width::Big16>(window, patterns, filter, from, to, width, hits);
+            break;
+    }
+    std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) {
+        return a.offset != b.offset ? a.offset < b.offset : a.pattern < b.pattern;
+    });
+}
+
+BucketFilter anchorFilter(const std::vector<Pattern>& patterns) {
+    const Width width = patterns.empty() ? Width::Byte : patterns.front().width();
+    BucketFilter filter(bytesPerUnit(width), width == Width::Big16 ? 1 : 0);
+    for (std::size_t index = 0; index < patterns.size(); ++index)
+        if (const auto& anchor = patterns[index].anchor())
+            filter.add({index, anchor->offset}, static_cast<std::uint8_t>(anchor->first),
+                       static_cast<std::uint8_t>(anchor->second));
+    return filter;
 }
 
 }  // namespace
 
-bool findPatterns(ByteSource& source, const std::vector<Pattern>& patterns, const HitHandler& onHit) {
+bool findPatterns(ByteSource& source, const std::vector<Pattern>& patterns, const HitHandler& onHit,
+                  VectorWidth width) {
     std::size_t longest = 0;
     for (const Pattern& pattern : patterns) longest = std::max(longest, pattern.length());
     Window window(longest, patterns.empty() ? 0 : kContextUnits * bytesPerUnit(patterns.front().width()));
+    const BucketFilter filter = anchorFilter(patterns);
+    const VectorWidth usable = usableWidth(width);
     std::vector<Hit> hits;
     bool more = true;
     while (more) {
         more = window.fill(source);
-        while (window.tested < window.testable()) {
+        while (!patterns.empty() && window.tested < window.testable()) {
             const std::size_t to = std::min(window.testable(), window.tested + kStretch);
-            hits.clear();
-            for (std::size_t index = 0; index < patterns.size(); ++index)
-                testStretch(window, patterns[index], index, window.tested, to, hits);
-            std::stable_sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.offset < b.offset; });
+            testStretch(window, patterns, filter, window.tested, to, usable, hits);
             for (const Hit& hit : hits) onHit(hit);
             window.tested = to;
         }

@@ -11,6 +11,7 @@
 
 #include "platform/system.hpp"
 #include "search/alphabet.hpp"
+#include "search/vectors.hpp"
 
 namespace glyphound {
 
@@ -71,8 +72,20 @@ public:
     // 8-bit mode.
     const std::vector<Relation>& relations() const { return relations_; }
 
+    // Three units in a row, each related to the one before: where the first
+    // lies, in bytes, and the two differences. Many words can be searched for
+    // together by such anchors. Of all the word's rows, the one with the
+    // fewest zero low bytes, as a padding run of one repeated byte has
+    // nothing but those.
+    struct Anchor {
+        std::size_t offset;
+        std::uint32_t first, second;
+    };
+    const std::optional<Anchor>& anchor() const { return anchor_; }
+
 private:
     Pattern() = default;
+    void chooseAnchor();
     std::string decodeUnit(std::uint32_t unit, const ClassValues& values, std::uint32_t shift) const;
 
     std::string word_;
@@ -85,6 +98,7 @@ private:
     // that character's index in the order.
     std::vector<std::pair<int, int>> firstOfOrder_;
     int firstRelated_ = 0;  // a position whose unit fixes the shift in ASCII mode
+    std::optional<Anchor> anchor_;
 };
 
 struct Hit {
@@ -103,6 +117,7 @@ using HitHandler = std::function<void(const Hit&)>;
 // Reads `source` to its end once, for every pattern (all of one width) at
 // every offset: hits come in offset order, then pattern order. False after
 // a read error.
-bool findPatterns(ByteSource& source, const std::vector<Pattern>& patterns, const HitHandler& onHit);
+bool findPatterns(ByteSource& source, const std::vector<Pattern>& patterns, const HitHandler& onHit,
+                  VectorWidth width = VectorWidth::Best);
 
 }  // namespace glyphound

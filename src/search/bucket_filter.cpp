@@ -1,0 +1,120 @@
+#include "search/bucket_filter.hpp"
+
+#include <algorithm>
+
+#ifdef GLYPHOUND_X86_VECTORS
+#include <immintrin.h>
+#endif
+
+namespace glyphound {
+
+void BucketFilter::add(const Member& member, std::uint8_t first, std::uint8_t second) {
+    const auto key = static_cast<std::uint16_t>(first << 8 | second);
+    auto found = std::find(keys_.begin(), keys_.end(), key);
+    if (found == keys_.end()) found = keys_.insert(keys_.end(), key);
+    const int index = static_cast<int>(found - keys_.begin()) % kBuckets;
+    buckets_[index].push_back(member);
+    farthestOffset_ = std::max(farthestOffset_, member.offset);
+    const std::uint8_t differences[2] = {first, second};
+    for (int which = 0; which < 2; ++which) {
+        lowNibble_[which][differences[which] & 15] |= static_cast<std::uint8_t>(1 << index);
+        highNibble_[which][differences[which] >> 4] |= static_cast<std::uint8_t>(1 << index);
+    }
+}
+
+std::uint8_t BucketFilter::bucketsAt(const std::uint8_t* bytes, std::size_t position) const {
+    const std::uint8_t* unit = bytes + position + low_;
+    std::uint8_t buckets = 0xFF;
+    for (int which = 0; which < 2; ++which, unit += step_) {
+        const auto difference = static_cast<std::uint8_t>(unit[step_] - unit[0]);
+        buckets &= lowNibble_[which][difference & 15] & highNibble_[which][difference >> 4];
+    }
+    return buckets;
+}
+
+std::size_t BucketFilter::nextScalar(const std::uint8_t* bytes, std::size_t from, std::size_t to,
+                                     std::uint8_t& buckets) const {
+    for (std::size_t position = from; position < to; ++position)
+        if ((buckets = bucketsAt(bytes, position)) != 0) return position;
+    return to;
+}
+
+#ifdef GLYPHOUND_X86_VECTORS
+
+namespace {
+
+// The buckets whose nibble tables take both nibbles of each difference.
+__attribute__((target("ssse3"))) __m128i bucketsOf(__m128i difference, __m128i low, __m128i high) {
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    return _mm_and_si128(_mm_shuffle_epi8(low, _mm_and_si128(difference, nibble)),
+                         _mm_shuffle_epi8(high, _mm_and_si128(_mm_srli_epi16(difference, 4), nibble)));
+}
+
+__attribute__((target("avx2"))) __m256i bucketsOf(__m256i difference, __m256i low, __m256i high) {
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    return _mm256_and_si256(_mm256_shuffle_epi8(low, _mm256_and_si256(difference, nibble)),
+                            _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(difference, 4), nibble)));
+}
+
+// The byte shuffle works within each 128-bit half, so each half gets the table.
+__attribute__((target("avx2"))) __m256i table(const std::array<std::uint8_t, 16>& nibbles) {
+    return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(nibbles.data())));
+}
+
+}  // namespace
+
+__attribute__((target("ssse3"))) std::size_t BucketFilter::next128(const std::uint8_t* bytes, std::size_t from,
+                                                                     std::size_t to, std::uint8_t& buckets) const {
+    const auto table = [](const Nibbles& nibbles) {
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(nibbles.data()));
+    };
+    const __m128i low0 = table(lowNibble_[0]), high0 = table(highNibble_[0]);
+    const __m128i low1 = table(lowNibble_[1]), high1 = table(highNibble_[1]);
+    std::size_t position = from;
+    for (; position + 16 <= to; position += 16) {
+        const std::uint8_t* at = bytes + position + low_;
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + step_));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 2 * step_));
+        const __m128i passed = _mm_and_si128(bucketsOf(_mm_sub_epi8(b, a), low0, high0),
+                                             bucketsOf(_mm_sub_epi8(c, b), low1, high1));
+        const auto lanes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(passed, _mm_setzero_si128()))) ^ 0xFFFFu;
+        if (lanes) return nextScalar(bytes, position + static_cast<std::size_t>(__builtin_ctz(lanes)), to, buckets);
+    }
+    return nextScalar(bytes, position, to, buckets);
+}
+
+__attribute__((target("avx2"))) std::size_t BucketFilter::next256(const std::uint8_t* bytes, std::size_t from,
+                                                                    std::size_t to, std::uint8_t& buckets) const {
+    const __m256i low0 = table(lowNibble_[0]), high0 = table(highNibble_[0]);
+    const __m256i low1 = table(lowNibble_[1]), high1 = table(highNibble_[1]);
+    std::size_t position = from;
+    for (; position + 32 <= to; position += 32) {
+        const std::uint8_t* at = bytes + position + low_;
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + step_));
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 2 * step_));
+        const __m256i passed = _mm256_and_si256(bucketsOf(_mm256_sub_epi8(b, a), low0, high0),
+                                                bucketsOf(_mm256_sub_epi8(c, b), low1, high1));
+        if (_mm256_testz_si256(passed, passed)) continue;
+        const auto lanes = ~static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(passed, _mm256_setzero_si256())));
+        return nextScalar(bytes, position + static_cast<std::size_t>(__builtin_ctz(lanes)), to, buckets);
+    }
+    return nextScalar(bytes, position, to, buckets);
+}
+
+#endif
+
+std::size_t BucketFilter::next(const std::uint8_t* bytes, std::size_t from, std::size_t to, std::uint8_t& buckets,
+                               VectorWidth width) const {
+#ifdef GLYPHOUND_X86_VECTORS
+    if (width == VectorWidth::Best) width = usableWidth(width);
+    if (width == VectorWidth::Bits256) return next256(bytes, from, to, buckets);
+    if (width == VectorWidth::Bits128) return next128(bytes, from, to, buckets);
+#else
+    (void)width;
+#endif
+    return nextScalar(bytes, from, to, buckets);
+}
+
+}  // namespace glyphound

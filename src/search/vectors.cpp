@@ -1,0 +1,33 @@
+#include "search/vectors.hpp"
+
+#include <initializer_list>
+
+namespace glyphound {
+namespace {
+
+bool processorHas(VectorWidth width) {
+#ifdef GLYPHOUND_X86_VECTORS
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+#ifdef GLYPHOUND_USE_AVX2
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+#else
+    const bool avx2 = false;  // built without it
+#endif
+    if (width == VectorWidth::Bits256) return avx2;
+    if (width == VectorWidth::Bits128) return ssse3;
+#endif
+    return width == VectorWidth::Scalar;
+}
+
+}  // namespace
+
+bool vectorWidthAvailable(VectorWidth width) { return width == VectorWidth::Best || processorHas(width); }
+
+VectorWidth usableWidth(VectorWidth width) {
+    if (width != VectorWidth::Best && processorHas(width)) return width;
+    for (VectorWidth widest : {VectorWidth::Bits256, VectorWidth::Bits128})
+        if (processorHas(widest)) return widest;
+    return VectorWidth::Scalar;
+}
+
+}  // namespace glyphound
