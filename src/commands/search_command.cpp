@@ -139,6 +139,9 @@ public:
 
     int run() {
         const unsigned workers = static_cast<unsigned>(std::min<std::size_t>(io_.system().processors(), jobs_.size()));
+        // Reading ahead takes a processor of its own; with a worker on every
+        // processor there is none to spare.
+        reading_ = workers > 1 ? Reading::InStep : Reading::Ahead;
         std::vector<std::thread> threads;
         for (unsigned w = 1; w < workers; ++w) threads.emplace_back([this] { work(); });
         work();
@@ -170,7 +173,7 @@ private:
             for (KeptHit& k : kept) hand(name, k.hit, k.context);
             kept.clear();
         };
-        auto source = failure.empty() ? io_.openInput(name, Reading::Ahead, failure) : nullptr;
+        auto source = failure.empty() ? io_.openInput(name, reading_, failure) : nullptr;
         if (source && !findPatterns(*source, plan_.patterns, [&](const Hit& hit) {
                 if (!inTurn && (turns_.isTurnOf(job) || keptBytes > kMaxKeptPerJob)) takeTurn();
                 if (inTurn) return hand(name, hit, {});
@@ -199,6 +202,7 @@ private:
     const FileHitHandler& onHit_;
     const std::vector<Job> jobs_;
     Turns turns_;
+    Reading reading_ = Reading::Ahead;
     std::atomic<std::size_t> next_{0};
     std::atomic<bool> found_{false}, failed_{false};
 };
