@@ -14,8 +14,9 @@ namespace glyphound {
 // row, `step` bytes apart, whose bytes at `low` within the unit have two
 // given differences. The words share 8 buckets; a position passes for a
 // bucket when both of its differences match, nibble by nibble, some anchor
-// in that bucket. With random data and an anchor to each bucket, about one
-// position in 8,000 passes.
+// in that bucket. With random data, a bucket with one anchor lets about one
+// position in 65,000 through; two anchors share their nibbles, so up to 16
+// in 65,000.
 class BucketFilter {
 public:
     static constexpr int kBuckets = 8;
