@@ -1,6 +1,7 @@
 #include "commands/command_io.hpp"
 
 #include "dialogue/texts.hpp"
+#include "io/write_behind.hpp"
 
 namespace glyphound::commands {
 namespace {
@@ -131,7 +132,7 @@ CommandOutput CommandIo::createOutput(const std::string& name) {
             reportFile(name, replacement.failure);
             return nullptr;
         }
-        sink = std::move(replacement.sink);
+        sink = writeBehind(std::move(replacement.sink));
     }
     return CommandOutput(new OutputStream(std::move(sink), OutputOptions{Buffering::Full, false}));
 }

@@ -1,5 +1,7 @@
 #include "io/environment.hpp"
 
+#include "io/write_behind.hpp"
+
 namespace glyphound {
 
 Environment::Environment(System& system)
@@ -31,7 +33,7 @@ std::unique_ptr<InputStream> Environment::openRom(const std::string& name, Readi
 std::unique_ptr<OutputStream> Environment::openForWriting(const std::string& name) {
     std::unique_ptr<ByteSink> sink = system_.openForWriting(name);
     if (!sink) return nullptr;
-    return std::make_unique<OutputStream>(std::move(sink), OutputOptions{Buffering::Full, false});
+    return std::make_unique<OutputStream>(writeBehind(std::move(sink)), OutputOptions{Buffering::Full, false});
 }
 
 void Environment::waitForEnter() {

@@ -1,0 +1,43 @@
+// Writing on a second thread: the bytes arrive in order, a failed write
+// surfaces by a later write and by close, and close waits for everything.
+#include <gtest/gtest.h>
+
+#include "io/write_behind.hpp"
+
+namespace glyphound::testing {
+namespace {
+
+struct RecordingSink : ByteSink {
+    RecordingSink(std::string& written, bool& closed, int failingWrite)
+        : written(written), closed(closed), failingWrite(failingWrite) {}
+    bool write(const std::uint8_t* data, std::size_t size) override {
+        if (writes++ == failingWrite) return failure_ = "No space left on device", false;
+        written.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    }
+    bool close() override { return closed = true; }
+    std::string& written;
+    bool& closed;
+    int failingWrite, writes = 0;
+};
+
+TEST(WriteBehind, KeepsTheOrderAndReportsAFailedWrite) {
+    for (int failingWrite : {-1, 0, 5}) {
+        std::string written, expected;
+        bool closed = false, accepted = true;
+        auto sink = writeBehind(std::make_unique<RecordingSink>(written, closed, failingWrite));
+        for (int block = 0; block < 50; ++block) {
+            const std::string bytes(1000 + block, static_cast<char>('a' + block % 26));
+            accepted = sink->write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()) && accepted;
+            if (failingWrite < 0 || block < failingWrite) expected += bytes;
+        }
+        EXPECT_EQ(sink->close(), failingWrite < 0);
+        EXPECT_EQ(written, expected);
+        EXPECT_EQ(closed, failingWrite < 0);
+        EXPECT_EQ(accepted, failingWrite < 0);
+        EXPECT_EQ(sink->failure(), failingWrite < 0 ? "" : "No space left on device");
+    }
+}
+
+}  // namespace
+}  // namespace glyphound::testing
