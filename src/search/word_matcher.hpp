@@ -67,9 +67,9 @@ public:
         std::uint16_t position, base;
         std::uint32_t difference;
     };
-    // The shortest first: the first two are tested at every offset to rule
-    // most of them out; with random data, one in 2^16 offsets passes both in
-    // 8-bit mode.
+    // The shortest first: for a word without an anchor, the first two are
+    // tested at every offset to rule most of them out; with random data, one
+    // in 2^16 offsets passes both in 8-bit mode.
     const std::vector<Relation>& relations() const { return relations_; }
 
     // Three units in a row, each related to the one before: where the first
