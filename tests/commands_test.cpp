@@ -72,8 +72,21 @@ const CommandRun kRuns[] = {
      usageError("find", "word 'HIx' relates too few characters: give at least 3 of one class, or 2 of each of two"), 2},
     {"outside ASCII in ASCII mode", {"glyphound", "find", "--case", "ascii", "H\xc3\xa9LLO", "game.rom"}, "",
      usageError("find", "word 'H\xc3\xa9LLO' has a character outside ASCII"), 2},
-    {"bad option", {"glyphound", "find", "--bogus", "HELLO"}, "",
-     usageError("find", "The following argument was not expected: --bogus"), 2},
+    {"word files repeat words", {"glyphound", "find", "-e", "world", "-f", "words", "-f", "words", "game.rom"},
+     "0x00000002: HELLO  A=0x80  \"..HELLO.......HELLO\"\n0x00000008: world  a=0x10  \"........world......\"\n"
+     "0x0000000E: HELLO  A=0x80  \"..HELLO.......HELLO\"\n\nValues found:\n  A=0x80  2 hits\n  a=0x10  1 hit\n", "", 0},
+    {"missing word file", {"glyphound", "find", "-f", "none", "game.rom"}, "", "glyphound: none: No such file or directory\n", 2},
+    {"not UTF-8", {"glyphound", "find", "\x80HELLO", "game.rom"}, "", usageError("find", "word '\x80HELLO' is not UTF-8"), 2},
+    {"unknown option", {"glyphound", "find", "--bogus", "HELLO"}, "", usageError("find", "unknown option: --bogus"), 2},
+    {"option without its value", {"glyphound", "find", "HELLO", "--case"}, "", usageError("find", "option --case needs a value"), 2},
+    {"option given twice", {"glyphound", "shift", "--by", "1", "--by", "2", "game.rom", "-"}, "",
+     usageError("shift", "option --by is given more than once"), 2},
+    {"unknown order", {"glyphound", "find", "--order", "kanji", "HELLO", "game.rom"}, "",
+     usageError("find", "--order kanji: no such order or file; the built-in orders are hiragana, katakana, "
+                        "hiragana-basic and katakana-basic"), 2},
+    {"kana without an order", {"glyphound", "find", "さくら", "kana.bin"}, "",
+     usageError("find", "word 'さくら' relates too few characters: give at least 3 of one class, or 2 of each of two; "
+                        "characters such as 'さ' take a place only with --order"), 2},
     {"bad case", {"glyphound", "find", "--case", "upper", "HELLO"}, "", usageError("find", "--case must be 'split' or 'ascii'"), 2},
     {"one argument is a file", {"glyphound", "find"}, "", "glyphound: Can't open input file\r\n", 1},
     {"not a command", {"glyphound", "finder", "HELLO"}, "", "Usage: glyphound [file]\r\n", 1},
@@ -109,6 +122,8 @@ const CommandRun kRuns[] = {
      {{"out.bin", moved(kGame, 65 - 255)}}},
     {"shift back through standard streams", {"glyphound", "shift", "--back", "--by", "-3", "-", "-"},
      moved(kGame, 3), "", 0, {}, kGame},
+    {"shift with 'A' past the top", {"glyphound", "shift", "--A", "256", "game.rom", "out.bin"}, "",
+     usageError("shift", "--A must be from 0 to 255"), 2},
     {"shift of nothing", {"glyphound", "shift", "--by", "0x100", "game.rom", "out.bin"}, "",
      usageError("shift", "the amount moves no byte (it is 0 modulo 256)"), 2},
     {"shift read error", {"glyphound", "shift", "--by", "1", "bad.rom", "out.bin"}, "",
@@ -125,7 +140,7 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     const CommandRun& run = GetParam();
     MemorySystem system(run.typed);
     system.files["game.rom"] = std::make_shared<string>(kGame);
-    system.files["words"] = std::make_shared<string>("HELLO\r\n\r\nworld\n");
+    system.files["words"] = std::make_shared<string>("HELLO\r\n \t\r\n\r\nworld\n");
     system.files["bad.rom"] = std::make_shared<string>(kGame);
     system.files["tie.rom"] = std::make_shared<string>(moved("HELLO", 0x3F) + moved("HELLO", 0x40));
     system.files["kana.bin"] = std::make_shared<string>("\x00\x81\x54\x81\x4E\x81\x88\x00\x81\x40\x81\x41\x81\x42"s);

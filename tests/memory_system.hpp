@@ -48,7 +48,7 @@ struct MemorySystem : System {
     std::unique_ptr<ByteSource> standardInput() override { return std::make_unique<MemorySource>(typed, chunk); }
     std::unique_ptr<ByteSink> standardOutput() override { return std::make_unique<MemorySink>(out); }
     std::unique_ptr<ByteSink> standardError() override { return std::make_unique<MemorySink>(err); }
-    OpenedFile openForReading(const std::string& name) override {
+    OpenedFile openForReading(const std::string& name, Waiting) override {
         const auto file = files.find(name);
         OpenedFile opened;
         if (file == files.end()) {
@@ -76,6 +76,7 @@ struct MemorySystem : System {
     std::unique_ptr<ByteSink> openForWriting(const std::string& name) override {
         return std::make_unique<MemorySink>(files[name] = std::make_shared<std::string>());
     }
+    bool exists(const std::string& name) override { return files.count(name) > 0; }
     bool outputIsConsole() override { return console; }
     void readConsoleLine() override { ++waits; }
 

@@ -10,12 +10,14 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kQuietTime = std::chrono::seconds(1);
 constexpr auto kRedrawEvery = std::chrono::milliseconds(200);
 
-// Counts what passes through, for the progress line.
+// Counts what passes through, for the progress line, and ends the input
+// once nobody reads what the command prints.
 class ProgressSource : public ByteSource {
 public:
-    ProgressSource(std::unique_ptr<ByteSource> inner, Progress& progress)
-        : inner_(std::move(inner)), progress_(progress) {}
+    ProgressSource(std::unique_ptr<ByteSource> inner, Progress& progress, const std::atomic<bool>& readerGone)
+        : inner_(std::move(inner)), progress_(progress), readerGone_(readerGone) {}
     ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
+        if (readerGone_) return {};
         const ReadResult got = inner_->read(buffer, capacity);
         failure_ = inner_->failure();
         progress_.advance(got.count);
@@ -25,6 +27,24 @@ public:
 private:
     std::unique_ptr<ByteSource> inner_;
     Progress& progress_;
+    const std::atomic<bool>& readerGone_;
+};
+
+// The commands' standard output, which notes when its reader has gone.
+class WatchedSink : public ByteSink {
+public:
+    WatchedSink(std::unique_ptr<ByteSink> inner, std::atomic<bool>& readerGone)
+        : inner_(std::move(inner)), readerGone_(readerGone) {}
+    bool write(const std::uint8_t* data, std::size_t size) override {
+        if (inner_->write(data, size)) return true;
+        failure_ = inner_->failure();
+        readerGone_ = Failing::readerGone_ = inner_->readerGone();
+        return false;
+    }
+
+private:
+    std::unique_ptr<ByteSink> inner_;
+    std::atomic<bool>& readerGone_;
 };
 
 // Standard output as a named output: it goes through the command's own
@@ -44,6 +64,7 @@ public:
 private:
     bool report() {
         failure_ = out_.failure();
+        readerGone_ = out_.readerGone();
         return !out_.failed();
     }
     OutputStream& out_;
@@ -91,40 +112,49 @@ void Progress::erase() {
 
 CommandIo::CommandIo(System& system)
     : system_(system),
-      out_(system.standardOutput(), OutputOptions{Buffering::Full, false}),
+      out_(std::make_unique<WatchedSink>(system.standardOutput(), readerGone_), OutputOptions{Buffering::Full, false}),
       err_(system.standardError(), OutputOptions{Buffering::None, false}),
       progress_(system.errorIsConsole(), err_) {}
 
 std::unique_ptr<ByteSource> CommandIo::openInput(const std::string& name, Reading reading) {
     std::string failure;
-    auto source = openInput(name, reading, failure);
+    auto source = openInput(name, reading, Waiting::ForWriter, failure);
     if (!source) reportFile(name, failure);
     return source;
 }
 
-std::unique_ptr<ByteSource> CommandIo::openInput(const std::string& name, Reading reading, std::string& failure) {
+std::unique_ptr<ByteSource> CommandIo::openInput(const std::string& name, Reading reading, Waiting waiting,
+                                                 std::string& failure) {
     const std::lock_guard<std::mutex> lock(openMutex_);
-    std::unique_ptr<ByteSource> source;
-    std::int64_t size = -1;
-    if (name == kStandardStream) {
-        source = inputTaken_ ? std::make_unique<EndedSource>() : system_.standardInput();
-        inputTaken_ = true;
-    } else {
-        OpenedFile file = system_.openForReading(name);
-        if (!file.source) {
-            failure = file.failure;
-            return nullptr;
-        }
-        source = reading == Reading::Ahead ? readAhead(std::move(file.source)) : std::move(file.source);
-        size = file.size;
+    OpenedFile file;
+    if (name != kStandardStream)
+        file = system_.openForReading(name, waiting);
+    else if (inputTaken_)
+        file.source = std::make_unique<EndedSource>();
+    else
+        file = system_.openStandardInput();
+    if (!file.source) {
+        failure = file.failure;
+        return nullptr;
     }
-    progress_.start(name, size);
-    return std::make_unique<ProgressSource>(std::move(source), progress_);
+    inputTaken_ = inputTaken_ || name == kStandardStream;
+    std::unique_ptr<ByteSource> source = std::move(file.source);
+    if (reading == Reading::Ahead && name != kStandardStream) source = readAhead(std::move(source));
+    progress_.start(name, file.size);
+    return std::make_unique<ProgressSource>(std::move(source), progress_, readerGone_);
+}
+
+void CommandIo::requireStandardOutput() {
+    const std::string failure = system_.standardOutputFailure();
+    if (failure.empty()) return;
+    reportFile(kStandardStream, failure);
+    throw ReportedError{};
 }
 
 CommandOutput CommandIo::createOutput(const std::string& name) {
     std::unique_ptr<ByteSink> sink;
     if (name == kStandardStream) {
+        requireStandardOutput();
         sink = std::make_unique<StandardOutputSink>(out_);
     } else {
         Replacement replacement = system_.createReplacement(name);
@@ -144,8 +174,9 @@ void CommandIo::reportFile(const std::string& name, const std::string& reason) {
 
 int CommandIo::failWrite(const std::string& name, OutputStream& output) {
     const std::string reason = output.failure();
+    const bool quietly = output.readerGone() || readerGone_;
     output.abandon();
-    reportFile(name, reason.empty() ? texts::command::kWriteFailed : reason);
+    if (!quietly) reportFile(name, reason.empty() ? texts::command::kWriteFailed : reason);
     return kError;
 }
 

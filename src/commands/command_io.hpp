@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -13,6 +14,9 @@
 namespace glyphound::commands {
 
 enum Status { kFound = 0, kSuccess = 0, kNothingFound = 1, kError = 2 };
+
+// A failure already reported on standard error.
+struct ReportedError {};
 
 // Names standard input and output among file operands.
 constexpr const char* kStandardStream = "-";
@@ -63,10 +67,15 @@ public:
 
     // "-" is standard input, which can be read once. Null, with the
     // system's reason in `failure`, when the file can't be opened. Safe to
-    // call from several threads.
-    std::unique_ptr<ByteSource> openInput(const std::string& name, Reading reading, std::string& failure);
-    // The same, but the failure is reported.
+    // call from several threads. Every input ends early once the reader of
+    // standard output has gone.
+    std::unique_ptr<ByteSource> openInput(const std::string& name, Reading reading, Waiting waiting,
+                                          std::string& failure);
+    // The same for a file the user named, with the failure reported.
     std::unique_ptr<ByteSource> openInput(const std::string& name, Reading reading = Reading::InStep);
+    // Reports and throws ReportedError when standard output was closed when
+    // the program started, before a command that prints does any work.
+    void requireStandardOutput();
     // Null after the failure has been reported. Closing the stream puts the
     // file in place; abandoning it, or destroying it unclosed, leaves the
     // target untouched.
@@ -74,11 +83,13 @@ public:
 
     // "glyphound: NAME: REASON"
     void reportFile(const std::string& name, const std::string& reason);
-    // Reports a failed write of `name` and drops the output.
+    // Reports a failed write of `name` and drops the output. A reader that
+    // went away asked for no more, so that ends the run without a word.
     int failWrite(const std::string& name, OutputStream& output);
 
 private:
     System& system_;
+    std::atomic<bool> readerGone_{false};
     OutputStream out_;
     OutputStream err_;
     bool inputTaken_ = false;

@@ -34,22 +34,30 @@ std::unique_ptr<CLI::App> newApp(const std::string& name, const std::string& des
     // A file name such as /tmp/game.rom is an operand on every system, never
     // an option in the Windows style.
     app->allow_windows_style_options(false);
+    // Unknown options are left over rather than thrown, so that the message
+    // can name them in the program's own words.
+    app->allow_extras(true);
     app->set_version_flag("--version", versionText(), "Print the version and exit");
     app->get_formatter()->column_width(24);
     return app;
 }
 
+// An option that takes one value keeps the last one given, so that the
+// library lets a repeat through for the check that names it.
+CLI::Option* single(CLI::Option* option) { return option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast); }
+
 void addSearchOptions(CLI::App& app, SearchOptions& options) {
     app.add_option("-e,--regexp", options.expressions, "A word to search for (repeatable)")
         ->allow_extra_args(false)->type_name("WORD");
-    app.add_option("-f,--file", options.wordFile, "Read the words from WORDFILE, one per line")->type_name("WORDFILE");
+    app.add_option("-f,--file", options.wordFiles, "Read the words from WORDFILE, one per line (repeatable)")
+        ->allow_extra_args(false)->type_name("WORDFILE");
     app.add_flag("-r,--recursive", options.recursive, "Search the files under each directory, in name order");
-    app.add_option("--case", options.caseMode,
+    single(app.add_option("--case", options.caseMode,
                    "split: A-Z, a-z and 0-9 each at its own place, other characters match any byte;\n"
-                   "ascii: every character at its ASCII distance (default: split)")->type_name("MODE");
-    app.add_option("--wildcard", options.wildcard, "The character that matches any unit (default: ?)")->type_name("C");
-    app.add_option("--width", options.width, "8, or 16le / 16be for 16-bit units in either byte order (default: 8)")
-        ->type_name("W");
+                   "ascii: every character at its ASCII distance (default: split)")->type_name("MODE"));
+    single(app.add_option("--wildcard", options.wildcard, "The character that matches any unit (default: ?)")->type_name("C"));
+    single(app.add_option("--width", options.width, "8, or 16le / 16be for 16-bit units in either byte order (default: 8)")
+        ->type_name("W"));
     app.add_option("--order", options.orders,
                    "A class in the order of the game's font: hiragana, katakana, hiragana-basic, katakana-basic, "
                    "or a FILE with one order per line (repeatable)")
@@ -73,11 +81,11 @@ std::unique_ptr<CLI::App> tableApp(TableOptions& options) {
     auto app = newApp("table", "Write a table file (XX=c lines) from a search, or from the values given.",
                       "Usage: glyphound table [OPTIONS] -o OUT.tbl WORD FILE...\n"
                       "   or: glyphound table -o OUT.tbl [--A N] [--a N] [--0 N]");
-    app->add_option("-o,--output", options.output, "The table file to write; - is standard output")
-        ->required()->type_name("OUT.tbl");
-    app->add_option("--A", options.values[0], "The byte for 'A' (decimal, or hexadecimal with 0x)")->type_name("N");
-    app->add_option("--a", options.values[1], "The byte for 'a'")->type_name("N");
-    app->add_option("--0", options.values[2], "The byte for '0'")->type_name("N");
+    single(app->add_option("-o,--output", options.output, "The table file to write; - is standard output")
+        ->required()->type_name("OUT.tbl"));
+    single(app->add_option("--A", options.values[0], "The byte for 'A' (decimal, or hexadecimal with 0x)")->type_name("N"));
+    single(app->add_option("--a", options.values[1], "The byte for 'a'")->type_name("N"));
+    single(app->add_option("--0", options.values[2], "The byte for '0'")->type_name("N"));
     addSearchOptions(*app, options.search);
     app->footer("From a search, each class takes the value most hits gave.");
     return app;
@@ -86,8 +94,8 @@ std::unique_ptr<CLI::App> tableApp(TableOptions& options) {
 std::unique_ptr<CLI::App> shiftApp(ShiftOptions& options) {
     auto app = newApp("shift", "Copy IN to OUT with every byte moved by the same amount, modulo 256.",
                       "Usage: glyphound shift [--back] (--A N | --by N) IN OUT");
-    app->add_option("--A", options.letterA, "Move the byte N to 'A' (65), as the dialogue does")->type_name("N");
-    app->add_option("--by", options.by, "Add N to every byte (decimal, or hexadecimal with 0x)")->type_name("N");
+    single(app->add_option("--A", options.letterA, "Move the byte N to 'A' (65), as the dialogue does")->type_name("N"));
+    single(app->add_option("--by", options.by, "Add N to every byte (decimal, or hexadecimal with 0x)")->type_name("N"));
     app->add_flag("--back", options.back, "Move the other way, undoing a shift");
     app->add_option("files", options.operands, "IN and OUT; - is standard input or output")->type_name("");
     return app;
@@ -106,6 +114,31 @@ struct Command {
     std::function<std::string()> help;
 };
 
+int printOut(CommandIo& io, const std::string& text) {
+    io.requireStandardOutput();
+    io.out().print(text);
+    return kSuccess;
+}
+
+// The library's complaints, said the way the program's own messages are.
+UsageError inOwnWords(const CLI::ParseError& error) {
+    const std::string what = error.what();
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error))
+        return UsageError(text::kOptionStart + what.substr(0, what.find(':')) + text::kNeedsValue);
+    if (dynamic_cast<const CLI::RequiredError*>(&error)) return UsageError(text::kOptionStart + what);
+    return UsageError(what);
+}
+
+// What the library let through for these checks: unknown options, and an
+// option of one value given twice.
+void checkParsed(const CLI::App& app) {
+    const std::vector<std::string> extras = app.remaining();
+    if (!extras.empty()) throw UsageError(text::kUnknownOption + extras.front());
+    for (const CLI::Option* option : app.get_options())
+        if (option->get_multi_option_policy() == CLI::MultiOptionPolicy::TakeLast && option->count() > 1)
+            throw UsageError(text::kOptionStart + option->get_name() + text::kGivenTwice);
+}
+
 // Parses `words` with the command's own options and runs it.
 template <typename Options, typename Build, typename Run>
 int parseAndRun(const std::vector<std::string>& words, CommandIo& io, Build build, Run run) {
@@ -115,14 +148,13 @@ int parseAndRun(const std::vector<std::string>& words, CommandIo& io, Build buil
     try {
         app->parse(reversed);
     } catch (const CLI::CallForHelp&) {
-        io.out().print(app->help());
-        return kSuccess;
+        return printOut(io, app->help());
     } catch (const CLI::CallForVersion&) {
-        io.out().print(versionText());
-        return kSuccess;
+        return printOut(io, versionText());
     } catch (const CLI::ParseError& error) {
-        throw UsageError(error.what());
+        throw inOwnWords(error);
     }
+    checkParsed(*app);
     return run(options, io);
 }
 
@@ -151,29 +183,36 @@ const Command* commandNamed(const std::string& name) {
     return nullptr;
 }
 
-// "help COMMAND", "help --help" or "help --version".
+// "help" alone or "help --help": the overview of the commands; "help
+// COMMAND" or "help --version".
 int runHelp(const std::vector<std::string>& words, CommandIo& io) {
-    const std::string& topic = words.front();
-    if (topic == "--version" && words.size() == 1) {
-        io.out().print(versionText());
-        return kSuccess;
-    }
+    const std::string topic = words.empty() ? "--help" : words.front();
     const Command* command = topic == "--help" || topic == "-h" ? commandNamed("help") : commandNamed(topic);
-    if (!command || words.size() > 1) throw UsageError(text::kUnknownCommand + topic);
-    io.out().print(command->help());
-    return kSuccess;
+    if (!command && topic != "--version") throw UsageError(text::kUnknownCommand + topic);
+    if (words.size() > 1) throw UsageError(text::kUnexpectedOperand + words[1]);
+    return printOut(io, command ? command->help() : versionText());
+}
+
+// One argument is the dialogue's file; these words alone ask for help or the
+// version instead, unless a file has that name.
+bool asksForHelp(const std::vector<std::string>& arguments, System& system) {
+    if (arguments.size() != 2) return false;
+    const std::string& word = arguments[1];
+    return (word == "help" || word == "--help" || word == "--version") && !system.exists(word);
 }
 
 }  // namespace
 
-bool isCommand(const std::vector<std::string>& arguments) {
-    return arguments.size() >= 3 && commandNamed(arguments[1]) != nullptr;
+bool isCommand(const std::vector<std::string>& arguments, System& system) {
+    return (arguments.size() >= 3 && commandNamed(arguments[1]) != nullptr) || asksForHelp(arguments, system);
 }
 
 int runCommand(const std::vector<std::string>& arguments, System& system) {
     CommandIo io(system);
-    const std::string& name = arguments[1];
-    const std::vector<std::string> words(arguments.begin() + 2, arguments.end());
+    // "glyphound --help" and "--version" are help's, as "help --help" is.
+    const bool helpFlag = arguments[1].rfind("--", 0) == 0;
+    const std::string name = helpFlag ? "help" : arguments[1];
+    const std::vector<std::string> words(arguments.begin() + (helpFlag ? 1 : 2), arguments.end());
     int status = kError;
     try {
         const Command* command = commandNamed(name);
@@ -187,7 +226,8 @@ int runCommand(const std::vector<std::string>& arguments, System& system) {
         return kError;
     }
     if (!io.out().close()) {
-        io.reportFile(text::kStandardOutput, io.out().failure());
+        // A reader that went away asked for no more: the run ends quietly.
+        if (!io.out().readerGone()) io.reportFile(text::kStandardOutput, io.out().failure());
         return kError;
     }
     return status;

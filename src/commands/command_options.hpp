@@ -20,12 +20,9 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// A failure already reported on standard error.
-struct ReportedError {};
-
 struct SearchOptions {
     std::vector<std::string> expressions;  // -e
-    std::string wordFile;                  // -f
+    std::vector<std::string> wordFiles;    // -f
     bool recursive = false;
     std::string caseMode = "split";
     std::string wildcard = "?";

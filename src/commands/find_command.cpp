@@ -50,6 +50,7 @@ void printTally(const Tally& tally, const SearchPlan& plan, OutputStream& out) {
 }  // namespace
 
 int runFind(const FindOptions& options, CommandIo& io) {
+    io.requireStandardOutput();
     const SearchPlan plan = planSearch(options.search, io);
     Tally tally;
     std::uint64_t hits = 0;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "commands/command_options.hpp"
@@ -14,8 +15,17 @@ namespace {
 
 namespace text = texts::command;
 
+constexpr const char* kCurrentFolder = ".";
+
 // Word lists and character orders are small; a bigger file is neither.
 constexpr std::size_t kMaxListFile = 1 << 20;
+// Windows editors start UTF-8 text with a byte order mark; it is no character.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+std::string withoutByteOrderMark(std::string bytes) {
+    if (bytes.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0) bytes.erase(0, kByteOrderMark.size());
+    return bytes;
+}
 
 std::string readList(const std::string& name, CommandIo& io) {
     auto source = io.openInput(name);
@@ -28,13 +38,14 @@ std::string readList(const std::string& name, CommandIo& io) {
             io.reportFile(name, source->failure());
             throw ReportedError{};
         }
-        if (got.count == 0) return bytes;
+        if (got.count == 0) return withoutByteOrderMark(std::move(bytes));
         bytes.append(reinterpret_cast<const char*>(block), got.count);
         if (bytes.size() > kMaxListFile) throw UsageError(name + text::kListTooLarge);
     }
 }
 
-// One word per line; CR LF ends a line too, and blank lines are skipped.
+// One word per line; CR LF ends a line too, and blank lines, spaces alone
+// included, are skipped.
 void readWordFile(const std::string& name, CommandIo& io, std::vector<std::string>& words) {
     const std::string bytes = readList(name, io);
     std::size_t start = 0;
@@ -43,9 +54,17 @@ void readWordFile(const std::string& name, CommandIo& io, std::vector<std::strin
         if (end == std::string::npos) end = bytes.size();
         std::string line = bytes.substr(start, end - start);
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) words.push_back(line);
+        if (line.find_first_not_of(" \t") != std::string::npos) words.push_back(line);
         start = end + 1;
     }
+}
+
+// A word given twice is searched for once, where it first came.
+std::vector<std::string> withoutRepeats(const std::vector<std::string>& words) {
+    std::vector<std::string> unique;
+    for (const std::string& word : words)
+        if (std::find(unique.begin(), unique.end(), word) == unique.end()) unique.push_back(word);
+    return unique;
 }
 
 }  // namespace
@@ -73,12 +92,17 @@ PatternOptions patternOptions(const SearchOptions& options) {
 namespace {
 
 // A built-in order by its name, or the orders a file holds.
+std::vector<CharacterOrder> ordersNamed(const std::string& name, CommandIo& io, std::string& failure) {
+    if (auto builtIn = builtInOrder(name)) return {*builtIn};
+    if (!io.system().exists(name)) throw UsageError("--order " + name + text::kUnknownOrder + kBuiltInOrderNames);
+    return parseOrders(readList(name, io), failure);
+}
+
 std::shared_ptr<const Alphabet> alphabetOf(const SearchOptions& options, CommandIo& io) {
     auto alphabet = std::make_shared<Alphabet>();
     for (const std::string& name : options.orders) {
         std::string failure;
-        auto builtIn = builtInOrder(name);
-        const auto orders = builtIn ? std::vector<CharacterOrder>{*builtIn} : parseOrders(readList(name, io), failure);
+        const auto orders = ordersNamed(name, io, failure);
         for (const CharacterOrder& order : orders)
             if (!alphabet->add(order, failure)) break;
         if (!failure.empty()) throw UsageError(name + ": " + failure);
@@ -89,19 +113,48 @@ std::shared_ptr<const Alphabet> alphabetOf(const SearchOptions& options, Command
 // A file to search, or a failure of the walk to report in its place.
 struct Job {
     std::string name, failure;
+    bool walked = false;  // found in a directory rather than named
 };
 
-// The file, or every file under a directory in name order when walking.
-void collectJobs(const std::string& name, bool walk, CommandIo& io, std::vector<Job>& jobs) {
-    const DirectoryListing listing = walk ? io.system().listDirectory(name) : DirectoryListing{};
-    if (!listing.isDirectory) return jobs.push_back({name, ""});
-    if (!listing.failure.empty()) jobs.push_back({name, listing.failure});
-    std::vector<DirectoryEntry> entries = listing.entries;
-    std::sort(entries.begin(), entries.end(),
-              [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
-    const std::string folder = name.empty() || name.back() == '/' ? name : name + "/";
-    for (const DirectoryEntry& entry : entries) collectJobs(folder + entry.name, true, io, jobs);
-}
+// The files to search: those named, and when walking, every regular file
+// under a directory, in name order. Each directory is visited once.
+class Walk {
+public:
+    Walk(bool walking, CommandIo& io) : walking_(walking), io_(io) {}
+
+    // As grep does, a walk with no file named walks the current folder, and
+    // names its files without "./".
+    std::vector<Job> jobsOf(const std::vector<std::string>& files) {
+        for (const std::string& file : files) add(file, walking_, false);
+        if (files.empty()) addEntries(kCurrentFolder, "");
+        return std::move(jobs_);
+    }
+
+private:
+    void add(const std::string& name, bool walk, bool walked) {
+        const std::string prefix = name.empty() || name.back() == '/' ? name : name + "/";
+        if (!walk || !addEntries(name, prefix)) jobs_.push_back({name, "", walked});
+    }
+
+    // False when `folder` is no directory.
+    bool addEntries(const std::string& folder, const std::string& prefix) {
+        const DirectoryListing listing = io_.system().listDirectory(folder);
+        if (!listing.isDirectory) return false;
+        if (listing.identity && !visited_.insert(*listing.identity).second) return true;
+        if (!listing.failure.empty()) jobs_.push_back({folder, listing.failure, true});
+        std::vector<DirectoryEntry> entries = listing.entries;
+        std::sort(entries.begin(), entries.end(),
+                  [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+        for (const DirectoryEntry& entry : entries)
+            if (entry.kind != EntryKind::Other) add(prefix + entry.name, entry.kind == EntryKind::Directory, true);
+        return true;
+    }
+
+    bool walking_;
+    CommandIo& io_;
+    std::vector<Job> jobs_;
+    std::set<FileIdentity> visited_;
+};
 
 // Lets the results of files searched side by side out in the files' order:
 // a job hands its results over only in its turn, which comes when every
@@ -173,7 +226,10 @@ private:
             for (KeptHit& k : kept) hand(name, k.hit, k.context);
             kept.clear();
         };
-        auto source = failure.empty() ? io_.openInput(name, reading_, failure) : nullptr;
+        const Waiting waiting = jobs_[job].walked ? Waiting::No : Waiting::ForWriter;
+        auto source = failure.empty() ? io_.openInput(name, reading_, waiting, failure) : nullptr;
+        // A file the run writes, met on a walk, is no input: the walk passes it by.
+        if (jobs_[job].walked && failure == kSameFile) failure.clear();
         if (source && !findPatterns(*source, plan_.patterns, [&](const Hit& hit) {
                 if (!inTurn && (turns_.isTurnOf(job) || keptBytes > kMaxKeptPerJob)) takeTurn();
                 if (inTurn) return hand(name, hit, {});
@@ -209,12 +265,27 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Characters that only an order can place, such as kana, make a word that
+// relates too few characters without one; the message says where to look.
+std::string orderHint(const std::string& word, const SearchOptions& options, const Alphabet& alphabet) {
+    bool valid = true;
+    if (!options.orders.empty() || options.caseMode != "split") return "";
+    for (char32_t character : decodeUtf8(word, valid))
+        if (character >= 0x80 && !alphabet.find(character))
+            return text::kOrderHintStart + encodeUtf8(character) + text::kOrderHintEnd;
+    return "";
+}
+
+}  // namespace
+
 SearchPlan planSearch(const SearchOptions& options, CommandIo& io) {
     SearchPlan plan;
     std::vector<std::string> words = options.expressions;
     plan.files = options.operands;
-    if (!options.wordFile.empty()) readWordFile(options.wordFile, io, words);
-    if (options.expressions.empty() && options.wordFile.empty() && !plan.files.empty()) {
+    for (const std::string& wordFile : options.wordFiles) readWordFile(wordFile, io, words);
+    if (options.expressions.empty() && options.wordFiles.empty() && !plan.files.empty()) {
         words.push_back(plan.files.front());
         plan.files.erase(plan.files.begin());
     }
@@ -222,21 +293,19 @@ SearchPlan planSearch(const SearchOptions& options, CommandIo& io) {
     const PatternOptions patternRules = patternOptions(options);
     plan.width = patternRules.width;
     plan.alphabet = alphabetOf(options, io);
-    for (const std::string& word : words) {
+    for (const std::string& word : withoutRepeats(words)) {
         std::string failure;
         auto pattern = Pattern::compile(word, patternRules, plan.alphabet, failure);
-        if (!pattern) throw UsageError(failure);
+        if (!pattern) throw UsageError(failure + orderHint(word, options, *plan.alphabet));
         plan.patterns.push_back(std::move(*pattern));
     }
     plan.namesShown = plan.files.size() > 1 || options.recursive;
-    if (plan.files.empty()) plan.files.push_back(kStandardStream);
+    if (plan.files.empty() && !options.recursive) plan.files.push_back(kStandardStream);
     return plan;
 }
 
 int searchFiles(const SearchPlan& plan, const SearchOptions& options, CommandIo& io, const FileHitHandler& onHit) {
-    std::vector<Job> jobs;
-    for (const std::string& file : plan.files) collectJobs(file, options.recursive, io, jobs);
-    const int status = ParallelSearch(plan, io, onHit, std::move(jobs)).run();
+    const int status = ParallelSearch(plan, io, onHit, Walk(options.recursive, io).jobsOf(plan.files)).run();
     io.progress().erase();
     return status;
 }

@@ -65,7 +65,7 @@ ClassValues givenValues(const TableOptions& options, Width width) {
 int runTable(const TableOptions& options, CommandIo& io) {
     const bool valuesGiven = options.values[0] || options.values[1] || options.values[2];
     const bool searchGiven = !options.search.operands.empty() || !options.search.expressions.empty() ||
-                             !options.search.wordFile.empty();
+                             !options.search.wordFiles.empty();
     if (valuesGiven && searchGiven) throw UsageError(text::kBothTableSources);
     if (!valuesGiven && !searchGiven) throw UsageError(text::kNoTableSource);
 

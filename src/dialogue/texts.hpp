@@ -66,6 +66,15 @@ constexpr const char* kAmountTwice = "give --A or --by, not both";
 constexpr const char* kNoMove = "the amount moves no byte (it is 0 modulo 256)";
 constexpr const char* kShiftOperands = "give an input file and an output file";
 constexpr const char* kUnknownCommand = "unknown command: ";
+constexpr const char* kUnknownOption = "unknown option: ";
+constexpr const char* kUnexpectedOperand = "unexpected operand: ";
+constexpr const char* kOptionStart = "option ";
+constexpr const char* kNeedsValue = " needs a value";
+constexpr const char* kGivenTwice = " is given more than once";
+constexpr const char* kRequired = " is required";
+constexpr const char* kUnknownOrder = ": no such order or file; the built-in orders are ";
+constexpr const char* kOrderHintStart = "; characters such as '";
+constexpr const char* kOrderHintEnd = "' take a place only with --order";
 constexpr const char* kTie = "no single value for '";
 constexpr const char* kSharedKey = "two classes would share key ";
 

@@ -89,7 +89,7 @@ int runGlyphound(int argc, const char* const* argv, System& system) {
     // Names arrive as UTF-8 on every system; messages keep the name the
     // program was started by.
     const std::vector<std::string> arguments = system.arguments(argc, argv);
-    if (commands::isCommand(arguments)) return commands::runCommand(arguments, system);
+    if (commands::isCommand(arguments, system)) return commands::runCommand(arguments, system);
     Environment environment(system);
     Dialogue dialogue(environment, invocationName(argc, argv));
     int status = kFailure;

@@ -22,11 +22,11 @@ std::unique_ptr<InputStream> Environment::readerFor(std::unique_ptr<ByteSource> 
 }
 
 std::unique_ptr<InputStream> Environment::openForReading(const std::string& name) {
-    return readerFor(system_.openForReading(name).source);
+    return readerFor(system_.openForReading(name, Waiting::No).source);
 }
 
 std::unique_ptr<InputStream> Environment::openRom(const std::string& name, Reading reading) {
-    OpenedFile file = system_.openForReading(name);
+    OpenedFile file = system_.openForReading(name, Waiting::No);
     return file.rereadable ? readerFor(std::move(file.source), reading) : nullptr;
 }
 

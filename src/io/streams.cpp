@@ -62,8 +62,11 @@ void OutputStream::writeToSink(const std::uint8_t* data, std::size_t size) {
 }
 
 void OutputStream::fail() {
+    if (!failed_) {
+        failure_ = sink_->failure();
+        readerGone_ = sink_->readerGone();
+    }
     failed_ = true;
-    if (failure_.empty()) failure_ = sink_->failure();
 }
 
 void OutputStream::abandon() {

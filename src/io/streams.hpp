@@ -43,6 +43,8 @@ public:
     bool failed() const { return failed_; }
     // The system's reason for the first failure, when it gave one.
     std::string failure() const { return failure_; }
+    // The first failure was a reader that went away.
+    bool readerGone() const { return readerGone_; }
 
 private:
     void writeTranslated(const std::uint8_t* data, std::size_t size);
@@ -56,6 +58,7 @@ private:
     bool failed_ = false;
     bool closed_ = false;
     std::string failure_;
+    bool readerGone_ = false;
 };
 
 struct InputOptions {

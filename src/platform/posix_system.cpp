@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -43,7 +44,9 @@ public:
             const ssize_t put = ::write(fd_, data, size);
             if (put < 0 && errno == EINTR) continue;
             if (put <= 0) {
-                failure_ = std::strerror(put < 0 ? errno : ENOSPC);
+                const int error = put < 0 ? errno : ENOSPC;
+                failure_ = std::strerror(error);
+                readerGone_ = error == EPIPE;
                 return false;
             }
             data += put;
@@ -105,11 +108,12 @@ FileIdentity identityOf(const struct stat& status) {
 }
 
 // Opens `name` and claims it in the registry; the descriptor is closed again
-// when the claim is refused, before anything has been changed. The open
-// doesn't block, so a FIFO without a writer can't stop the program.
-std::unique_ptr<SharedFile> openShared(const std::string& name, int flags, Access access,
-                                       SharingRegistry& sharing, struct stat& status, std::string& failure) {
-    const int fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
+// when the claim is refused, before anything has been changed. Unless asked
+// to wait, the open doesn't block, so a FIFO without a writer can't stop the
+// program.
+std::unique_ptr<SharedFile> openShared(const std::string& name, int flags, Access access, SharingRegistry& sharing,
+                                       struct stat& status, std::string& failure, Waiting waiting = Waiting::No) {
+    const int fd = ::open(name.c_str(), flags | O_CLOEXEC | (waiting == Waiting::No ? O_NONBLOCK : 0), 0666);
     if (fd < 0) {
         failure = std::strerror(errno);
         return nullptr;
@@ -139,11 +143,19 @@ extern "C" void removeTemporaryAndDie(int signalNumber) {
     std::raise(signalNumber);
 }
 
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+// A signal the program was started with ignored (nohup, `trap '' INT`) stays
+// ignored: whoever started it wants the run to survive that signal.
 void watchTemporary(const std::string& name) {
     if (name.size() >= sizeof pendingTemporary) return;
     std::memcpy(pendingTemporary, name.c_str(), name.size() + 1);
     temporaryPending = true;
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) std::signal(signalNumber, removeTemporaryAndDie);
+    for (int signalNumber : kInterrupts) {
+        struct sigaction current {};
+        if (::sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            std::signal(signalNumber, removeTemporaryAndDie);
+    }
 }
 
 void forgetTemporary() { temporaryPending = false; }
@@ -208,18 +220,47 @@ mode_t creationMode() {
 
 // A closed standard descriptor would be taken by the next file opened, and a
 // ROM would be read as the user's answers: the null device stands in for it.
-void fillClosedStandardDescriptors() {
+// Returns which were closed, as the commands refuse to use those.
+std::array<bool, 3> fillClosedStandardDescriptors() {
     constexpr const char* kNullDevice = "/dev/null";
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
-        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) ::open(kNullDevice, O_RDWR);
+    std::array<bool, 3> closed{};
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        closed[fd] = ::fcntl(fd, F_GETFD) < 0 && errno == EBADF;
+        if (closed[fd]) ::open(kNullDevice, O_RDWR);
+    }
+    return closed;
+}
+
+// Where a path leads once every link on the way is followed, even to a file
+// that doesn't exist yet; a loop of links is left for the open to report.
+std::string followLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+        if (length < 0 || static_cast<std::size_t>(length) == sizeof target) return path;
+        const std::string next(target, static_cast<std::size_t>(length));
+        path = next.front() == '/' ? next : folderOf(path) + "/" + next;
+    }
+    return path;
+}
+
+// The temporary file's descriptor; on a name too long for the folder, a
+// short one, so that every name the file system takes can be written.
+int createTemporary(const std::string& target, std::string& temporary) {
+    int fd = -1;
+    for (const std::string& base : {baseNameOf(target), std::string("glyphound")}) {
+        temporary = folderOf(target) + "/." + base + ".XXXXXX";
+        fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+        if (fd >= 0 || errno != ENAMETOOLONG) break;
+    }
+    return fd;
 }
 
 // The system doesn't enforce the sharing rules, so the process keeps its own
 // record of open files, starting with the regular files its shell opened.
 class PosixSystem : public System {
 public:
-    PosixSystem() {
-        fillClosedStandardDescriptors();
+    PosixSystem() : closedAtStart_(fillClosedStandardDescriptors()) {
         for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
             struct stat status {};
             if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode))
@@ -239,10 +280,28 @@ public:
         return std::make_unique<DescriptorSink>(STDERR_FILENO);
     }
 
-    OpenedFile openForReading(const std::string& name) override {
+    OpenedFile openStandardInput() override {
+        OpenedFile opened;
+        struct stat status {};
+        if (closedAtStart_[STDIN_FILENO])
+            opened.failure = std::strerror(EBADF);
+        else if (::fstat(STDIN_FILENO, &status) == 0 && S_ISREG(status.st_mode) &&
+                 !sharing_.permits(identityOf(status), Access::Read))
+            opened.failure = kSameFile;
+        else
+            opened.source = standardInput();
+        if (S_ISREG(status.st_mode)) opened.size = status.st_size;
+        return opened;
+    }
+
+    std::string standardOutputFailure() override {
+        return closedAtStart_[STDOUT_FILENO] ? std::strerror(EBADF) : "";
+    }
+
+    OpenedFile openForReading(const std::string& name, Waiting waiting) override {
         struct stat status {};
         OpenedFile opened;
-        auto file = openShared(name, O_RDONLY, Access::Read, sharing_, status, opened.failure);
+        auto file = openShared(name, O_RDONLY, Access::Read, sharing_, status, opened.failure, waiting);
         if (!file) return opened;
         opened.rereadable = S_ISREG(status.st_mode) || S_ISBLK(status.st_mode);
         if (S_ISREG(status.st_mode)) opened.size = status.st_size;
@@ -264,7 +323,8 @@ public:
         return std::make_unique<FileSink>(std::move(file));
     }
 
-    Replacement createReplacement(const std::string& target) override {
+    Replacement createReplacement(const std::string& name) override {
+        const std::string target = followLinks(name);
         struct stat status {};
         const bool exists = ::stat(target.c_str(), &status) == 0;
         if (exists && !S_ISREG(status.st_mode)) return writeDirectly(target);
@@ -272,21 +332,31 @@ public:
         if (exists) {
             if (!sharing_.acquire(identityOf(status), Access::Write)) return {nullptr, kSameFile};
             claim = std::make_unique<Claim>(sharing_, identityOf(status));
+            if (const std::string refusal = writeRefusal(target); !refusal.empty()) return {nullptr, refusal};
         }
-        std::string temporary = folderOf(target) + "/." + baseNameOf(target) + ".XXXXXX";
+        std::string temporary;
         // An interrupt waits while the file is created and recorded, so it
         // never finds one it doesn't know to remove.
         sigset_t interrupts, previous;
         sigemptyset(&interrupts);
-        for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupts, signalNumber);
+        for (int signalNumber : kInterrupts) sigaddset(&interrupts, signalNumber);
         ::pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
-        const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+        const int fd = createTemporary(target, temporary);
         const int creationError = errno;
         if (fd >= 0) watchTemporary(temporary);
         ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         if (fd < 0) return {nullptr, std::strerror(creationError)};
+        // The owner first: a change of owner clears the set-user-ID bits that
+        // the mode then restores.
+        if (exists) keepOwner(fd, status);
         ::fchmod(fd, exists ? status.st_mode & 07777 : creationMode());
         return {std::make_unique<ReplacementSink>(fd, temporary, target, std::move(claim)), ""};
+    }
+
+    std::optional<FileIdentity> identify(const std::string& name) override {
+        struct stat status {};
+        if (::stat(name.c_str(), &status) != 0) return std::nullopt;
+        return identityOf(status);
     }
 
     bool outputIsConsole() override { return ::isatty(STDOUT_FILENO) == 1; }
@@ -306,6 +376,19 @@ public:
     }
 
 private:
+    // A file the user may not write is not replaced either, as `cp` and the
+    // shell refuse to; the folder's permission alone would allow the rename.
+    static std::string writeRefusal(const std::string& target) {
+        return ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0 ? "" : std::strerror(errno);
+    }
+
+    // Only root may give a file away; anyone else keeps the group where they
+    // may, and otherwise the file is theirs, as any file they create.
+    static void keepOwner(int fd, const struct stat& status) {
+        if (::fchown(fd, status.st_uid, status.st_gid) == 0) return;
+        if (::fchown(fd, static_cast<uid_t>(-1), status.st_gid) == 0) return;
+    }
+
     // A device or FIFO keeps its node: it is written in place, under the
     // sharing rules, and a directory is refused.
     Replacement writeDirectly(const std::string& target) {
@@ -316,6 +399,7 @@ private:
         return {std::make_unique<FileSink>(std::move(file)), ""};
     }
 
+    const std::array<bool, 3> closedAtStart_;
     SharingRegistry sharing_;
 };
 

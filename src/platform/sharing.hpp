@@ -1,21 +1,11 @@
 #pragma once
 
-#include <cstdint>
 #include <map>
 #include <mutex>
-#include <utility>
+
+#include "platform/system.hpp"
 
 namespace glyphound {
-
-// Which file an open handle refers to, whatever name, link or symlink was
-// used to reach it.
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    bool operator<(const FileIdentity& other) const {
-        return std::pair(device, inode) < std::pair(other.device, other.inode);
-    }
-};
 
 enum class Access { Read, Write };
 

@@ -11,22 +11,40 @@ namespace glyphound {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+EntryKind kindOf(const fs::directory_entry& entry) {
+    std::error_code ignored;
+    const fs::file_status status = entry.symlink_status(ignored);
+    if (fs::is_regular_file(status)) return EntryKind::File;
+    return fs::is_directory(status) ? EntryKind::Directory : EntryKind::Other;
+}
+
+}  // namespace
+
 DirectoryListing System::listDirectory(const std::string& name) {
     DirectoryListing listing;
     std::error_code error;
     const fs::path path = fs::u8path(name);
     if (!fs::is_directory(path, error)) return listing;
     listing.isDirectory = true;
+    listing.identity = identify(name);
     fs::directory_iterator entry(path, error);
-    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
-        std::error_code ignored;
-        // A link to a directory is not followed, so a loop of links can't
-        // make a walk endless.
-        const bool isDirectory = entry->is_directory(ignored) && !entry->is_symlink(ignored);
-        listing.entries.push_back({entry->path().filename().u8string(), isDirectory});
-    }
+    for (; !error && entry != fs::directory_iterator(); entry.increment(error))
+        listing.entries.push_back({entry->path().filename().u8string(), kindOf(*entry)});
     if (error) listing.failure = error.message();
     return listing;
+}
+
+bool System::exists(const std::string& name) {
+    std::error_code ignored;
+    return fs::exists(fs::symlink_status(fs::u8path(name), ignored));
+}
+
+OpenedFile System::openStandardInput() {
+    OpenedFile opened;
+    opened.source = standardInput();
+    return opened;
 }
 
 unsigned System::processors() { return std::max(1u, std::thread::hardware_concurrency()); }

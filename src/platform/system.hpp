@@ -3,10 +3,22 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace glyphound {
+
+// Which file an open handle refers to, whatever name, link or symlink was
+// used to reach it.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator<(const FileIdentity& other) const {
+        return std::pair(device, inode) < std::pair(other.device, other.inode);
+    }
+};
 
 // One raw read: `count` bytes delivered; a count of 0 is the end of the data,
 // and `failed` tells a read error apart from a plain end.
@@ -21,9 +33,13 @@ class Failing {
 public:
     virtual ~Failing() = default;
     const std::string& failure() const { return failure_; }
+    // The failure was a pipe whose reader has gone: the reader wants no more,
+    // which ends a run quietly rather than as an error to report.
+    bool readerGone() const { return readerGone_; }
 
 protected:
     std::string failure_;
+    bool readerGone_ = false;
 };
 
 class ByteSource : public Failing {
@@ -63,16 +79,29 @@ struct Replacement {
     std::string failure;
 };
 
+// What a walk of a directory takes in: regular files and directories. Links
+// are not followed, so that a loop of them can't make a walk endless, and
+// FIFOs, sockets and devices are left out, as they may never end or answer.
+enum class EntryKind { File, Directory, Other };
+
 struct DirectoryEntry {
     std::string name;
-    bool isDirectory = false;
+    EntryKind kind = EntryKind::Other;
 };
 
 struct DirectoryListing {
     bool isDirectory = false;
+    // Where the system can tell it: a walk visits each directory once, even
+    // where links can't be told apart from what they lead to.
+    std::optional<FileIdentity> identity;
     std::vector<DirectoryEntry> entries;  // in no particular order
     std::string failure;
 };
+
+// Whether an open waits for the writer of a FIFO that has none yet. A file
+// named by the user is read as it comes, like `cat` reads it; the dialogue
+// can't use a FIFO at all and must not hang on one before refusing it.
+enum class Waiting { No, ForWriter };
 
 // What a run needs of the operating system, as raw bytes. Files obey the
 // sharing rules: a file open for reading may be opened again only for
@@ -88,13 +117,27 @@ public:
     virtual std::unique_ptr<ByteSink> standardOutput() = 0;
     virtual std::unique_ptr<ByteSink> standardError() = 0;
 
+    // Standard input as a file a command reads. Refused, with the system's
+    // reason, when it was closed when the program started, and when its file
+    // is one that standard output or error writes. (The dialogue reads a
+    // closed stream as the null device instead: see `standardInput`.)
+    virtual OpenedFile openStandardInput();
+    // Why standard output can't take a command's output: it was closed when
+    // the program started. Empty when it can.
+    virtual std::string standardOutputFailure() { return {}; }
+
     // A directory, a missing file or a refusal of the sharing rules gives no source.
-    virtual OpenedFile openForReading(const std::string& name) = 0;
+    virtual OpenedFile openForReading(const std::string& name, Waiting waiting) = 0;
+    // Whether anything, even a dangling link, has this name.
+    virtual bool exists(const std::string& name);
+    // Which file the name leads to, where the system can tell.
+    virtual std::optional<FileIdentity> identify(const std::string&) { return std::nullopt; }
     // Creates the file or empties it, but only once the sharing rules allow.
     virtual std::unique_ptr<ByteSink> openForWriting(const std::string& name) = 0;
 
     // Creates the replacement of `target`, refused while this process holds
-    // the target open.
+    // the target open or when the user may not write it. A link is followed,
+    // and the file it leads to is the one replaced.
     virtual Replacement createReplacement(const std::string& target) = 0;
     // The entries of a directory; `isDirectory` false for anything else.
     virtual DirectoryListing listDirectory(const std::string& name);

@@ -68,8 +68,12 @@ public:
         while (size > 0) {
             DWORD put = 0;
             const auto chunk = static_cast<DWORD>(size < 0x40000000 ? size : 0x40000000);
-            if (!WriteFile(handle_, data, chunk, &put, nullptr) || put == 0) {
-                failure_ = describe(put == 0 ? ERROR_DISK_FULL : GetLastError());
+            const bool written = WriteFile(handle_, data, chunk, &put, nullptr) != 0;
+            if (!written || put == 0) {
+                // A write that succeeds without taking a byte leaves no room.
+                const DWORD error = written ? ERROR_DISK_FULL : GetLastError();
+                failure_ = describe(error);
+                readerGone_ = error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
                 return false;
             }
             data += put;
@@ -182,14 +186,35 @@ public:
         return std::make_unique<HandleSink>(GetStdHandle(STD_ERROR_HANDLE));
     }
 
-    OpenedFile openForReading(const std::string& name) override {
+    OpenedFile openStandardInput() override {
+        OpenedFile opened;
+        const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+        FileIdentity identity;
+        if (!usable(input))
+            opened.failure = describe(ERROR_INVALID_HANDLE);
+        else if (GetFileType(input) == FILE_TYPE_DISK && identityOf(input, identity) &&
+                 !standardFiles_.permits(identity, Access::Read))
+            opened.failure = kSameFile;
+        else
+            opened.source = standardInput();
+        return opened;
+    }
+
+    std::string standardOutputFailure() override {
+        return usable(GetStdHandle(STD_OUTPUT_HANDLE)) ? "" : describe(ERROR_INVALID_HANDLE);
+    }
+
+    // A FIFO has no counterpart here, so there is no writer to wait for.
+    OpenedFile openForReading(const std::string& name, Waiting) override {
         // Others may only read while we read; a directory can't be opened this way.
         OpenedFile opened;
         const HANDLE file = CreateFileW(wide(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        const DWORD error = GetLastError();
         if (!admitted(file, Access::Read, opened.failure)) {
             const DWORD attributes = GetFileAttributesW(wide(name).c_str());
             if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) opened.failure = kIsDirectory;
+            if (error == ERROR_SHARING_VIOLATION && writtenHere(name)) opened.failure = kSameFile;
             return opened;
         }
         opened.rereadable = GetFileType(file) == FILE_TYPE_DISK;
@@ -207,6 +232,7 @@ public:
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         std::string failure;
         if (!admitted(file, Access::Write, failure)) return nullptr;
+        noteWriting(file);
         LARGE_INTEGER size{};
         if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && !SetEndOfFile(file)) {
             CloseHandle(file);
@@ -222,6 +248,7 @@ public:
         std::string failure;
         const bool exists = hold != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND;
         if (exists && !admitted(hold, Access::Write, failure)) return {nullptr, failure};
+        if (exists) noteWriting(hold);
         // A device keeps its name: it is written in place.
         if (exists && GetFileType(hold) != FILE_TYPE_DISK) return {std::make_unique<FileSink>(hold), ""};
         for (unsigned attempt = 0;; ++attempt) {
@@ -230,8 +257,10 @@ public:
                                            std::to_wstring(GetTickCount() + attempt) + L".tmp";
             const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                             FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (file != INVALID_HANDLE_VALUE)
+            if (file != INVALID_HANDLE_VALUE) {
+                noteWriting(file);
                 return {std::make_unique<ReplacementSink>(file, temporary, targetName, hold), ""};
+            }
             const DWORD error = GetLastError();
             if (error != ERROR_FILE_EXISTS || attempt > 100) {
                 if (hold != INVALID_HANDLE_VALUE) CloseHandle(hold);
@@ -249,6 +278,17 @@ public:
         return result;
     }
 
+    std::optional<FileIdentity> identify(const std::string& name) override {
+        // No access asked, so no share mode can refuse it, and a directory opens too.
+        const HANDLE file = CreateFileW(wide(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+        FileIdentity identity;
+        const bool known = identityOf(file, identity);
+        CloseHandle(file);
+        return known ? std::optional(identity) : std::nullopt;
+    }
+
     bool errorIsConsole() override {
         return GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
     }
@@ -264,6 +304,21 @@ public:
     }
 
 private:
+    // The share modes refuse a file this run writes to every reader, this run
+    // included; such a refusal is told apart from one that another program
+    // causes, so that it reads the same as on other systems.
+    void noteWriting(HANDLE file) {
+        FileIdentity identity;
+        if (identityOf(file, identity)) writtenHere_.hold(identity, Access::Write);
+    }
+    bool writtenHere(const std::string& name) {
+        const std::optional<FileIdentity> identity = identify(name);
+        return identity && !writtenHere_.permits(*identity, Access::Read);
+    }
+
+    // A stream the program was started without has no handle at all.
+    static bool usable(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+
     // Closes an opened handle again when a standard stream holds its file.
     bool admitted(HANDLE file, Access access, std::string& failure) {
         if (file == INVALID_HANDLE_VALUE) {
@@ -280,6 +335,7 @@ private:
     }
 
     SharingRegistry standardFiles_;
+    SharingRegistry writtenHere_;  // never released: a file written once counts for the whole run
     const UINT consoleCodePage_ = GetConsoleOutputCP();
 };
 

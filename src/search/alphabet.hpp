@@ -24,6 +24,7 @@ struct CharacterOrder {
 // The built-in order of that name (hiragana, katakana, hiragana-basic,
 // katakana-basic).
 std::optional<CharacterOrder> builtInOrder(std::string_view name);
+constexpr const char* kBuiltInOrderNames = "hiragana, katakana, hiragana-basic and katakana-basic";
 // One order per non-empty line, spaces and tabs skipped; empty with
 // `failure` set when the text is not UTF-8.
 std::vector<CharacterOrder> parseOrders(std::string_view text, std::string& failure);
