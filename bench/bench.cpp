@@ -1,6 +1,6 @@
-// Measures the scan and both shift passes of the built program against cat
-// and cp on the same files in the same run, and its peak memory. Prints
-// figures; asserts nothing.
+// Measures the scan, the searches and the shift passes of the built program
+// against cat, cp and dd on the same files in the same run, and its peak
+// memory. Prints figures; asserts nothing.
 //
 //   glyphound_bench PATH-TO-glyphound [MiB]     (default 1024 MiB)
 //   glyphound_bench --worst                      (only the in-memory worst cases)
@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,56 +25,152 @@
 
 namespace {
 
+// Rounds per table row. Odd, so that the median is one of the runs; seven,
+// because on a small machine with other work on it single runs swing widely.
+constexpr int kRounds = 7;
+
+// A command line, run with the output folder as its working folder (the
+// dialogue writes there) and `typed` on its standard input.
+struct Command {
+    std::vector<std::string> argv;
+    std::string typed;
+    bool operator==(const Command& other) const { return argv == other.argv && typed == other.typed; }
+};
+
+// What the program side of a row times: `run`, less `baseline` from the same
+// round when there is one. A dialogue pass can only be timed that way: the
+// whole dialogue less the dialogue that stops before the pass.
+struct Timed {
+    Timed(Command whole, std::optional<Command> less = std::nullopt)
+        : run(std::move(whole)), baseline(std::move(less)) {}
+    Command run;
+    std::optional<Command> baseline;
+};
+
+struct Row {
+    std::string label;
+    Timed program;
+    std::string yardstickLabel;
+    Command yardstick;
+    std::string goal;
+};
+
 struct Timing {
-    double seconds = 1e30;
+    double seconds = 0;
     long peakKiB = 0;
 };
 
-// Every timed run starts with no output files and nothing left to write
-// back, so that earlier runs' truncation and writeback don't land in it.
-void settle(const std::string& directory) {
-    for (const char* name : {"/copy.bin", "/Shifted.BIN", "/Output.ROM"})
-        ::unlink((directory + name).c_str());
+// Every run starts with no output files and nothing left to write back:
+// otherwise a run pays for truncating, or writing back, what the run before
+// it wrote, and whichever command comes second looks slower.
+void settle(const std::string& outputFolder) {
+    for (const auto& entry : std::filesystem::directory_iterator(outputFolder))
+        std::filesystem::remove_all(entry.path());
     ::sync();
 }
 
-// Runs `argv` in `directory` with `input` on standard input and everything
-// else to /dev/null; best wall time of `repeats` runs.
-Timing runCommand(const std::vector<std::string>& argv, const std::string& directory,
-                  const std::string& input, int repeats = 5) {
-    Timing best;
-    for (int r = 0; r < repeats; ++r) {
-        settle(directory);
-        int in[2];
-        if (::pipe(in) != 0) std::exit(1);
-        const auto start = std::chrono::steady_clock::now();
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::dup2(in[0], 0);
-            ::close(in[1]);
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            std::vector<char*> args;
-            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            if (::chdir(directory.c_str()) == 0) ::execvp(args[0], args.data());
-            ::_exit(127);
-        }
-        ::close(in[0]);
-        if (!input.empty() && ::write(in[1], input.data(), input.size()) < 0) std::perror("write");
+[[noreturn]] void execInChild(const Command& command, int standardInput, const std::string& folder) {
+    ::dup2(standardInput, 0);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    std::vector<char*> args;
+    for (const auto& a : command.argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    if (::chdir(folder.c_str()) == 0) ::execvp(args[0], args.data());
+    ::_exit(127);
+}
+
+// Runs `command` once in `outputFolder`, settled first, with everything but
+// its typed input going to /dev/null.
+Timing runOnce(const Command& command, const std::string& outputFolder) {
+    settle(outputFolder);
+    int in[2];
+    if (::pipe(in) != 0) std::exit(1);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
         ::close(in[1]);
-        int status = 0;
-        struct rusage usage {};
-        ::wait4(pid, &status, 0, &usage);
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        // find and table end with 1 when nothing was found.
-        if (!WIFEXITED(status) || WEXITSTATUS(status) > 1)
-            std::fprintf(stderr, "warning: %s exited with %d\n", argv[0].c_str(), status);
-        best.seconds = std::min(best.seconds, seconds);
-        best.peakKiB = std::max(best.peakKiB, usage.ru_maxrss);
+        execInChild(command, in[0], outputFolder);
     }
-    return best;
+    ::close(in[0]);
+    const std::string& typed = command.typed;
+    if (!typed.empty() && ::write(in[1], typed.data(), typed.size()) < 0) std::perror("write");
+    ::close(in[1]);
+    int status = 0;
+    struct rusage usage {};
+    ::wait4(pid, &status, 0, &usage);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // find and table end with 1 when nothing was found.
+    if (!WIFEXITED(status) || WEXITSTATUS(status) > 1)
+        std::fprintf(stderr, "warning: %s exited with %d\n", command.argv[0].c_str(), status);
+    return {seconds, usage.ru_maxrss};
+}
+
+// The distinct commands of `rows`, the programs' before the yardsticks, so
+// that every round alternates between the two sides.
+std::vector<Command> commandsOf(const std::vector<Row>& rows) {
+    std::vector<Command> commands;
+    const auto add = [&](const Command& command) {
+        if (std::find(commands.begin(), commands.end(), command) == commands.end()) commands.push_back(command);
+    };
+    for (const Row& row : rows) {
+        if (row.program.baseline) add(*row.program.baseline);
+        add(row.program.run);
+    }
+    for (const Row& row : rows) add(row.yardstick);
+    return commands;
+}
+
+// Seconds of the commands, per round: seconds[command][round].
+using RoundSeconds = std::vector<std::vector<double>>;
+
+RoundSeconds runInRounds(const std::vector<Command>& commands, const std::string& outputFolder) {
+    RoundSeconds seconds(commands.size());
+    for (int round = 0; round < kRounds; ++round)
+        for (std::size_t c = 0; c < commands.size(); ++c)
+            seconds[c].push_back(runOnce(commands[c], outputFolder).seconds);
+    return seconds;
+}
+
+const std::vector<double>& secondsOf(const Command& command, const std::vector<Command>& commands,
+                                     const RoundSeconds& seconds) {
+    return seconds[std::find(commands.begin(), commands.end(), command) - commands.begin()];
+}
+
+// Per round, so that a difference is taken between runs made side by side.
+std::vector<double> secondsOf(const Timed& timed, const std::vector<Command>& commands, const RoundSeconds& seconds) {
+    std::vector<double> result = secondsOf(timed.run, commands, seconds);
+    if (!timed.baseline) return result;
+    const std::vector<double>& baseline = secondsOf(*timed.baseline, commands, seconds);
+    for (std::size_t round = 0; round < result.size(); ++round) result[round] -= baseline[round];
+    return result;
+}
+
+double median(std::vector<double> values) {
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+void printTableHeading() {
+    std::printf("\nEach row: the program and its yardstick run in turn, %d rounds, median of each;\n"
+                "every run starts with no output files and a synced disk.\n\n",
+                kRounds);
+    std::printf("%-34s %8s   %-22s %8s %7s  %s\n", "measurement", "seconds", "yardstick", "seconds", "ratio", "goal");
+}
+
+// Rows measured together share their rounds, and the runs they have in common.
+void measureAndPrint(const std::vector<Row>& rows, const std::string& outputFolder) {
+    const std::vector<Command> commands = commandsOf(rows);
+    const RoundSeconds seconds = runInRounds(commands, outputFolder);
+    for (const Row& row : rows) {
+        const double program = median(secondsOf(row.program, commands, seconds));
+        const double yardstick = median(secondsOf(row.yardstick, commands, seconds));
+        std::printf("%-34s %8.3f   %-22s %8.3f %6.2fx  %s\n", row.label.c_str(), program,
+                    row.yardstickLabel.c_str(), yardstick, program / yardstick, row.goal.c_str());
+        std::fflush(stdout);
+    }
 }
 
 void writeFile(const std::string& path, const std::vector<std::uint8_t>& block, std::size_t mib,
@@ -203,6 +301,99 @@ void compareWorstCases() {
     compareFindWithPlainLoop("random bytes, HELLO", randomMiB(2), "HELLO");
 }
 
+// The generated inputs, and a folder that holds only what the runs write.
+struct Files {
+    std::string folder, rom, output;
+    std::vector<std::string> parts;
+};
+
+Files generateFiles(std::size_t mib, const std::string& planted) {
+    char pattern[] = "/tmp/glyphound-bench-XXXXXX";
+    Files files;
+    files.folder = ::mkdtemp(pattern);
+    files.rom = files.folder + "/random.bin";
+    files.output = files.folder + "/output";
+    std::filesystem::create_directory(files.output);
+    writeFile(files.rom, randomMiB(1), mib, planted, mib << 19);
+    for (int part = 0; part < 8; ++part) {
+        files.parts.push_back(files.folder + "/part" + std::to_string(part) + ".bin");
+        writeFile(files.parts.back(), randomMiB(10 + part), mib / 8, planted, 0);
+    }
+    return files;
+}
+
+const std::vector<std::string> kTenWords = {"-e", "HELLO", "-e", "WORLD", "-e", "Player", "-e", "Sword",
+                                            "-e", "Magic", "-e", "Potion", "-e", "Dragon", "-e", "Castle",
+                                            "-e", "Knight", "-e", "Queen"};
+
+std::vector<std::string> joined(std::vector<std::string> first, const std::vector<std::string>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// Rows in one inner list are measured in the same rounds.
+std::vector<std::vector<Row>> tableRows(const std::string& program, const Files& files) {
+    const std::string& rom = files.rom;
+    const std::string copy = files.output + "/copy.bin";
+    const Command cat{{"cat", rom}, ""};
+    const Command scan{{program, rom}, "HELLO\nn\n"};
+    const Command scanAndShift{{program, rom}, "HELLO\ny\nn\n"};
+    const Command scanShiftAndBack{{program, rom}, "HELLO\ny\ny\n"};
+    // cp copies inside the kernel; dd shows what a read-and-write copy through
+    // user memory costs, the floor for a pass that changes every byte.
+    const Command cp{{"cp", rom, copy}, ""};
+    const Command dd{{"dd", "if=" + rom, "of=" + copy, "bs=64K", "status=none"}, ""};
+    // The shift command syncs its replacement before putting it in place.
+    const Command ddSynced{{"dd", "if=" + rom, "of=" + copy, "bs=64K", "conv=fsync", "status=none"}, ""};
+    const Command allCores{joined({program, "find", "HELLO"}, files.parts), ""};
+    const Command oneCore{joined({"taskset", "-c", "0"}, allCores.argv), ""};
+    const std::string catLabel = "cat FILE > /dev/null";
+    return {
+        {{"dialogue scan, HELLO", scan, catLabel, cat, "<= 1.2x"}},
+        {{"find, one word", Command{{program, "find", "HELLO", rom}, ""}, catLabel, cat, "<= 1.3x"}},
+        {{"find, ten words", Command{joined(joined({program, "find"}, kTenWords), {rom}), ""}, catLabel, cat,
+          "<= 2x"}},
+        {{"find --width 16le, one word", Command{{program, "find", "--width", "16le", "HELLO", rom}, ""}, catLabel,
+          cat, "<= 1.5x"}},
+        {{"find, 8 files, every core", allCores, "the same on one core", oneCore, "<= 0.6x"}},
+        // Both passes from the same rounds: they share their dialogue runs.
+        {{"shift pass", {scanAndShift, scan}, "dd bs=64K", dd, "<= 1.0x"},
+         {"shift pass", {scanAndShift, scan}, "cp", cp, "<= 1.3x"},
+         {"shift-back pass", {scanShiftAndBack, scanAndShift}, "dd bs=64K", dd, "<= 1.0x"},
+         {"shift-back pass", {scanShiftAndBack, scanAndShift}, "cp", cp, "<= 1.3x"}},
+        {{"shift command, --by 1", Command{{program, "shift", "--by", "1", rom, files.output + "/shifted.bin"}, ""},
+          "dd bs=64K conv=fsync", ddSynced, "<= 1.0x"}},
+    };
+}
+
+void printPeakMemory(const std::string& program, const Files& files, const std::string& planted) {
+    std::printf("\nPeak memory (maximum resident set), KiB:\n");
+    const std::string small = files.folder + "/small.bin", sparse = files.folder + "/sparse.bin";
+    writeFile(small, randomMiB(3), 1, planted, 100);
+    const int fd = ::open(sparse.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || ::ftruncate(fd, off_t{8} << 30) != 0) std::exit(1);
+    ::close(fd);
+    std::printf("  %-28s %10s %10s %10s\n", "", "1 MiB", "whole file", "8 GiB");
+    const auto peaks = [&](const char* what, const std::vector<std::string>& argv, const std::string& typed,
+                           bool sparseToo) {
+        const auto peak = [&](const std::string& file) {
+            Command command{argv, typed};
+            std::replace(command.argv.begin(), command.argv.end(), std::string("FILE"), file);
+            return runOnce(command, files.output).peakKiB;
+        };
+        std::printf("  %-28s %10ld %10ld", what, peak(small), peak(files.rom));
+        if (sparseToo)
+            std::printf(" %10ld\n", peak(sparse));
+        else
+            std::printf(" %10s\n", "-");
+    };
+    peaks("dialogue scan", {program, "FILE"}, "HELLO\nn\n", true);
+    peaks("dialogue scan and shifts", {program, "FILE"}, "HELLO\ny\ny\n", false);
+    peaks("find, ten words", joined(joined({program, "find"}, kTenWords), {"FILE"}), "", true);
+    peaks("table", {program, "table", "-o", files.output + "/out.tbl", "HELLO", "FILE"}, "", true);
+    peaks("shift", {program, "shift", "--by", "1", "FILE", files.output + "/shifted.bin"}, "", false);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -216,86 +407,19 @@ int main(int argc, char** argv) {
     }
     const std::string program = argv[1];
     const std::size_t mib = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 1024;
-    char pattern[] = "/tmp/glyphound-bench-XXXXXX";
-    const std::string dir = ::mkdtemp(pattern);
-    const std::string rom = dir + "/random.bin";
     const std::string hello = "\x87\x84\x8b\x8b\x8e";  // HELLO, 63 above ASCII
-    std::printf("Data: %zu MiB of random bytes with one HELLO, in %s\n", mib, dir.c_str());
-    writeFile(rom, randomMiB(1), mib, hello, mib << 19);
-    std::vector<std::string> parts;
-    for (int part = 0; part < 8; ++part) {
-        parts.push_back(dir + "/part" + std::to_string(part) + ".bin");
-        writeFile(parts.back(), randomMiB(10 + part), mib / 8, hello, 0);
-    }
+    const Files files = generateFiles(mib, hello);
+    std::printf("Data: %zu MiB of random bytes with one HELLO, in %s\n", mib, files.folder.c_str());
+    // Into the page cache: every row reads warm files.
+    runOnce({{"cat", files.rom}, ""}, files.output);
+    for (const std::string& part : files.parts) runOnce({{"cat", part}, ""}, files.output);
 
-    runCommand({"cat", rom}, dir, "", 1);  // into the page cache
-    const Timing cat = runCommand({"cat", rom}, dir, "");
-    const Timing cp = runCommand({"cp", rom, dir + "/copy.bin"}, dir, "");
-    // cp copies inside the kernel; dd shows what a read-and-write copy through
-    // user memory costs, the floor for a pass that changes every byte.
-    const Timing dd = runCommand({"dd", "if=" + rom, "of=" + dir + "/copy.bin", "bs=64K", "status=none"}, dir, "");
-    const Timing scan = runCommand({program, rom}, dir, "HELLO\nn\n");
-    const Timing shift = runCommand({program, rom}, dir, "HELLO\ny\nn\n");
-    const Timing both = runCommand({program, rom}, dir, "HELLO\ny\ny\n");
-    const double shiftSeconds = shift.seconds - scan.seconds;
-    const double backSeconds = both.seconds - shift.seconds;
-    const std::vector<std::string> tenWords = {"-e", "HELLO", "-e", "WORLD", "-e", "Player", "-e", "Sword", "-e", "Magic",
-                                               "-e", "Potion", "-e", "Dragon", "-e", "Castle", "-e", "Knight", "-e", "Queen"};
-    const Timing findOne = runCommand({program, "find", "HELLO", rom}, dir, "");
-    std::vector<std::string> findTen = {program, "find"};
-    findTen.insert(findTen.end(), tenWords.begin(), tenWords.end());
-    findTen.push_back(rom);
-    const Timing findMany = runCommand(findTen, dir, "");
-    const Timing find16 = runCommand({program, "find", "--width", "16le", "HELLO", rom}, dir, "");
-    std::vector<std::string> findParts = {program, "find", "HELLO"}, oneCore = {"taskset", "-c", "0"};
-    findParts.insert(findParts.end(), parts.begin(), parts.end());
-    for (const std::string& part : parts) runCommand({"cat", part}, dir, "", 1);
-    const Timing allCores = runCommand(findParts, dir, "");
-    oneCore.insert(oneCore.end(), findParts.begin(), findParts.end());
-    const Timing oneCoreOnly = runCommand(oneCore, dir, "");
-
-    std::printf("\n%-34s %8s   %-22s %8s %7s  %s\n", "measurement", "seconds", "yardstick", "seconds", "ratio", "goal");
-    const auto row = [](const char* what, double seconds, const char* yardstick, double base, const char* goal) {
-        std::printf("%-34s %8.3f   %-22s %8.3f %6.2fx  %s\n", what, seconds, yardstick, base, seconds / base, goal);
-    };
-    row("dialogue scan, HELLO", scan.seconds, "cat FILE > /dev/null", cat.seconds, "<= 1.2x");
-    row("find, one word", findOne.seconds, "cat FILE > /dev/null", cat.seconds, "<= 1.3x");
-    row("find, ten words", findMany.seconds, "cat FILE > /dev/null", cat.seconds, "<= 2x");
-    row("find --width 16le, one word", find16.seconds, "cat FILE > /dev/null", cat.seconds, "<= 1.5x");
-    row("find, 8 files, every core", allCores.seconds, "the same on one core", oneCoreOnly.seconds, "<= 0.6x");
-    row("shift pass", shiftSeconds, "dd bs=64K", dd.seconds, "<= 1.0x");
-    row("shift pass", shiftSeconds, "cp", cp.seconds, "<= 1.3x");
-    row("shift-back pass", backSeconds, "dd bs=64K", dd.seconds, "<= 1.0x");
-    row("shift-back pass", backSeconds, "cp", cp.seconds, "<= 1.3x");
-
+    printTableHeading();
+    for (const std::vector<Row>& rows : tableRows(program, files)) measureAndPrint(rows, files.output);
     compareWorstCases();
+    printPeakMemory(program, files, hello);
 
-    std::printf("\nPeak memory (maximum resident set), KiB:\n");
-    const std::string small = dir + "/small.bin", sparse = dir + "/sparse.bin";
-    writeFile(small, randomMiB(3), 1, hello, 100);
-    const int fd = ::open(sparse.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || ::ftruncate(fd, off_t{8} << 30) != 0) return 1;
-    ::close(fd);
-    std::printf("  %-28s %10s %10s %10s\n", "", "1 MiB", "whole file", "8 GiB");
-    const auto peaks = [&](const char* what, std::vector<std::string> argv, const std::string& typed, bool sparseToo) {
-        const auto peak = [&](const std::string& file) {
-            std::vector<std::string> command = argv;
-            for (auto& word : command)
-                if (word == "FILE") word = file;
-            return runCommand(command, dir, typed, 1).peakKiB;
-        };
-        std::printf("  %-28s %10ld %10ld", what, peak(small), peak(rom));
-        if (sparseToo)
-            std::printf(" %10ld\n", peak(sparse));
-        else
-            std::printf(" %10s\n", "-");
-    };
-    peaks("dialogue scan", {program, "FILE"}, "HELLO\nn\n", true);
-    peaks("dialogue scan and shifts", {program, "FILE"}, "HELLO\ny\ny\n", false);
-    peaks("find, ten words", findTen.size() ? [&] { auto c = findTen; c.back() = "FILE"; return c; }() : findTen, "", true);
-    peaks("table", {program, "table", "-o", dir + "/out.tbl", "HELLO", "FILE"}, "", true);
-    peaks("shift", {program, "shift", "--by", "1", "FILE", dir + "/copy.bin"}, "", false);
-
-    std::string cleanup = "rm -rf '" + dir + "'";
-    return std::system(cleanup.c_str()) == 0 ? 0 : 1;
+    std::error_code failure;
+    std::filesystem::remove_all(files.folder, failure);
+    return failure ? 1 : 0;
 }

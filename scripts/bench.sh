@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds an optimised program and prints its speed against cat and cp, and
+# Builds an optimised program and prints its speed against cat, cp and dd, and
 # its peak memory. Argument: size of the test file in MiB (default 1024).
 set -euo pipefail
 cd "$(dirname "$0")/.."
