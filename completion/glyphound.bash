@@ -4,7 +4,7 @@ _glyphound() {
     local current=${COMP_WORDS[COMP_CWORD]} previous=${COMP_WORDS[COMP_CWORD-1]}
     local search="-e --regexp -f --file -r --recursive --case --wildcard --width --order --help --version"
     if [[ $COMP_CWORD -eq 1 ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "find table shift help" -- "$current")
+        mapfile -t COMPREPLY < <(compgen -W "find table shift help --help --version" -- "$current")
         mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -f -- "$current")
         return
     fi
