@@ -417,6 +417,14 @@ const CommandLine kCommandLines[] = {
          feedFifoLater(d.file("fifo"), kGameBytes, 300);
      },
      "", 0, kGameHit + kOneHit, "", kGameUntouched, true},
+    {"hits kept while an earlier file is read", {"find", "AAA", "fifo", "zeros.bin"},
+     [](TempDir& d, Launch& l) {
+         makeFifo(d.file("fifo"));
+         feedFifoLater(d.file("fifo"), "", 1500);
+         writeFile(d.file("zeros.bin"), string(1 << 20, '\0'));
+         l.stdoutTo = "/dev/null";
+     },
+     "", 0, "", "", [](TempDir&, const Finished& f) { EXPECT_LT(f.peakKiB, 96 << 10); }, true},
     {"a kana word and name", {"find", "--json", "--width", "16be", "--order", "hiragana", "さくら", "ゲーム.bin"},
      [](TempDir& d, Launch&) { writeFile(d.file("ゲーム.bin"), "\x00\x81\x54\x81\x4E\x81\x88"s); }, "", 0,
      "{\"file\":\"ゲーム.bin\",\"offset\":1,\"word\":\"さくら\",\"values\":{\"ぁ\":33088},\"preview\":\"さくら\"}\n", "",
