@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "commands/command_io.hpp"
+#include "engine/values.hpp"
 #include "search/word_matcher.hpp"
 
 namespace glyphound::commands {
@@ -48,9 +49,6 @@ struct ShiftOptions {
     std::vector<std::string> operands;
 };
 
-// A unit's bytes in file order, each as two upper-case hexadecimal digits.
-std::string hexDigits(std::uint32_t unit, Width width = Width::Byte);
-
 // Decimal, or hexadecimal after 0x, with an optional minus sign; `what`
 // names the option in the error.
 std::int64_t parseNumber(const std::string& text, const std::string& what);
@@ -71,24 +69,10 @@ struct SearchPlan {
 SearchPlan planSearch(const SearchOptions& options, CommandIo& io);
 // The search's rules, from the options alone.
 PatternOptions patternOptions(const SearchOptions& options);
-// A value as a number: "0x41", or "0x8260" for a 16-bit unit.
-std::string valueText(std::int32_t value, Width width);
 
 using FileHitHandler = std::function<void(const std::string& file, const Hit& hit)>;
 // Searches every file of the plan, walking directories when asked; returns
 // kFound, kNothingFound or kError (some file could not be searched).
 int searchFiles(const SearchPlan& plan, const SearchOptions& options, CommandIo& io, const FileHitHandler& onHit);
-
-// How many hits gave each value, for each order.
-class Tally {
-public:
-    void add(const ClassValues& values);
-    // (value, hits) of one order, most hits first, then the lowest value.
-    std::vector<std::pair<std::int32_t, std::uint64_t>> ranked(std::size_t order) const;
-    std::size_t orders() const { return counts_.size(); }
-
-private:
-    std::vector<std::map<std::int32_t, std::uint64_t>> counts_;
-};
 
 }  // namespace glyphound::commands

@@ -1,0 +1,32 @@
+#pragma once
+
+// What hits say about where each class of characters sits, and how a unit or
+// a value is written: the same for every face of the program.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "search/word_matcher.hpp"
+
+namespace glyphound {
+
+// A unit's bytes in file order, each as two upper-case hexadecimal digits.
+std::string hexDigits(std::uint32_t unit, Width width = Width::Byte);
+// A value as a number: "0x41", or "0x8260" for a 16-bit unit.
+std::string valueText(std::int32_t value, Width width);
+
+// How many hits gave each value, for each order.
+class Tally {
+public:
+    void add(const ClassValues& values);
+    // (value, hits) of one order, most hits first, then the lowest value.
+    std::vector<std::pair<std::int32_t, std::uint64_t>> ranked(std::size_t order) const;
+    std::size_t orders() const { return counts_.size(); }
+
+private:
+    std::vector<std::map<std::int32_t, std::uint64_t>> counts_;
+};
+
+}  // namespace glyphound
