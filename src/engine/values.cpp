@@ -1,6 +1,7 @@
 #include "engine/values.hpp"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace glyphound {
 
@@ -10,6 +11,12 @@ std::string hexDigits(std::uint32_t unit, Width width) {
     if (width == Width::Byte) return byte(unit);
     const std::string high = byte(unit >> 8), low = byte(unit);
     return width == Width::Little16 ? low + high : high + low;
+}
+
+std::string offsetText(std::uint64_t offset) {
+    char digits[24];
+    std::snprintf(digits, sizeof digits, "0x%08llX", static_cast<unsigned long long>(offset));
+    return digits;
 }
 
 std::string valueText(std::int32_t value, Width width) {
