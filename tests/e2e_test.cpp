@@ -432,6 +432,12 @@ const CommandLine kCommandLines[] = {
      [](TempDir& d, Launch&) { writeFile(d.file("ゲーム.bin"), "\x00\x81\x54\x81\x4E\x81\x88"s); }, "", 0,
      "{\"file\":\"ゲーム.bin\",\"offset\":1,\"word\":\"さくら\",\"values\":{\"ぁ\":33088},\"preview\":\"さくら\"}\n", "",
      kGameUntouched},
+    {"a kana table", {"dump", "-t", "かな.tbl", "--start", "1", "ゲーム.bin"},
+     [](TempDir& d, Launch&) {
+         writeFile(d.file("ゲーム.bin"), "\x00\x81\x54\x81\x4E\x81\x88"s);
+         writeFile(d.file("かな.tbl"), "\xef\xbb\xbf" "8154=さ\r\n814E=く\r\n8188=ら\r\n");
+     },
+     "", 0, "0x00000001: さくら\n", "", kGameUntouched},
     {"a folder without -r", {"find", "HELLO", "."}, kNothing, "", 2, "", "glyphound: .: Is a directory\n", kGameUntouched},
     {"missing file", {"find", "HELLO", "missing.rom"}, kNothing, "", 2, "", "glyphound: missing.rom: ", kGameUntouched},
     {"a folder it may not list", {"find", "-r", "HELLO", "."},

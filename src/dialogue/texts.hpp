@@ -112,6 +112,7 @@ constexpr const char* kKeyTwice = "key ";
 constexpr const char* kKeyTwiceLine = " reads as something else on line ";
 constexpr const char* kTextNotUtf8 = "the text is not UTF-8";
 constexpr const char* kCantSpell = "no entry spells '";
+constexpr const char* kTooCostly = "the table's control codes leave too many ways to weigh for this text";
 constexpr const char* kAtPosition = "', character ";
 
 }  // namespace table

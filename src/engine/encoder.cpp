@@ -32,6 +32,8 @@ struct State {
     }
 };
 
+constexpr std::size_t kMostSteps = 100000;
+
 class Encoder {
 public:
     Encoder(const Table& table, const Text& text, const TableEntry* ending)
@@ -44,9 +46,8 @@ public:
             bool operator>(const Queued& other) const { return std::tie(cost, order) > std::tie(other.cost, other.order); }
         };
         std::priority_queue<Queued, std::vector<Queued>, std::greater<>> queue;
-        std::size_t order = 0;
-        queue.push({0, order++, {}});
-        while (!queue.empty()) {
+        queue.push({0, pushed_++, {}});
+        while (!queue.empty() && !tooCostly()) {
             const Queued next = queue.top();
             queue.pop();
             if (!done_.insert(next.state).second) continue;
@@ -58,7 +59,7 @@ public:
                 if (!from_.count(*after) || cost_[*after] > next.cost + token.bytes.size()) {
                     from_[*after] = {next.state, token.bytes};
                     cost_[*after] = next.cost + token.bytes.size();
-                    queue.push({cost_[*after], order++, *after});
+                    queue.push({cost_[*after], pushed_++, *after});
                 }
             }
         }
@@ -67,6 +68,10 @@ public:
 
     // The first character the search could not read back.
     std::size_t farthest() const { return farthest_; }
+    // A table whose control codes take many parameters can leave so much
+    // unsettled that the ways to go on multiply; the search gives up then
+    // rather than take hours and gigabytes.
+    bool tooCostly() const { return pushed_ > kMostSteps; }
 
 private:
     std::vector<Token> tokensAt(std::size_t at) const {
@@ -145,7 +150,7 @@ private:
     std::map<State, std::pair<State, std::string>> from_;
     std::map<State, std::size_t> cost_;
     std::set<State> done_;
-    std::size_t farthest_ = 0;
+    std::size_t farthest_ = 0, pushed_ = 0;
 };
 
 }  // namespace
@@ -156,6 +161,7 @@ std::optional<std::string> encode(const Table& table, const Text& text, const Ta
     if (ending) target += ending->text;
     Encoder encoder(table, target, ending);
     if (auto bytes = encoder.shortest()) return bytes;
+    if (encoder.tooCostly()) return failure = texts::table::kTooCostly, std::nullopt;
     const std::size_t at = std::min(encoder.farthest(), text.size() - (text.empty() ? 0 : 1));
     const std::string character = text.empty() ? "" : escaped(Text(1, text[at]));
     failure = texts::table::kCantSpell + character + texts::table::kAtPosition + std::to_string(at + 1);

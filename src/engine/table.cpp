@@ -1,7 +1,6 @@
 #include "engine/table.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 
 #include "dialogue/texts.hpp"
@@ -47,6 +46,7 @@ std::optional<TableEntry> entryOf(std::string_view line, std::string& failure) {
     const char kind = line.front();
     if (kind == '/' || kind == '*' || kind == '$') line.remove_prefix(1);
     const std::size_t equals = line.find('=');
+    if (kind != '/' && kind != '*' && equals == std::string_view::npos) return failure = text::kNotAnEntry, std::nullopt;
     const auto key = keyOf(line.substr(0, equals), failure);
     if (!key) return std::nullopt;
     entry.key = *key;
@@ -65,7 +65,6 @@ std::optional<TableEntry> entryOf(std::string_view line, std::string& failure) {
         entry.text = textOf(rest.substr(0, comma));
         entry.parameters = std::stoul(std::string(count));
     } else {
-        if (kind != '/' && equals == std::string_view::npos) return failure = text::kNotAnEntry, std::nullopt;
         entry.kind = kind == '/' ? TableEntry::Kind::End : TableEntry::Kind::Text;
         entry.text = textOf(rest);
     }
@@ -139,7 +138,10 @@ void Table::index() {
 const TableEntry* Table::longestAt(const std::uint8_t* bytes, std::size_t available) const {
     for (std::uint32_t index : startingWith(bytes[0])) {
         const TableEntry& entry = entries_[index];
-        if (entry.span() <= available && std::memcmp(entry.key.data(), bytes, entry.key.size()) == 0) return &entry;
+        // The first byte matches already; most keys have no other.
+        if (entry.span() <= available &&
+            std::equal(entry.key.begin() + 1, entry.key.end(), reinterpret_cast<const char*>(bytes) + 1))
+            return &entry;
     }
     return nullptr;
 }

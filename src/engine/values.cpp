@@ -1,7 +1,6 @@
 #include "engine/values.hpp"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace glyphound {
 
@@ -14,9 +13,10 @@ std::string hexDigits(std::uint32_t unit, Width width) {
 }
 
 std::string offsetText(std::uint64_t offset) {
-    char digits[24];
-    std::snprintf(digits, sizeof digits, "0x%08llX", static_cast<unsigned long long>(offset));
-    return digits;
+    std::string digits;
+    for (int shift = 60; shift >= 0; shift -= 4)
+        if (shift < 32 || offset >> shift != 0) digits += "0123456789ABCDEF"[(offset >> shift) & 15];
+    return "0x" + digits;
 }
 
 std::string valueText(std::int32_t value, Width width) {
