@@ -111,7 +111,7 @@ const CommandRun kRuns[] = {
     {"table tie", {"glyphound", "table", "-o", "t.tbl", "HELLO", "tie.rom"}, "",
      usageError("table", "no single value for 'A': 0x80, 0x81 have 1 hits each"), 2},
     {"table keys collide", {"glyphound", "table", "-o", "t.tbl", "--A", "0x80", "--0", "0x99"}, "",
-     usageError("table", "two classes would share key 99: 'Z' and '0'"), 2},
+     usageError("table", "two characters would share key 99: 'Z' and '0'"), 2},
     {"table without a hit", {"glyphound", "table", "-o", "t.tbl", "ABCDEF", "game.rom"}, "", "", 1},
     {"table search and values", {"glyphound", "table", "-o", "t.tbl", "--A", "1", "HELLO", "game.rom"}, "",
      usageError("table", "give either a search or values with --A, --a and --0, not both"), 2},
@@ -160,6 +160,25 @@ const CommandRun kRuns[] = {
      "glyphound: long.txt:4: the offset is past the end of the file\n", 2},
     {"insert by a broken script", {"glyphound", "insert", "-t", "t.tbl", "--script", "words", "game.rom", "out.rom"}, "",
      "glyphound: words:1: not a line '@0xOFFSET ROOM'\n", 2},
+    {"find by order, a letter missing", {"glyphound", "find", "--match", "order", "HELLO", "gap.rom"},
+     "0x00000001: HELLO  H=0x86 E=0x84 L=0x8A O=0x8D  \".HELLO\"\n\nValues found:\n  H=0x86  1 hit\n  E=0x84  1 hit\n"
+     "  L=0x8A  1 hit\n  O=0x8D  1 hit\n", "", 0},
+    {"find by pattern, as JSON", {"glyphound", "find", "--json", "--match", "pattern", "HELLO WORLD", "mixed.rom"},
+     "{\"file\":\"mixed.rom\",\"offset\":0,\"word\":\"HELLO WORLD\",\"units\":{\"H\":16,\"E\":49,\"L\":7,"
+     "\"O\":34,\" \":64,\"W\":5,\"R\":17,\"D\":48},\"preview\":\"HELLO WORLD\"}\n", "", 0},
+    {"table by order", {"glyphound", "table", "--match", "order", "-o", "-", "HELLO", "gap.rom"},
+     "84=E\r\n86=H\r\n8A=L\r\n8D=O\r\n", "", 0},
+    {"table by pattern", {"glyphound", "table", "--match", "pattern", "-o", "-", "HELLO WORLD", "mixed.rom"},
+     "05=W\r\n07=L\r\n10=H\r\n11=R\r\n22=O\r\n30=D\r\n31=E\r\n40= \r\n", "", 0},
+    {"table by pattern, one unit twice", {"glyphound", "table", "--match", "pattern", "-o", "-", "-e", "ABABAB", "-e",
+     "CCDCCD", "twice.rom"}, "", usageError("table", "two characters would share key 01: 'A' and 'C'"), 2},
+    {"a pattern with too few repeats", {"glyphound", "find", "--match", "pattern", "HELLO", "mixed.rom"}, "",
+     usageError("find", "word 'HELLO' repeats too few characters for --match pattern: give at least 6 characters, with 3 "
+                        "repeats of characters met before"), 2},
+    {"ASCII by order", {"glyphound", "find", "--match", "order", "--case", "ascii", "HELLO", "gap.rom"}, "",
+     usageError("find", "--case ascii goes only with --match relative"), 2},
+    {"gaps without order", {"glyphound", "find", "--gaps", "1", "HELLO", "gap.rom"}, "",
+     usageError("find", "--gaps goes with --match order"), 2},
     {"shift by A", {"glyphound", "shift", "--A", "0x80", "game.rom", "out.bin"}, "", "", 0,
      {{"out.bin", moved(kGame, -0x3F)}}},
     {"shift with 'A' at the top", {"glyphound", "shift", "--A", "255", "game.rom", "out.bin"}, "", "", 0,
@@ -194,6 +213,9 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["same.txt"] = std::make_shared<string>("@0x00000002 12\nHELLO\\nworld<END>\n\n@14 5\nHELLO\n");
     system.files["edited.txt"] = std::make_shared<string>("@0x00000002 12\r\nHI\\nyou\r\n");
     system.files["long.txt"] = std::make_shared<string>("@0xE 5\nHELLOWORLD\n@0x100 5\nHI\n");
+    system.files["gap.rom"] = std::make_shared<string>("\x01\x86\x84\x8a\x8a\x8d");
+    system.files["mixed.rom"] = std::make_shared<string>("\x10\x31\x07\x07\x22\x40\x05\x22\x11\x07\x30");
+    system.files["twice.rom"] = std::make_shared<string>("\x01\x02\x01\x02\x01\x02\x55\x01\x01\x07\x01\x01\x07");
     system.unreadable.insert("bad.rom");
     std::map<string, string> written;
     std::set<string> inputs;

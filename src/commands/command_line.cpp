@@ -62,6 +62,12 @@ void addSearchOptions(CLI::App& app, SearchOptions& options) {
                    "A class in the order of the game's font: hiragana, katakana, hiragana-basic, katakana-basic, "
                    "or a FILE with one order per line (repeatable)")
         ->allow_extra_args(false)->type_name("NAME|FILE");
+    single(app.add_option("--match", options.match,
+                          "relative: the characters' distances (default); order: their order in each class, with "
+                          "--gaps glyphs more or fewer between any two; pattern: only which characters are equal"))
+        ->type_name("MODE");
+    single(app.add_option("--gaps", options.gaps, "With --match order, glyphs the font may lack or add between two "
+                                                  "characters (0 to 16, default: 2)"))->type_name("K");
     app.add_option("operands", options.operands, "The word (unless -e or -f gives it), then the files; - is standard input")
         ->type_name("");
 }

@@ -28,7 +28,7 @@ struct SearchOptions {
     std::vector<std::string> wordFiles;    // -f
     bool recursive = false;
     // None when not given: a search through a table takes none of them.
-    std::optional<std::string> caseMode, wildcard, width;
+    std::optional<std::string> caseMode, wildcard, width, match, gaps;
     std::vector<std::string> orders;  // names of built-in orders, or files
     std::vector<std::string> operands;
 };
@@ -88,7 +88,8 @@ struct Found {
     std::uint64_t offset = 0;
     std::size_t word = 0;  // index into the plan's words
     std::uint64_t length = 0;  // in bytes
-    ClassValues values;  // none through a table
+    ClassValues values;  // by the plan's slots; none through a table
+    std::vector<std::uint32_t> units;  // of the pattern's shown characters, by order or pattern
     std::string preview;  // when asked for
 };
 
@@ -97,7 +98,11 @@ struct Found {
 // when one is named.
 struct SearchPlan {
     std::shared_ptr<const Alphabet> alphabet;
+    // What hits give a value for: the alphabet's classes, or by order or
+    // pattern, each character shown, in the order the words first have them.
+    std::vector<CharacterOrder> slots;
     Width width = Width::Byte;
+    MatchMode match = MatchMode::Relative;
     std::vector<std::string> words;  // as given, each once
     std::vector<Pattern> patterns;
     std::optional<Table> table;

@@ -38,8 +38,8 @@ std::string rangeFailure(const Range& range, std::uint64_t size) {
 std::size_t keptSize(const TableString& string) { return sizeof string + string.text.size() * sizeof(char32_t); }
 
 std::string jsonLine(const std::string& file, const TableString& string) {
-    const nlohmann::ordered_json line = {
-        {"file", file}, {"offset", string.offset}, {"length", string.length}, {"text", plain(string.text)}};
+    const nlohmann::ordered_json line = {{"file", file}, {"offset", string.offset}, {"length", string.length},
+                                         {"text", plain(string.text)}};
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 

@@ -31,7 +31,7 @@ int runEncode(const EncodeOptions& options, CommandIo& io) {
         std::string failure;
         const auto characters = unescaped(given, failure);
         const auto bytes = characters ? encode(table, *characters, ending, failure) : std::nullopt;
-        if (!bytes) io.fail("'" + given + "': " + failure);
+        if (!bytes) io.fail(std::string("'") + given + "': " + failure);
         encoded.push_back(*bytes);
     }
     if (options.output.empty()) {

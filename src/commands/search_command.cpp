@@ -92,6 +92,17 @@ PatternOptions patternOptions(const SearchOptions& options) {
         result.width = Width::Big16;
     else if (width != "8")
         throw UsageError(text::kBadWidth);
+    const std::string match = options.match.value_or("relative");
+    if (match == "order")
+        result.match = MatchMode::Order;
+    else if (match == "pattern")
+        result.match = MatchMode::Pattern;
+    else if (match != "relative")
+        throw UsageError(text::kBadMatch);
+    if (result.match != MatchMode::Relative && result.mode == CaseMode::Ascii) throw UsageError(text::kAsciiWithMatch);
+    if (options.gaps && result.match != MatchMode::Order) throw UsageError(text::kGapsWithOrder);
+    if (options.gaps) result.gaps = static_cast<int>(parseNumber(*options.gaps, "--gaps"));
+    if (result.gaps < 0 || result.gaps > 16) throw UsageError(text::kBadGaps);
     return result;
 }
 
@@ -138,7 +149,7 @@ namespace {
 // The words through the table, which spells them whatever classes and
 // orders say, so that the options of a relative search have no place.
 void planThroughTable(SearchPlan& plan, const SearchOptions& options, CommandIo& io, const std::string& table) {
-    if (options.caseMode || options.width || options.wildcard || !options.orders.empty())
+    if (options.caseMode || options.width || options.wildcard || options.match || options.gaps || !options.orders.empty())
         throw UsageError(text::kTableWithRelativeOptions);
     plan.table = loadTable(table, io);
     for (const std::string& word : plan.words) {
@@ -153,13 +164,32 @@ void planThroughTable(SearchPlan& plan, const SearchOptions& options, CommandIo&
 void planRelative(SearchPlan& plan, const SearchOptions& options, CommandIo& io) {
     const PatternOptions patternRules = patternOptions(options);
     plan.width = patternRules.width;
+    plan.match = patternRules.match;
     plan.alphabet = alphabetOf(options, io);
+    if (plan.match == MatchMode::Relative) plan.slots = plan.alphabet->orders();
     for (const std::string& word : plan.words) {
         std::string failure;
         auto pattern = Pattern::compile(word, patternRules, plan.alphabet, failure);
         if (!pattern) throw UsageError(failure + orderHint(word, options, *plan.alphabet));
+        for (char32_t character : pattern->shownCharacters())
+            if (std::none_of(plan.slots.begin(), plan.slots.end(),
+                             [&](const CharacterOrder& slot) { return slot.characters.front() == character; }))
+                plan.slots.push_back({std::u32string(1, character)});
         plan.patterns.push_back(std::move(*pattern));
     }
+}
+
+// A hit by order or pattern: the units of its shown characters, and the
+// same by the plan's slots for the tally.
+Found foundByUnits(const SearchPlan& plan, const Hit& hit, std::string preview) {
+    const Pattern& pattern = plan.patterns[hit.pattern];
+    Found found{hit.offset, hit.pattern, pattern.length(), ClassValues(plan.slots.size(), -1), hit.units,
+                std::move(preview)};
+    for (std::size_t shown = 0; shown < hit.units.size(); ++shown)
+        for (std::size_t slot = 0; slot < plan.slots.size(); ++slot)
+            if (plan.slots[slot].characters.front() == pattern.shownCharacters()[shown])
+                found.values[slot] = static_cast<std::int32_t>(hit.units[shown]);
+    return found;
 }
 
 std::size_t keptSize(const Found& found) {
@@ -199,10 +229,12 @@ int searchFiles(const SearchPlan& plan, const SearchOptions& options, CommandIo&
                 const FileItemHandler<Found>& onFound, bool previews) {
     const FileWork<Found> work = [&](ByteSource& source, const ItemHandler<Found>& onItem) {
         const bool read = plan.table ? findTableWords(source, *plan.table, plan.tableWords, [&](const TableHit& hit) {
-            onItem({hit.offset, hit.word, hit.length, {}, previews ? previewOf(hit) : ""});
+            onItem({hit.offset, hit.word, hit.length, {}, {}, previews ? previewOf(hit) : ""});
         }) : findPatterns(source, plan.patterns, [&](const Hit& hit) {
             const Pattern& pattern = plan.patterns[hit.pattern];
-            onItem({hit.offset, hit.pattern, pattern.length(), hit.values, previews ? pattern.preview(hit) : ""});
+            std::string preview = previews ? pattern.preview(hit) : "";
+            if (plan.match != MatchMode::Relative) return onItem(foundByUnits(plan, hit, std::move(preview)));
+            onItem({hit.offset, hit.pattern, pattern.length(), hit.values, {}, std::move(preview)});
         });
         return read ? std::string() : readFailure(source);
     };

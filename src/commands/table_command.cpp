@@ -11,7 +11,7 @@ namespace text = texts::command;
 // The value that most hits gave each order; several values with the most
 // hits leave the order undecided.
 ClassValues consensus(const Tally& tally, const SearchPlan& plan) {
-    ClassValues values(plan.alphabet->orders().size(), -1);
+    ClassValues values(plan.slots.size(), -1);
     for (std::size_t order = 0; order < tally.orders(); ++order) {
         const auto ranked = tally.ranked(order);
         if (ranked.empty()) continue;
@@ -19,7 +19,7 @@ ClassValues consensus(const Tally& tally, const SearchPlan& plan) {
             std::string tied;
             for (const auto& [value, hits] : ranked)
                 if (hits == ranked[0].second) tied += (tied.empty() ? "" : ", ") + valueText(value, plan.width);
-            throw UsageError(text::kTie + plan.alphabet->orders()[order].key() + "': " + tied + " have " +
+            throw UsageError(text::kTie + plan.slots[order].key() + "': " + tied + " have " +
                              std::to_string(ranked[0].second) + " hits each");
         }
         values[order] = ranked[0].first;
@@ -29,11 +29,11 @@ ClassValues consensus(const Tally& tally, const SearchPlan& plan) {
 
 // "XX=c" lines in key order, ended by CR LF; a key is the unit's bytes in
 // file order.
-std::string tableText(const ClassValues& values, const Alphabet& alphabet, Width width) {
+std::string tableText(const ClassValues& values, const std::vector<CharacterOrder>& orders, Width width) {
     std::map<std::string, std::string> entries;
     for (std::size_t order = 0; order < values.size(); ++order) {
         if (values[order] < 0) continue;
-        const std::u32string& characters = alphabet.orders()[order].characters;
+        const std::u32string& characters = orders[order].characters;
         for (std::size_t index = 0; index < characters.size(); ++index) {
             const std::uint32_t unit = (static_cast<std::uint32_t>(values[order]) + index) & unitMask(width);
             const std::string character = encodeUtf8(characters[index]);
@@ -70,7 +70,7 @@ int runTable(const TableOptions& options, CommandIo& io) {
     if (!valuesGiven && !searchGiven) throw UsageError(text::kNoTableSource);
 
     const Width width = patternOptions(options.search).width;
-    const std::string table = valuesGiven ? tableText(givenValues(options, width), Alphabet(), width) : "";
+    const std::string table = valuesGiven ? tableText(givenValues(options, width), Alphabet().orders(), width) : "";
     // Claimed before the search, so that no file read can be the table.
     auto output = io.createOutput(options.output);
     if (!output) return kError;
@@ -80,7 +80,7 @@ int runTable(const TableOptions& options, CommandIo& io) {
         const int status = searchFiles(
             plan, options.search, io, [&](const std::string&, const Found& found) { tally.add(found.values); }, false);
         if (status != kFound) return status;
-        output->print(tableText(consensus(tally, plan), *plan.alphabet, width));
+        output->print(tableText(consensus(tally, plan), plan.slots, width));
     }
     output->print(table);
     if (!output->close()) return io.failWrite(options.output, *output);

@@ -57,6 +57,10 @@ constexpr const char* kBadCase = "--case must be 'split' or 'ascii'";
 constexpr const char* kBadWildcard = "--wildcard must be one character";
 constexpr const char* kBadWidth = "--width must be 8, 16le or 16be";
 constexpr const char* kAsciiWithOrders = "--case ascii knows no --order";
+constexpr const char* kBadMatch = "--match must be 'relative', 'order' or 'pattern'";
+constexpr const char* kAsciiWithMatch = "--case ascii goes only with --match relative";
+constexpr const char* kGapsWithOrder = "--gaps goes with --match order";
+constexpr const char* kBadGaps = "--gaps must be from 0 to 16";
 constexpr const char* kListTooLarge = ": too large for a list of words or orders";
 constexpr const char* kBadNumber = " must be a number: decimal, or hexadecimal with 0x";
 constexpr const char* kBadValue = " must be from 0 to 255";
@@ -94,7 +98,7 @@ constexpr const char* kUnknownOrder = ": no such order or file; the built-in ord
 constexpr const char* kOrderHintStart = "; characters such as '";
 constexpr const char* kOrderHintEnd = "' take a place only with --order";
 constexpr const char* kTie = "no single value for '";
-constexpr const char* kSharedKey = "two classes would share key ";
+constexpr const char* kSharedKey = "two characters would share key ";
 
 }  // namespace command
 

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "dialogue/texts.hpp"
+#include "engine/values.hpp"
 #include "search/alphabet.hpp"
 
 namespace glyphound {
@@ -116,7 +117,7 @@ bool Table::add(TableEntry entry, const std::string& where, std::string& failure
     }
     if (sameMeaning(*same, entry)) return true;
     std::string digits;
-    for (unsigned char byte : entry.key) digits += "0123456789ABCDEF"[byte >> 4], digits += "0123456789ABCDEF"[byte & 15];
+    for (unsigned char byte : entry.key) digits += hexDigits(byte);
     failure = where + text::kKeyTwice + digits + text::kKeyTwiceLine + std::to_string(same->line);
     return false;
 }

@@ -13,10 +13,10 @@ std::string hexDigits(std::uint32_t unit, Width width) {
 }
 
 std::string offsetText(std::uint64_t offset) {
-    std::string digits;
+    std::string digits = "0x";
     for (int shift = 60; shift >= 0; shift -= 4)
-        if (shift < 32 || offset >> shift != 0) digits += "0123456789ABCDEF"[(offset >> shift) & 15];
-    return "0x" + digits;
+        if (shift < 32 || offset >> shift != 0) digits += hexDigits(offset >> shift & 15).back();
+    return digits;
 }
 
 std::string valueText(std::int32_t value, Width width) {

@@ -31,40 +31,103 @@ std::optional<Pattern> Pattern::compile(std::string_view word, PatternOptions op
     pattern.word_ = word;
     pattern.mode_ = options.mode;
     pattern.width_ = options.width;
+    pattern.match_ = options.match;
     pattern.alphabet_ = alphabet;
-    pattern.firstOfOrder_.assign(alphabet->orders().size(), {-1, 0});
-    // Each group's characters keep their distances; a relation ties each
-    // member to the group's previous one.
-    std::vector<int> lastInGroup(alphabet->orders().size(), -1);
-    std::vector<std::uint32_t> codes(pattern.characters_.size());
+    const bool related = options.match == MatchMode::Pattern ? pattern.relateRepeats(options, failure)
+                                                            : pattern.relateCharacters(options, failure);
+    if (!related) return std::nullopt;
+    if (options.match == MatchMode::Order) pattern.relateByOrder(options);
+    if (options.match == MatchMode::Relative) pattern.chooseAnchor();
+    std::stable_sort(pattern.relations_.begin(), pattern.relations_.end(), [](const Relation& a, const Relation& b) {
+        return std::pair(a.span, a.position - a.base) < std::pair(b.span, b.position - b.base);
+    });
+    return pattern;
+}
+
+// Each group's characters keep their distances; a relation ties each member
+// to the group's previous one.
+bool Pattern::relateCharacters(const PatternOptions& options, std::string& failure) {
+    firstOfOrder_.assign(alphabet_->orders().size(), {-1, 0});
+    std::vector<int> lastInGroup(alphabet_->orders().size(), -1);
+    std::vector<std::uint32_t> codes(characters_.size());
     const std::size_t unit = bytesPerUnit(options.width);
-    for (std::size_t position = 0; position < pattern.characters_.size(); ++position) {
-        const char32_t character = pattern.characters_[position];
+    for (std::size_t position = 0; position < characters_.size(); ++position) {
+        const char32_t character = characters_[position];
         if (!hasPlace(character, options.mode))
-            return failure = quoted(word) + " has a character outside ASCII", std::nullopt;
-        const auto place = alphabet->find(character);
-        if (place && pattern.firstOfOrder_[place->order].first < 0)
-            pattern.firstOfOrder_[place->order] = {static_cast<int>(position), place->index};
+            return failure = quoted(word_) + " has a character outside ASCII", false;
+        const auto place = alphabet_->find(character);
+        if (place && firstOfOrder_[place->order].first < 0)
+            firstOfOrder_[place->order] = {static_cast<int>(position), place->index};
         if (character == options.wildcard || (!place && options.mode == CaseMode::Split)) continue;
         const int group = options.mode == CaseMode::Ascii ? 0 : place->order;
         codes[position] = options.mode == CaseMode::Ascii ? character : static_cast<std::uint32_t>(place->index);
         const int previous = lastInGroup[group];
         if (previous < 0)
-            pattern.firstRelated_ = static_cast<int>(position);  // only read in ASCII mode, with one group
+            firstRelated_ = static_cast<int>(position);  // only read in ASCII mode, with one group
         else
-            pattern.relations_.push_back({static_cast<std::uint16_t>(position * unit),
-                                          static_cast<std::uint16_t>(previous * unit),
-                                          (codes[position] - codes[previous]) & unitMask(options.width)});
+            relations_.push_back({static_cast<std::uint16_t>(position * unit), static_cast<std::uint16_t>(previous * unit),
+                                  (codes[position] - codes[previous]) & unitMask(options.width)});
         lastInGroup[group] = static_cast<int>(position);
     }
-    if (pattern.relations_.size() < kMinRelations)
-        return failure = quoted(word) + " relates too few characters: give at least 3 of one class, or 2 of each of two",
-               std::nullopt;
-    pattern.chooseAnchor();
-    std::stable_sort(pattern.relations_.begin(), pattern.relations_.end(), [](const Relation& a, const Relation& b) {
-        return a.position - a.base < b.position - b.base;
-    });
-    return pattern;
+    if (relations_.size() >= kMinRelations) return true;
+    failure = quoted(word_) + " relates too few characters: give at least 3 of one class, or 2 of each of two";
+    return false;
+}
+
+// Characters of one class keep their order, up to `gaps` glyphs apart from
+// their distance in the class; equal ones sit on one unit. Every pair is
+// related, so that gaps add up between far characters too.
+void Pattern::relateByOrder(const PatternOptions& options) {
+    relations_.clear();
+    const std::int64_t gaps = options.gaps;
+    const std::size_t unit = bytesPerUnit(width_);
+    const std::int64_t range = std::int64_t{unitMask(width_)} + 1;
+    for (std::size_t later = 0; later < characters_.size(); ++later) {
+        const auto place = alphabet_->find(characters_[later]);
+        if (!place || characters_[later] == options.wildcard) continue;
+        const std::size_t first = characters_.find(characters_[later]);
+        if (first == later) {
+            shown_ += characters_[later];
+            shownAt_.push_back(later * unit);
+        }
+        for (std::size_t earlier = 0; earlier < later; ++earlier) {
+            const auto other = alphabet_->find(characters_[earlier]);
+            if (!other || other->order != place->order || characters_.find(characters_[earlier]) != earlier) continue;
+            if (first != later && earlier != first) continue;
+            const std::int64_t distance = place->index - other->index;
+            const std::int64_t farthest = std::min(std::abs(distance) + gaps, range - 1);
+            const std::int64_t nearest = std::clamp<std::int64_t>(std::abs(distance) - gaps, 1, farthest);
+            const std::int64_t low = distance == 0 ? 0 : distance > 0 ? nearest : -farthest;
+            relations_.push_back({static_cast<std::uint16_t>(later * unit), static_cast<std::uint16_t>(earlier * unit),
+                                  static_cast<std::uint32_t>((low % range + range) % range),
+                                  static_cast<std::uint32_t>(distance == 0 ? 0 : farthest - nearest)});
+        }
+    }
+}
+
+// Equal characters sit on one unit and different ones on different units,
+// whatever they are: spaces and punctuation count as much as letters.
+bool Pattern::relateRepeats(const PatternOptions& options, std::string& failure) {
+    const std::size_t unit = bytesPerUnit(options.width);
+    std::size_t counted = 0;
+    for (std::size_t position = 0; position < characters_.size(); ++position) {
+        const char32_t character = characters_[position];
+        if (character == options.wildcard) continue;
+        ++counted;
+        const std::size_t first = characters_.find(character);
+        if (first != position) {
+            relations_.push_back({static_cast<std::uint16_t>(position * unit), static_cast<std::uint16_t>(first * unit), 0});
+            continue;
+        }
+        shown_ += character;
+        shownAt_.push_back(position * unit);
+        distinct_.push_back(position * unit);
+    }
+    if (relations_.size() >= kMinRepeats && counted >= kMinPatternLength) return true;
+    failure = quoted(word_) + " repeats too few characters for --match pattern: give at least " +
+              std::to_string(kMinPatternLength) + " characters, with " + std::to_string(kMinRepeats) +
+              " repeats of characters met before";
+    return false;
 }
 
 void Pattern::chooseAnchor() {
@@ -79,6 +142,20 @@ void Pattern::chooseAnchor() {
                 anchor_ = candidate;
         }
     }
+}
+
+std::vector<std::uint32_t> Pattern::unitsAt(const std::uint8_t* bytes) const {
+    std::vector<std::uint32_t> units;
+    for (std::size_t at : shownAt_) units.push_back(unitAt(bytes + at, width_));
+    return units;
+}
+
+bool Pattern::distinctAt(const std::uint8_t* bytes) const {
+    if (distinct_.empty()) return true;
+    std::vector<std::uint32_t> units;
+    for (std::size_t at : distinct_) units.push_back(unitAt(bytes + at, width_));
+    std::sort(units.begin(), units.end());
+    return std::adjacent_find(units.begin(), units.end()) == units.end();
 }
 
 ClassValues Pattern::valuesAt(const std::uint8_t* bytes) const {
@@ -109,6 +186,14 @@ std::string Pattern::decodeUnit(std::uint32_t unit, const ClassValues& values, s
 
 std::string Pattern::preview(const Hit& hit) const {
     const std::size_t unit = bytesPerUnit(width_);
+    if (match_ != MatchMode::Relative) {
+        std::string text;
+        for (std::size_t at = hit.hitStart % unit; at + unit <= hit.contextSize; at += unit) {
+            const auto shown = std::find(hit.units.begin(), hit.units.end(), unitAt(hit.context + at, width_));
+            text += shown == hit.units.end() ? "." : encodeUtf8(shown_[shown - hit.units.begin()]);
+        }
+        return text;
+    }
     const std::uint32_t shift =
         unitAt(hit.context + hit.hitStart + firstRelated_ * unit, width_) - characters_[firstRelated_];
     std::string text;
@@ -180,8 +265,8 @@ Unit<kWidth> load(const std::uint8_t* at) {
 template <Width kWidth>
 std::uint8_t holds(const std::uint8_t* at, const Pattern::Relation& relation) {
     using U = Unit<kWidth>;
-    return static_cast<U>(load<kWidth>(at + relation.position) - load<kWidth>(at + relation.base)) ==
-           static_cast<U>(relation.difference);
+    return static_cast<U>(load<kWidth>(at + relation.position) - load<kWidth>(at + relation.base) -
+                          static_cast<U>(relation.difference)) <= static_cast<U>(relation.span);
 }
 
 // Whether the low bytes of the units keep the relation: all of it for bytes,
@@ -190,8 +275,9 @@ std::uint8_t holds(const std::uint8_t* at, const Pattern::Relation& relation) {
 template <Width kWidth>
 std::uint8_t lowBytesHold(const std::uint8_t* at, const Pattern::Relation& relation) {
     constexpr std::size_t kLow = kWidth == Width::Big16 ? 1 : 0;
-    return static_cast<std::uint8_t>(at[relation.position + kLow] - at[relation.base + kLow]) ==
-           static_cast<std::uint8_t>(relation.difference);
+    return static_cast<std::uint8_t>(at[relation.position + kLow] - at[relation.base + kLow] -
+                                     static_cast<std::uint8_t>(relation.difference)) <=
+           static_cast<std::uint8_t>(relation.span);
 }
 
 // Flags the offsets of a block whose low bytes keep both leading relations,
@@ -212,7 +298,10 @@ Hit hitAt(const Window& window, const Pattern& pattern, std::size_t index, std::
     Hit hit;
     hit.offset = window.start() + at;
     hit.pattern = index;
-    hit.values = pattern.valuesAt(bytes + at);
+    if (pattern.match() == MatchMode::Relative)
+        hit.values = pattern.valuesAt(bytes + at);
+    else
+        hit.units = pattern.unitsAt(bytes + at);
     const std::size_t contextStart = at > window.context() ? at - window.context() : 0;
     hit.context = bytes + contextStart;
     hit.hitStart = at - contextStart;
@@ -224,7 +313,8 @@ template <Width kWidth>
 bool holdsFrom(const std::uint8_t* at, const Pattern& pattern, std::size_t first) {
     const std::vector<Pattern::Relation>& relations = pattern.relations();
     return std::all_of(relations.begin() + first, relations.end(),
-                       [&](const Pattern::Relation& r) { return holds<kWidth>(at, r); });
+                       [&](const Pattern::Relation& r) { return holds<kWidth>(at, r); }) &&
+           pattern.distinctAt(at);
 }
 
 // Tests one word without an anchor at positions [from, to) of the window.

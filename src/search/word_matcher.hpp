@@ -30,10 +30,17 @@ enum class CaseMode {
     Ascii   // every character at its ASCII distance from every other
 };
 
+// What a match asks of the units: the distances of the characters' codes
+// (relative); only their order within each class, with up to `gaps` glyphs
+// more or fewer between any two (order); or only which are equal (pattern).
+enum class MatchMode { Relative, Order, Pattern };
+
 struct PatternOptions {
     CaseMode mode = CaseMode::Split;
     char32_t wildcard = '?';
     Width width = Width::Byte;
+    MatchMode match = MatchMode::Relative;
+    int gaps = 2;
 };
 
 // For each order of the alphabet, the unit that stands for its first
@@ -48,6 +55,9 @@ class Pattern {
 public:
     static constexpr std::size_t kMaxLength = 255;
     static constexpr int kMinRelations = 2;
+    // Any run of distinct units fits a word of distinct characters, so a
+    // pattern needs repeats to mean anything.
+    static constexpr std::size_t kMinRepeats = 3, kMinPatternLength = 6;
 
     // Empty, with `failure` set, when the word can't be searched for.
     static std::optional<Pattern> compile(std::string_view word, PatternOptions options,
@@ -55,21 +65,31 @@ public:
 
     const std::string& word() const { return word_; }
     Width width() const { return width_; }
+    MatchMode match() const { return match_; }
     // In bytes.
     std::size_t length() const { return characters_.size() * bytesPerUnit(width_); }
     ClassValues valuesAt(const std::uint8_t* bytes) const;
+    // In the order and pattern modes, hits report the unit of each of these
+    // characters, in the word's order: the ones a match ties down.
+    const std::u32string& shownCharacters() const { return shown_; }
+    std::vector<std::uint32_t> unitsAt(const std::uint8_t* bytes) const;
+    // Whether the units that must differ, do.
+    bool distinctAt(const std::uint8_t* bytes) const;
     // The hit's surroundings as UTF-8 text: the characters its match proves,
     // and '.' for every other unit.
     std::string preview(const Hit& hit) const;
 
-    // One relation, at byte offsets: unit(position) - unit(base) == difference.
+    // One relation, at byte offsets: unit(position) - unit(base) lies in
+    // [difference, difference + span], modulo the unit's range; a span of 0
+    // asks for the difference itself.
     struct Relation {
         std::uint16_t position, base;
         std::uint32_t difference;
+        std::uint32_t span = 0;
     };
-    // The shortest first: for a word without an anchor, the first two are
-    // tested at every offset to rule most of them out; with random data, one
-    // in 2^16 offsets passes both in 8-bit mode.
+    // The narrowest, then the shortest first: for a word without an anchor,
+    // the first two are tested at every offset to rule most of them out; with
+    // random data, one in 2^16 offsets passes two exact ones in 8-bit mode.
     const std::vector<Relation>& relations() const { return relations_; }
 
     // Three units in a row, each related to the one before: where the first
@@ -85,6 +105,9 @@ public:
 
 private:
     Pattern() = default;
+    bool relateCharacters(const PatternOptions& options, std::string& failure);
+    bool relateRepeats(const PatternOptions& options, std::string& failure);
+    void relateByOrder(const PatternOptions& options);
     void chooseAnchor();
     std::string decodeUnit(std::uint32_t unit, const ClassValues& values, std::uint32_t shift) const;
 
@@ -93,7 +116,10 @@ private:
     CaseMode mode_ = CaseMode::Split;
     Width width_ = Width::Byte;
     std::shared_ptr<const Alphabet> alphabet_;
-    std::vector<Relation> relations_;  // the one with the shortest span first
+    MatchMode match_ = MatchMode::Relative;
+    std::vector<Relation> relations_;  // the narrowest, then the one with the shortest span first
+    std::u32string shown_;
+    std::vector<std::size_t> shownAt_, distinct_;  // unit positions
     // Per order: the first unit position of its characters (-1 for none), and
     // that character's index in the order.
     std::vector<std::pair<int, int>> firstOfOrder_;
@@ -105,6 +131,7 @@ struct Hit {
     std::uint64_t offset = 0;
     std::size_t pattern = 0;  // index into the patterns searched for
     ClassValues values;
+    std::vector<std::uint32_t> units;  // of the pattern's shown characters
     // Up to kContextUnits units on each side of the hit, and the hit itself.
     const std::uint8_t* context = nullptr;
     std::size_t contextSize = 0, hitStart = 0;  // in bytes
