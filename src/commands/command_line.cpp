@@ -101,8 +101,25 @@ std::unique_ptr<CLI::App> shiftApp(ShiftOptions& options) {
     return app;
 }
 
+std::unique_ptr<CLI::App> guessApp(GuessOptions& options) {
+    auto app = newApp("guess", "Guess where the alphabet sits, with no word given: rank the places of 'A' and 'a' by "
+                               "how much English text the file holds under each.",
+                      "Usage: glyphound guess [--width 8|16le|16be] [--top N] [--json] [FILE]...");
+    single(app->add_option("--width", options.width, "8, or 16le / 16be for 16-bit units in either byte order (default: 8)")
+        ->type_name("W"));
+    single(app->add_option("--top", options.top, "Show the N best candidates (default: 5)")->type_name("N"));
+    app->add_flag("--json", options.json, "One JSON object per candidate and line");
+    app->add_option("files", options.operands, "The files, each guessed on its own; - or none is standard input")
+        ->type_name("");
+    app->footer("Each candidate: the values of 'A' and 'a', a score, the bytes of text it explains, and its three\n"
+                "longest runs of text. Exit status: 0 if a candidate was found, 1 if nothing reads as text,\n"
+                "2 on an error.");
+    return app;
+}
+
 std::unique_ptr<CLI::App> helpApp() {
-    return newApp("help", "Commands:\n  find   find words by relative search\n  table  write a table file\n"
+    return newApp("help", "Commands:\n  find   find words by relative search\n  guess  guess the alphabet with no word given\n"
+                          "  table  write a table file\n"
                           "  shift  shift every byte of a file\n  help   show a command's help\n"
                           "With no argument or one (a file), glyphound asks its questions instead.",
                   "Usage: glyphound help COMMAND\n   or: glyphound COMMAND --help\n   or: glyphound help --version");
@@ -172,6 +189,8 @@ const std::vector<Command>& commandList() {
          [] { return helpOf<TableOptions>(tableApp); }},
         {"shift", [](const auto& w, auto& io) { return parseAndRun<ShiftOptions>(w, io, shiftApp, runShift); },
          [] { return helpOf<ShiftOptions>(shiftApp); }},
+        {"guess", [](const auto& w, auto& io) { return parseAndRun<GuessOptions>(w, io, guessApp, runGuess); },
+         [] { return helpOf<GuessOptions>(guessApp); }},
         {"help", nullptr, [] { return helpApp()->help(); }},
     };
     return list;

@@ -80,13 +80,15 @@ PatternOptions patternOptions(const SearchOptions& options) {
     const std::u32string wildcard = decodeUtf8(options.wildcard, valid);
     if (wildcard.size() != 1) throw UsageError(text::kBadWildcard);
     result.wildcard = wildcard.front();
-    if (options.width == "16le")
-        result.width = Width::Little16;
-    else if (options.width == "16be")
-        result.width = Width::Big16;
-    else if (options.width != "8")
-        throw UsageError(text::kBadWidth);
+    result.width = widthNamed(options.width);
     return result;
+}
+
+Width widthNamed(const std::string& name) {
+    if (name == "16le") return Width::Little16;
+    if (name == "16be") return Width::Big16;
+    if (name != "8") throw UsageError(text::kBadWidth);
+    return Width::Byte;
 }
 
 namespace {
