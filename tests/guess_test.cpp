@@ -114,5 +114,23 @@ TEST(Guess, NamesThePlantedAlphabetFirstInAtLeast95Of100Files) {
     }
 }
 
+// The vector loop keeps what the plain one keeps, whatever the reads' sizes:
+// the counters step across every carry between a unit's bytes.
+TEST(Guess, VectorPassKeepsWhatThePlainPassKeeps) {
+    for (const Width width : {Width::Byte, Width::Little16, Width::Big16}) {
+        FileMaker maker(width, 7);
+        for (int file = 0; file < 20; ++file) {
+            ClassValues planted;
+            const std::string bytes = maker.file(file % 2 == 0, file % 4 < 2, planted);
+            MemorySource inBlocks(bytes, 4096), inOddReads(bytes, 777);
+            TextSample plain, fast;
+            ASSERT_TRUE(sampleTextLike(inOddReads, width, plain, VectorWidth::Scalar));
+            ASSERT_TRUE(sampleTextLike(inBlocks, width, fast));
+            EXPECT_EQ(plain.bytes, fast.bytes);
+            EXPECT_EQ(plain.stretches.size(), fast.stretches.size());
+        }
+    }
+}
+
 }  // namespace
 }  // namespace glyphound::testing

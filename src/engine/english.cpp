@@ -77,7 +77,8 @@ PairModel::PairModel() {
             if (!firstGap && !secondGap) {
                 english = kInsideWords * inside[first][second];
                 random = (1 - kGapShare) * (1 - kGapShare) * evenLetter * evenLetter;
-                letters_[first][second] = static_cast<float>(std::log((inside[first][second] + kUnseen) / (evenLetter * evenLetter)));
+                const double evenPair = evenLetter * evenLetter;
+                letters_[first][second] = static_cast<float>(std::log((inside[first][second] + kUnseen) / evenPair));
             } else if (firstGap != secondGap) {
                 english = kWordEdge * (firstGap ? shareOf(kFirstShare, second) : shareOf(kLastShare, first));
                 random = kGapShare * (1 - kGapShare) * evenLetter;

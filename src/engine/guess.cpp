@@ -40,7 +40,7 @@ constexpr std::size_t kReadSize = std::size_t{256} << 10;
 constexpr std::uint32_t kFarthestLetter = kLetters - 1;
 
 // Whether the unit at `at` and the next one differ by 1 to 25 either way,
-// in byte arithmetic that the compiler vectorizes in all three widths.
+// in byte arithmetic, as the vector loop computes it.
 template <Width kWidth>
 std::uint8_t smallStep(const std::uint8_t* at) {
     if constexpr (kWidth == Width::Byte) {
@@ -52,9 +52,20 @@ std::uint8_t smallStep(const std::uint8_t* at) {
         const std::uint8_t low = static_cast<std::uint8_t>(at[2 + kLow] - at[kLow]);
         const std::uint8_t borrow = at[2 + kLow] < at[kLow];
         const std::uint8_t high = static_cast<std::uint8_t>(at[2 + kHigh] - at[kHigh] - borrow);
-        const std::uint8_t up = static_cast<std::uint8_t>(high == 0) & static_cast<std::uint8_t>(low - 1u < kFarthestLetter);
-        const std::uint8_t down = static_cast<std::uint8_t>(high == 0xFF) & static_cast<std::uint8_t>(low >= 256 - kFarthestLetter);
-        return up | down;
+        const bool up = high == 0 && low - 1u < kFarthestLetter;
+        const bool down = high == 0xFF && low >= 256 - kFarthestLetter;
+        return static_cast<std::uint8_t>(up | down);
+    }
+}
+
+// The small steps of each whole block, one unit pair after another.
+template <Width kWidth>
+void countBlocksPlainly(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts) {
+    constexpr std::size_t kBytes = kBlockUnits * (kWidth == Width::Byte ? 1 : 2);
+    for (std::size_t block = 0; block < blocks; ++block, at += kBytes) {
+        std::uint8_t count = 0;
+        for (std::size_t k = 0; k < kBytes; ++k) count = static_cast<std::uint8_t>(count + smallStep<kWidth>(at + k));
+        counts[block] = count;
     }
 }
 
@@ -64,30 +75,32 @@ std::uint8_t smallStep(const std::uint8_t* at) {
 template <Width kWidth>
 __m128i smallSteps16(const std::uint8_t* at) {
     const auto load = [&](int offset) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + offset)); };
-    const auto atMost = [](__m128i value, int limit) {
-        return _mm_cmpeq_epi8(_mm_min_epu8(value, _mm_set1_epi8(static_cast<char>(limit))), value);
+    const auto all = [](int byte) { return _mm_set1_epi8(static_cast<char>(byte)); };
+    const auto atMost = [&](__m128i value, int top) { return _mm_cmpeq_epi8(_mm_min_epu8(value, all(top)), value); };
+    const auto atLeast = [&](__m128i value, int bottom) {
+        return _mm_cmpeq_epi8(_mm_max_epu8(value, all(bottom)), value);
     };
+    const __m128i zero = _mm_setzero_si128();
     if constexpr (kWidth == Width::Byte) {
         const __m128i step = _mm_sub_epi8(load(1), load(0));
-        return _mm_andnot_si128(_mm_cmpeq_epi8(step, _mm_setzero_si128()),
-                                atMost(_mm_add_epi8(step, _mm_set1_epi8(kFarthestLetter)), 2 * kFarthestLetter));
+        return _mm_andnot_si128(_mm_cmpeq_epi8(step, zero),
+                                atMost(_mm_add_epi8(step, all(kFarthestLetter)), 2 * kFarthestLetter));
     } else {
         constexpr int kLow = kWidth == Width::Little16 ? 0 : 1, kHigh = 1 - kLow;
         const __m128i before = load(kLow), after = load(2 + kLow);
         const __m128i low = _mm_sub_epi8(after, before);
-        const __m128i noBorrow = _mm_cmpeq_epi8(_mm_subs_epu8(before, after), _mm_setzero_si128());
-        // high - borrow, as high + 0xFF where a borrow is due
-        const __m128i high = _mm_add_epi8(_mm_sub_epi8(load(2 + kHigh), load(kHigh)), _mm_andnot_si128(noBorrow, _mm_set1_epi8(-1)));
-        const __m128i up = _mm_and_si128(_mm_cmpeq_epi8(high, _mm_setzero_si128()),
-                                         atMost(_mm_sub_epi8(low, _mm_set1_epi8(1)), kFarthestLetter - 1));
-        const __m128i down = _mm_and_si128(_mm_cmpeq_epi8(high, _mm_set1_epi8(-1)),
-                                           _mm_cmpeq_epi8(_mm_max_epu8(low, _mm_set1_epi8(static_cast<char>(256 - kFarthestLetter))), low));
+        const __m128i borrow = _mm_andnot_si128(_mm_cmpeq_epi8(_mm_subs_epu8(before, after), zero), all(0xFF));
+        // The high bytes' difference less the borrow, which is 0xFF where due.
+        const __m128i high = _mm_add_epi8(_mm_sub_epi8(load(2 + kHigh), load(kHigh)), borrow);
+        const __m128i up =
+            _mm_and_si128(_mm_cmpeq_epi8(high, zero), atMost(_mm_sub_epi8(low, all(1)), kFarthestLetter - 1));
+        const __m128i down = _mm_and_si128(_mm_cmpeq_epi8(high, all(0xFF)), atLeast(low, 256 - kFarthestLetter));
         return _mm_or_si128(up, down);
     }
 }
 
 template <Width kWidth>
-void countBlocks(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts) {
+void countBlocksInVectors(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts) {
     constexpr std::size_t kBytes = kBlockUnits * (kWidth == Width::Byte ? 1 : 2);
     for (std::size_t block = 0; block < blocks; ++block, at += kBytes) {
         __m128i count = _mm_setzero_si128();
@@ -96,26 +109,25 @@ void countBlocks(const std::uint8_t* at, std::size_t blocks, std::uint8_t* count
         counts[block] = static_cast<std::uint8_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
     }
 }
-#else
-template <Width kWidth>
-void countBlocks(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts) {
-    constexpr std::size_t kBytes = kBlockUnits * (kWidth == Width::Byte ? 1 : 2);
-    for (std::size_t block = 0; block < blocks; ++block, at += kBytes) {
-        std::uint8_t count = 0;
-        for (std::size_t k = 0; k < kBytes; ++k) count = static_cast<std::uint8_t>(count + smallStep<kWidth>(at + k));
-        counts[block] = count;
-    }
-}
 #endif
 
-void countBlocks(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts, Width width) {
+template <Width kWidth>
+void countBlocks(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts, bool inVectors) {
+#ifdef GLYPHOUND_X86_VECTORS
+    if (inVectors) return countBlocksInVectors<kWidth>(at, blocks, counts);
+#endif
+    (void)inVectors;
+    countBlocksPlainly<kWidth>(at, blocks, counts);
+}
+
+void countBlocks(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts, Width width, bool inVectors) {
     switch (width) {
         case Width::Byte:
-            return countBlocks<Width::Byte>(at, blocks, counts);
+            return countBlocks<Width::Byte>(at, blocks, counts, inVectors);
         case Width::Little16:
-            return countBlocks<Width::Little16>(at, blocks, counts);
+            return countBlocks<Width::Little16>(at, blocks, counts, inVectors);
         case Width::Big16:
-            return countBlocks<Width::Big16>(at, blocks, counts);
+            return countBlocks<Width::Big16>(at, blocks, counts, inVectors);
     }
 }
 
@@ -134,8 +146,9 @@ unsigned smallStepsAtEnd(const std::uint8_t* at, std::size_t pairs, Width width)
 // so the buffer holds that many blocks back.
 class Sampler {
 public:
-    Sampler(Width width, TextSample& sample)
+    Sampler(Width width, VectorWidth vectors, TextSample& sample)
         : width_(width),
+          inVectors_(usableWidth(vectors) != VectorWidth::Scalar),
           blockBytes_(kBlockUnits * bytesPerUnit(width)),
           pairReach_(2 * bytesPerUnit(width) - 1),
           sample_(sample),
@@ -172,7 +185,7 @@ private:
         const std::size_t at = static_cast<std::size_t>(next_ * blockBytes_ - base_);
         const std::size_t whole = end_ - at >= pairReach_ ? (end_ - at - pairReach_) / blockBytes_ : 0;
         counts_.resize(whole);
-        glyphound::countBlocks(buffer_.data() + at, whole, counts_.data(), width_);
+        glyphound::countBlocks(buffer_.data() + at, whole, counts_.data(), width_, inVectors_);
         for (const std::uint8_t steps : counts_) decide(steps);
         for (std::size_t rest = at + whole * blockBytes_; ended && rest < end_; rest += blockBytes_) {
             const std::size_t pairs = end_ - rest > pairReach_ ? end_ - rest - pairReach_ : 0;
@@ -206,6 +219,7 @@ private:
     }
 
     Width width_;
+    bool inVectors_;
     std::size_t blockBytes_, pairReach_;
     TextSample& sample_;
     std::vector<std::uint8_t> buffer_, counts_;
@@ -218,7 +232,9 @@ private:
 
 }  // namespace
 
-bool sampleTextLike(ByteSource& source, Width width, TextSample& sample) { return Sampler(width, sample).run(source); }
+bool sampleTextLike(ByteSource& source, Width width, TextSample& sample, VectorWidth vectors) {
+    return Sampler(width, vectors, sample).run(source);
+}
 
 namespace {
 
@@ -242,10 +258,10 @@ std::vector<Lane> lanesOf(const TextSample& sample, Width width) {
 }
 
 // A candidate, and how it reads each unit.
-class Reading {
+class Decoder {
 public:
     static constexpr int kOther = -1;
-    Reading(Width width, std::int32_t upper, std::int32_t lower, std::int32_t space)
+    Decoder(Width width, std::int32_t upper, std::int32_t lower, std::int32_t space)
         : width_(width), upper_(upper), lower_(lower), space_(space) {}
 
     std::uint32_t unit(const Lane& lane, std::size_t index) const {
@@ -297,7 +313,7 @@ bool thirdInARow(std::uint32_t unit, std::uint32_t previous, std::uint32_t befor
 }
 
 template <typename OnRun>
-void forEachRun(const Lane& lane, const Reading& reading, OnRun onRun) {
+void forEachRun(const Lane& lane, const Decoder& reading, OnRun onRun) {
     const english::PairModel& model = english::pairModel();
     Run run{&lane, 0, 0, 0};
     bool inRun = false;
@@ -306,7 +322,7 @@ void forEachRun(const Lane& lane, const Reading& reading, OnRun onRun) {
     std::uint32_t last = 0, beforeLast = 0;
     for (std::size_t index = 0; index < lane.units; ++index) {
         const std::uint32_t unit = reading.unit(lane, index);
-        const int symbol = thirdInARow(unit, last, beforeLast, index) ? Reading::kOther : reading.symbol(unit);
+        const int symbol = thirdInARow(unit, last, beforeLast, index) ? Decoder::kOther : reading.symbol(unit);
         beforeLast = std::exchange(last, unit);
         if (!inRun) {
             if (symbol < 0 || symbol == kGap) continue;
@@ -317,14 +333,14 @@ void forEachRun(const Lane& lane, const Reading& reading, OnRun onRun) {
             sinceLetter = 0;
             continue;
         }
-        others = symbol == Reading::kOther ? others + 1 : 0;
+        others = symbol == Decoder::kOther ? others + 1 : 0;
         if (others == 2) {
             onRun(run);
             inRun = false;
             continue;
         }
         // Punctuation ends a word as a space does.
-        const int read = symbol == Reading::kOther ? kGap : symbol;
+        const int read = symbol == Decoder::kOther ? kGap : symbol;
         sinceLetter += model.symbols(previous, read);
         previous = read;
         if (read != kGap) {
@@ -336,7 +352,7 @@ void forEachRun(const Lane& lane, const Reading& reading, OnRun onRun) {
 }
 
 template <typename OnRun>
-void forEachTextRun(const std::vector<Lane>& lanes, const Reading& reading, OnRun onRun) {
+void forEachTextRun(const std::vector<Lane>& lanes, const Decoder& reading, OnRun onRun) {
     for (const Lane& lane : lanes)
         forEachRun(lane, reading, [&](const Run& run) {
             if (run.score >= kTextScore) onRun(run);
@@ -362,7 +378,8 @@ public:
 
     // `pair` numbers pairs so that consecutive ones share a unit.
     void add(std::uint32_t place, std::uint64_t pair, float score) {
-        if (lastPair_[place] + 1 != pair) total_[place] += std::max(0.0f, std::exchange(chain_[place], 0.0f) - kChainCost);
+        if (lastPair_[place] + 1 != pair)
+            total_[place] += std::max(0.0f, std::exchange(chain_[place], 0.0f) - kChainCost);
         chain_[place] += score;
         lastPair_[place] = pair;
     }
@@ -394,7 +411,7 @@ private:
 std::vector<std::uint32_t> likelyPlaces(const std::vector<Lane>& lanes, Width width, std::size_t count) {
     const std::uint32_t mask = unitMask(width);
     const english::PairModel& model = english::pairModel();
-    const Reading reading(width, -1, -1, -1);
+    const Decoder reading(width, -1, -1, -1);
     PlaceScores scores(width);
     std::uint64_t pair = 1;
     for (const Lane& lane : lanes) {
@@ -418,7 +435,7 @@ std::vector<std::uint32_t> likelyPlaces(const std::vector<Lane>& lanes, Width wi
 // letters end and start words, so that a unit that only splits letters at
 // random, such as an opcode between small operands, loses however often it
 // does.
-std::int32_t spaceUnit(const std::vector<Lane>& lanes, const Reading& letters) {
+std::int32_t spaceUnit(const std::vector<Lane>& lanes, const Decoder& letters) {
     const english::PairModel& model = english::pairModel();
     std::unordered_map<std::uint32_t, double> between;
     for (const Lane& lane : lanes)
@@ -426,7 +443,7 @@ std::int32_t spaceUnit(const std::vector<Lane>& lanes, const Reading& letters) {
             const std::uint32_t unit = letters.unit(lane, index);
             const int before = letters.symbol(letters.unit(lane, index - 1));
             const int after = letters.symbol(letters.unit(lane, index + 1));
-            if (letters.symbol(unit) == Reading::kOther && before >= 0 && after >= 0)
+            if (letters.symbol(unit) == Decoder::kOther && before >= 0 && after >= 0)
                 between[unit] += model.symbols(before, kGap) + model.symbols(kGap, after);
         }
     std::int32_t space = -1;
@@ -452,7 +469,7 @@ struct CapitalCandidate {
     std::set<std::uint32_t> units;
 };
 
-void addCapital(std::uint32_t unit, int nextLetter, const Reading& lower,
+void addCapital(std::uint32_t unit, int nextLetter, const Decoder& lower,
                 std::map<std::uint32_t, CapitalCandidate>& places) {
     const english::PairModel& model = english::pairModel();
     const std::uint32_t mask = unitMask(lower.width());
@@ -471,13 +488,13 @@ void addCapital(std::uint32_t unit, int nextLetter, const Reading& lower,
     }
 }
 
-std::int32_t capitalPlace(const std::vector<Lane>& lanes, const Reading& lower) {
+std::int32_t capitalPlace(const std::vector<Lane>& lanes, const Decoder& lower) {
     std::map<std::uint32_t, CapitalCandidate> places;
     forEachTextRun(lanes, lower, [&](const Run& run) {
         for (std::size_t index = std::max<std::size_t>(run.first, 2) - 1; index < run.last; ++index) {
             const std::uint32_t unit = lower.unit(*run.lane, index);
             const int next = lower.symbol(lower.unit(*run.lane, index + 1));
-            if (lower.symbol(unit) == Reading::kOther && next >= 0 && next < kLetters &&
+            if (lower.symbol(unit) == Decoder::kOther && next >= 0 && next < kLetters &&
                 lower.symbol(lower.unit(*run.lane, index - 1)) == kGap)
                 addCapital(unit, next, lower, places);
         }
@@ -494,21 +511,22 @@ std::int32_t capitalPlace(const std::vector<Lane>& lanes, const Reading& lower) 
     return bestPlace;
 }
 
-std::string previewOf(const Run& run, const Reading& reading) {
+std::string previewOf(const Run& run, const Decoder& reading) {
     std::string text;
     for (std::size_t index = run.first; index <= run.last && text.size() < kPreviewUnits; ++index)
         text += reading.character(reading.unit(*run.lane, index));
     return text;
 }
 
-AlphabetGuess summaryOf(const std::vector<Lane>& lanes, const Reading& reading) {
+AlphabetGuess summaryOf(const std::vector<Lane>& lanes, const Decoder& reading) {
     AlphabetGuess guess;
     guess.values = {reading.upper(), reading.lower()};
     guess.space = reading.space();
     const std::size_t unit = bytesPerUnit(reading.width());
+    const auto offsetOf = [&](const Run& run) { return run.lane->offset + run.first * unit; };
     const auto longer = [&](const Run& a, const Run& b) {
         const std::size_t lengthA = a.last - a.first, lengthB = b.last - b.first;
-        return lengthA != lengthB ? lengthA > lengthB : a.lane->offset + a.first * unit < b.lane->offset + b.first * unit;
+        return lengthA != lengthB ? lengthA > lengthB : offsetOf(a) < offsetOf(b);
     };
     std::vector<Run> longest;
     forEachTextRun(lanes, reading, [&](const Run& run) {
@@ -519,7 +537,7 @@ AlphabetGuess summaryOf(const std::vector<Lane>& lanes, const Reading& reading) 
         if (longest.size() > kShownRuns) longest.pop_back();
     });
     for (const Run& run : longest)
-        guess.runs.push_back({run.lane->offset + run.first * unit, (run.last - run.first + 1) * unit, previewOf(run, reading)});
+        guess.runs.push_back({offsetOf(run), (run.last - run.first + 1) * unit, previewOf(run, reading)});
     return guess;
 }
 
@@ -527,10 +545,10 @@ AlphabetGuess summaryOf(const std::vector<Lane>& lanes, const Reading& reading) 
 // capitals, which make that place the lower case's.
 AlphabetGuess candidateAt(const std::vector<Lane>& lanes, Width width, std::uint32_t place) {
     const auto letters = static_cast<std::int32_t>(place);
-    const std::int32_t space = spaceUnit(lanes, Reading(width, letters, -1, -1));
-    const std::int32_t capitals = capitalPlace(lanes, Reading(width, -1, letters, space));
-    if (capitals >= 0) return summaryOf(lanes, Reading(width, capitals, letters, space));
-    return summaryOf(lanes, Reading(width, letters, -1, space));
+    const std::int32_t space = spaceUnit(lanes, Decoder(width, letters, -1, -1));
+    const std::int32_t capitals = capitalPlace(lanes, Decoder(width, -1, letters, space));
+    if (capitals >= 0) return summaryOf(lanes, Decoder(width, capitals, letters, space));
+    return summaryOf(lanes, Decoder(width, letters, -1, space));
 }
 
 // The places a full reading is worth: the pair scores alone put the right

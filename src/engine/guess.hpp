@@ -28,8 +28,9 @@ struct TextSample {
 
 constexpr std::size_t kSampleLimit = std::size_t{16} << 20;
 
-// Reads `source` to its end once; false after a read error.
-bool sampleTextLike(ByteSource& source, Width width, TextSample& sample);
+// Reads `source` to its end once; false after a read error. The vector
+// widths only choose the loop: each keeps the same stretches.
+bool sampleTextLike(ByteSource& source, Width width, TextSample& sample, VectorWidth vectors = VectorWidth::Best);
 
 // A stretch of text under a candidate: its first letter's offset, its length
 // in bytes, and its start decoded ('.' for units that are neither a letter
