@@ -303,7 +303,7 @@ void compareWorstCases() {
 
 // The generated inputs, and a folder that holds only what the runs write.
 struct Files {
-    std::string folder, rom, output;
+    std::string folder, rom, output, letters;  // letters: a table of A-Z and a-z as ASCII
     std::vector<std::string> parts;
 };
 
@@ -314,6 +314,13 @@ Files generateFiles(std::size_t mib, const std::string& planted) {
     files.rom = files.folder + "/random.bin";
     files.output = files.folder + "/output";
     std::filesystem::create_directory(files.output);
+    files.letters = files.folder + "/letters.tbl";
+    std::string table;
+    for (char letter = 'A'; letter <= 'z'; letter = letter == 'Z' ? 'a' : letter + 1)
+        table += std::to_string(letter / 16) + "0123456789ABCDEF"[letter % 16] + "=" + letter + "\n";
+    const int fd = ::open(files.letters.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || ::write(fd, table.data(), table.size()) != static_cast<ssize_t>(table.size())) std::exit(1);
+    ::close(fd);
     writeFile(files.rom, randomMiB(1), mib, planted, mib << 19);
     for (int part = 0; part < 8; ++part) {
         files.parts.push_back(files.folder + "/part" + std::to_string(part) + ".bin");
@@ -356,6 +363,10 @@ std::vector<std::vector<Row>> tableRows(const std::string& program, const Files&
         {{"find --width 16le, one word", Command{{program, "find", "--width", "16le", "HELLO", rom}, ""}, catLabel,
           cat, "<= 1.5x"}},
         {{"find, 8 files, every core", allCores, "the same on one core", oneCore, "<= 0.6x"}},
+        {{"dump, table of A-Z and a-z", Command{{program, "dump", "-t", files.letters, rom}, ""}, catLabel, cat,
+          "<= 2x"}},
+        {{"find --table, one word", Command{{program, "find", "--table", files.letters, "HELLO", rom}, ""}, catLabel,
+          cat, "<= 1.5x"}},
         {{"guess", Command{{program, "guess", rom}, ""}, catLabel, cat, "<= 3x"}},
         {{"guess --width 16le", Command{{program, "guess", "--width", "16le", rom}, ""}, catLabel, cat, "<= 3x"}},
         // Both passes from the same rounds: they share their dialogue runs.
@@ -393,6 +404,7 @@ void printPeakMemory(const std::string& program, const Files& files, const std::
     peaks("dialogue scan and shifts", {program, "FILE"}, "HELLO\ny\ny\n", false);
     peaks("find, ten words", joined(joined({program, "find"}, kTenWords), {"FILE"}), "", true);
     peaks("table", {program, "table", "-o", files.output + "/out.tbl", "HELLO", "FILE"}, "", true);
+    peaks("dump", {program, "dump", "-t", files.letters, "FILE"}, "", true);
     peaks("shift", {program, "shift", "--by", "1", "FILE", files.output + "/shifted.bin"}, "", false);
     peaks("guess", {program, "guess", "FILE"}, "", true);
 }

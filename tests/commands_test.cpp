@@ -11,6 +11,11 @@ namespace {
 using namespace std::string_literals;
 using std::string;
 
+string hexDigit(int byte) {
+    const char* digits = "0123456789ABCDEF";
+    return {digits[(byte >> 4) & 15], digits[byte & 15]};
+}
+
 string moved(const string& bytes, int amount) {
     string out;
     for (char c : bytes) out += static_cast<char>(static_cast<unsigned char>(c) + amount);
@@ -42,6 +47,15 @@ const string kUpperPreview = "..HELLO.......HELLO", kLowerPreview = "........wor
 const string kUpperTable = "80=A\r\n81=B\r\n82=C\r\n83=D\r\n84=E\r\n85=F\r\n86=G\r\n87=H\r\n88=I\r\n89=J\r\n8A=K\r\n"
                            "8B=L\r\n8C=M\r\n8D=N\r\n8E=O\r\n8F=P\r\n90=Q\r\n91=R\r\n92=S\r\n93=T\r\n94=U\r\n95=V\r\n"
                            "96=W\r\n97=X\r\n98=Y\r\n99=Z\r\n";
+
+// The game's letters, a line break at 00 and an end token at 03.
+string gameTable() {
+    string table = "*00\n/03=<END>\n";
+    for (char c = 'A'; c <= 'Z'; ++c) table += hexDigit(c + 0x3F) + "=" + c + "\n";
+    for (char c = 'a'; c <= 'z'; ++c) table += hexDigit(c - 0x51) + "=" + c + "\n";
+    return table;
+}
+const string kGameAfter = "\x01\x02"s + moved("HI", 0x3F) + "\x00"s + moved("you", -0x51) + string(6, '\x03') + moved("HELLO", 0x3F);
 
 const CommandRun kRuns[] = {
     {"find text with tally", {"glyphound", "find", "HELLO", "game.rom"},
@@ -95,8 +109,8 @@ const CommandRun kRuns[] = {
     {"one argument is a file", {"glyphound", "find"}, "", "glyphound: Can't open input file\r\n", 1},
     {"not a command", {"glyphound", "finder", "HELLO"}, "", "Usage: glyphound [file]\r\n", 1},
     {"unknown help", {"glyphound", "help", "finder"}, "", usageError("help", "unknown command: finder"), 2},
-    {"table from values wraps and sorts", {"glyphound", "table", "-o", "t.tbl", "--0", "0xFE"}, "", "", 0,
-     {{"t.tbl", "00=2\r\n01=3\r\n02=4\r\n03=5\r\n04=6\r\n05=7\r\n06=8\r\n07=9\r\nFE=0\r\nFF=1\r\n"}}},
+    {"table from values wraps and sorts", {"glyphound", "table", "-o", "new.tbl", "--0", "0xFE"}, "", "", 0,
+     {{"new.tbl", "00=2\r\n01=3\r\n02=4\r\n03=5\r\n04=6\r\n05=7\r\n06=8\r\n07=9\r\nFE=0\r\nFF=1\r\n"}}},
     {"table from a search", {"glyphound", "table", "-o", "-", "HELLO", "game.rom", "tie.rom"}, kUpperTable, "", 0},
     {"table tie", {"glyphound", "table", "-o", "t.tbl", "HELLO", "tie.rom"}, "",
      usageError("table", "no single value for 'A': 0x80, 0x81 have 1 hits each"), 2},
@@ -120,6 +134,36 @@ const CommandRun kRuns[] = {
      usageError("find", "two.txt: 'く' is in two orders"), 2},
     {"orders in ASCII mode", {"glyphound", "find", "--case", "ascii", "--order", "hiragana", "HELLO", "kana.bin"}, "",
      usageError("find", "--case ascii knows no --order"), 2},
+    {"dump the text", {"glyphound", "dump", "-t", "t.tbl", "game.rom"},
+     "0x00000002: HELLO\\nworld<END>\n0x0000000E: HELLO\n", "", 0},
+    {"dump as JSON", {"glyphound", "dump", "-t", "t.tbl", "--json", "--min", "6", "game.rom"},
+     "{\"file\":\"game.rom\",\"offset\":2,\"length\":12,\"text\":\"HELLO\\nworld<END>\"}\n", "", 0},
+    {"dump a range", {"glyphound", "dump", "-t", "t.tbl", "--start", "1", "--end", "0x9", "game.rom"},
+     "0x00000001: <$02>HELLO\\nw\n", "", 0},
+    {"dump a script", {"glyphound", "dump", "-t", "t.tbl", "--script", "-o", "s.txt", "game.rom"}, "", "", 0,
+     {{"s.txt", "@0x00000002 12\nHELLO\\nworld<END>\n@0x0000000E 5\nHELLO\n"}}},
+    {"dump past the end", {"glyphound", "dump", "-t", "t.tbl", "--start", "100", "game.rom"}, "",
+     "glyphound: game.rom: the range runs past the end of the file, at 19 bytes\n", 2},
+    {"dump a range backwards", {"glyphound", "dump", "-t", "t.tbl", "--start", "9", "--end", "1", "game.rom"}, "",
+     usageError("dump", "--end comes before --start"), 2},
+    {"dump with a broken table", {"glyphound", "dump", "-t", "words", "game.rom"}, "",
+     "glyphound: words:1: not a table entry: 'HELLO'\n", 2},
+    {"find through a table", {"glyphound", "find", "--json", "--table", "t.tbl", "world", "game.rom"},
+     "{\"file\":\"game.rom\",\"offset\":8,\"length\":5,\"word\":\"world\",\"preview\":"
+     "\"..HELLO\\\\nworld<END>HELLO\"}\n", "", 0},
+    {"encode with an end", {"glyphound", "encode", "-t", "t.tbl", "--end", "HELLO\\nworld"},
+     "87 84 8B 8B 8E 00 26 1E 21 1B 13 03\n", "", 0},
+    {"encode what no entry spells", {"glyphound", "encode", "-t", "t.tbl", "HELLO!"}, "",
+     "glyphound: 'HELLO!': no entry spells '!', character 6\n", 2},
+    {"insert a script as it was", {"glyphound", "insert", "-t", "t.tbl", "--script", "same.txt", "game.rom", "out.rom"},
+     "", "", 0, {{"out.rom", kGame}}},
+    {"insert an edited script", {"glyphound", "insert", "-t", "t.tbl", "--script", "edited.txt", "game.rom", "-"},
+     kGameAfter, "", 0},
+    {"insert what overflows", {"glyphound", "insert", "-t", "t.tbl", "--script", "long.txt", "game.rom", "out.rom"}, "",
+     "glyphound: long.txt:2: the text overflows its room of 5 bytes by 5 bytes\n"
+     "glyphound: long.txt:4: the offset is past the end of the file\n", 2},
+    {"insert by a broken script", {"glyphound", "insert", "-t", "t.tbl", "--script", "words", "game.rom", "out.rom"}, "",
+     "glyphound: words:1: not a line '@0xOFFSET ROOM'\n", 2},
     {"shift by A", {"glyphound", "shift", "--A", "0x80", "game.rom", "out.bin"}, "", "", 0,
      {{"out.bin", moved(kGame, -0x3F)}}},
     {"shift with 'A' at the top", {"glyphound", "shift", "--A", "255", "game.rom", "out.bin"}, "", "", 0,
@@ -150,6 +194,10 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["kana.bin"] = std::make_shared<string>("\x00\x81\x54\x81\x4E\x81\x88\x00\x81\x40\x81\x41\x81\x42"s);
     system.files["kana.txt"] = std::make_shared<string>("さ く ら\r\n\n");
     system.files["two.txt"] = std::make_shared<string>("あ\nくい\n");
+    system.files["t.tbl"] = std::make_shared<string>(gameTable());
+    system.files["same.txt"] = std::make_shared<string>("@0x00000002 12\nHELLO\\nworld<END>\n\n@14 5\nHELLO\n");
+    system.files["edited.txt"] = std::make_shared<string>("@0x00000002 12\r\nHI\\nyou\r\n");
+    system.files["long.txt"] = std::make_shared<string>("@0xE 5\nHELLOWORLD\n@0x100 5\nHI\n");
     system.unreadable.insert("bad.rom");
     std::map<string, string> written;
     std::set<string> inputs;

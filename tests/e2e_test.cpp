@@ -441,6 +441,12 @@ const CommandLine kCommandLines[] = {
      "{\"file\":\"-\",\"values\":{\"A\":128},\"score\":75.0,\"text_bytes\":68,\"runs\":[{\"offset\":0,\"length\":68,"
      "\"preview\":\"WELCOME TO THE CASTLE. THE KING IS WAITING FOR Y\"}]}\n",
      "", kGameUntouched},
+    {"a kana table", {"dump", "-t", "かな.tbl", "--start", "1", "ゲーム.bin"},
+     [](TempDir& d, Launch&) {
+         writeFile(d.file("ゲーム.bin"), "\x00\x81\x54\x81\x4E\x81\x88"s);
+         writeFile(d.file("かな.tbl"), "\xef\xbb\xbf" "8154=さ\r\n814E=く\r\n8188=ら\r\n");
+     },
+     "", 0, "0x00000001: さくら\n", "", kGameUntouched},
     {"a folder without -r", {"find", "HELLO", "."}, kNothing, "", 2, "", "glyphound: .: Is a directory\n", kGameUntouched},
     {"missing file", {"find", "HELLO", "missing.rom"}, kNothing, "", 2, "", "glyphound: missing.rom: ", kGameUntouched},
     {"a folder it may not list", {"find", "-r", "HELLO", "."},

@@ -14,8 +14,10 @@ constexpr auto kRedrawEvery = std::chrono::milliseconds(200);
 // once nobody reads what the command prints.
 class ProgressSource : public ByteSource {
 public:
-    ProgressSource(std::unique_ptr<ByteSource> inner, Progress& progress, const std::atomic<bool>& readerGone)
-        : inner_(std::move(inner)), progress_(progress), readerGone_(readerGone) {}
+    ProgressSource(std::unique_ptr<ByteSource> inner, std::int64_t size, Progress& progress,
+                   const std::atomic<bool>& readerGone)
+        : inner_(std::move(inner)), size_(size), progress_(progress), readerGone_(readerGone) {}
+    std::int64_t size() const override { return size_; }
     ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
         if (readerGone_) return {};
         const ReadResult got = inner_->read(buffer, capacity);
@@ -26,6 +28,7 @@ public:
 
 private:
     std::unique_ptr<ByteSource> inner_;
+    std::int64_t size_;
     Progress& progress_;
     const std::atomic<bool>& readerGone_;
 };
@@ -141,7 +144,7 @@ std::unique_ptr<ByteSource> CommandIo::openInput(const std::string& name, Readin
     std::unique_ptr<ByteSource> source = std::move(file.source);
     if (reading == Reading::Ahead && name != kStandardStream) source = readAhead(std::move(source));
     progress_.start(name, file.size);
-    return std::make_unique<ProgressSource>(std::move(source), progress_, readerGone_);
+    return std::make_unique<ProgressSource>(std::move(source), file.size, progress_, readerGone_);
 }
 
 void CommandIo::requireStandardOutput() {
@@ -170,6 +173,12 @@ CommandOutput CommandIo::createOutput(const std::string& name) {
 void CommandIo::reportFile(const std::string& name, const std::string& reason) {
     progress_.erase();
     err_.print(std::string(texts::command::kProgramName) + ": " + name + ": " + reason + "\n");
+}
+
+void CommandIo::fail(const std::string& problem) {
+    progress_.erase();
+    err_.print(std::string(texts::command::kProgramName) + ": " + problem + "\n");
+    throw ReportedError{};
 }
 
 int CommandIo::failWrite(const std::string& name, OutputStream& output) {

@@ -83,6 +83,9 @@ public:
 
     // "glyphound: NAME: REASON"
     void reportFile(const std::string& name, const std::string& reason);
+    // "glyphound: PROBLEM", for what is wrong with what a file holds, then
+    // ReportedError.
+    [[noreturn]] void fail(const std::string& problem);
     // Reports a failed write of `name` and drops the output. A reader that
     // went away asked for no more, so that ends the run without a word.
     int failWrite(const std::string& name, OutputStream& output);

@@ -72,6 +72,9 @@ std::unique_ptr<CLI::App> findApp(FindOptions& options) {
                       "Usage: glyphound find [OPTIONS] WORD [FILE]...\n"
                       "   or: glyphound find [OPTIONS] -e WORD [-e WORD]... [FILE]...");
     addSearchOptions(*app, options.search);
+    single(app->add_option("--table", options.table,
+                           "Find the words as the entries of this table file spell them, instead of by relative "
+                           "search"))->type_name("TABLE");
     app->add_flag("--json", options.json, "One JSON object per hit and line");
     app->footer("Exit status: 0 if something was found, 1 if nothing was, 2 on an error.");
     return app;
@@ -117,10 +120,68 @@ std::unique_ptr<CLI::App> guessApp(GuessOptions& options) {
     return app;
 }
 
+void addTableOption(CLI::App& app, std::string& table) {
+    single(app.add_option("-t,--table", table, "The table file: HEX=text lines, /HEX end tokens, *HEX line breaks, "
+                                                "$HEX=label,N control codes"))
+        ->required()->type_name("TABLE");
+}
+
+std::unique_ptr<CLI::App> dumpApp(DumpOptions& options) {
+    auto app = newApp("dump", "Print the text a table reads in files: every run of at least --min bytes that reads as "
+                              "text, or every byte of a range.",
+                      "Usage: glyphound dump -t TABLE [--start OFF] [--end OFF] [--min N] [--json|--script] [FILE]...");
+    addTableOption(*app, options.table);
+    single(app->add_option("--start", options.start, "Read every byte from this offset (decimal, or hexadecimal with 0x)"))
+        ->type_name("OFF");
+    single(app->add_option("--end", options.end, "... up to this offset, which is not read"))->type_name("OFF");
+    single(app->add_option("--min", options.minimum, "Without a range, the fewest bytes a string has (default: 4)"))
+        ->type_name("N");
+    app->add_flag("--json", options.json, "One JSON object per string and line");
+    app->add_flag("--script", options.script, "Write a script to edit and insert: @0xOFFSET ROOM, then the text");
+    single(app->add_option("-o,--output", options.output, "Write to this file instead of standard output"))
+        ->type_name("FILE");
+    app->add_flag("-r,--recursive", options.recursive, "Read the files under each directory, in name order");
+    app->add_option("files", options.files, "The files; none or - is standard input")->type_name("");
+    app->footer("Exit status: 0 if a string was printed, 1 if none was, 2 on an error.");
+    return app;
+}
+
+std::unique_ptr<CLI::App> encodeApp(EncodeOptions& options) {
+    auto app = newApp("encode", "Print the shortest bytes that the table reads as each TEXT; \\n is a line break, "
+                                "<$hh> a raw byte.",
+                      "Usage: glyphound encode -t TABLE [--end] [-o FILE] TEXT...");
+    addTableOption(*app, options.table);
+    app->add_flag("--end", options.end, "End with the table's end token");
+    single(app->add_option("-o,--output", options.output, "Write the raw bytes to this file instead"))
+        ->type_name("FILE");
+    app->add_option("texts", options.texts, "The texts")->type_name("");
+    return app;
+}
+
+std::unique_ptr<CLI::App> insertApp(InsertOptions& options) {
+    auto app = newApp("insert", "Copy IN to OUT with new text in place of strings, each in its room.",
+                      "Usage: glyphound insert -t TABLE --at OFF [--room N] [--fill XX] TEXT IN OUT\n"
+                      "   or: glyphound insert -t TABLE --script FILE [--fill XX] IN OUT");
+    addTableOption(*app, options.table);
+    single(app->add_option("--at", options.at, "Put TEXT in place of the string at this offset"))->type_name("OFF");
+    single(app->add_option("--room", options.room, "The room at --at, in bytes (default: the string there, its end "
+                                                   "token included)"))->type_name("N");
+    single(app->add_option("--script", options.script, "Put every string of a script that dump --script wrote"))
+        ->type_name("FILE");
+    single(app->add_option("--fill", options.fill, "The byte that fills a room after a shorter text's end token "
+                                                   "(default: the end token's first byte)"))->type_name("XX");
+    app->add_option("operands", options.operands, "TEXT with --at, then IN and OUT; - is standard input or output")
+        ->type_name("");
+    return app;
+}
+
 std::unique_ptr<CLI::App> helpApp() {
-    return newApp("help", "Commands:\n  find   find words by relative search\n  guess  guess the alphabet with no word given\n"
-                          "  table  write a table file\n"
-                          "  shift  shift every byte of a file\n  help   show a command's help\n"
+    return newApp("help", "Commands:\n  find    find words by relative search, or through a table\n"
+                          "  guess   guess the alphabet with no word given\n"
+                          "  table   write a table file\n  dump    print the text a table reads in files\n"
+                          "  encode  print the bytes a table spells a text with\n"
+                          "  insert  put new text in a copy of a file\n  shift   shift every byte of a file\n"
+                          "  help    show a command's help\n"
                           "With no argument or one (a file), glyphound asks its questions instead.",
                   "Usage: glyphound help COMMAND\n   or: glyphound COMMAND --help\n   or: glyphound help --version");
 }
@@ -181,16 +242,18 @@ std::string helpOf(Build build) {
     return build(options)->help();
 }
 
+template <typename Options>
+Command commandOf(const char* name, std::unique_ptr<CLI::App> (*build)(Options&), int (*run)(const Options&, CommandIo&)) {
+    return {name, [=](const auto& words, auto& io) { return parseAndRun<Options>(words, io, build, run); },
+            [=] { return helpOf<Options>(build); }};
+}
+
 const std::vector<Command>& commandList() {
     static const std::vector<Command> list = {
-        {"find", [](const auto& w, auto& io) { return parseAndRun<FindOptions>(w, io, findApp, runFind); },
-         [] { return helpOf<FindOptions>(findApp); }},
-        {"table", [](const auto& w, auto& io) { return parseAndRun<TableOptions>(w, io, tableApp, runTable); },
-         [] { return helpOf<TableOptions>(tableApp); }},
-        {"shift", [](const auto& w, auto& io) { return parseAndRun<ShiftOptions>(w, io, shiftApp, runShift); },
-         [] { return helpOf<ShiftOptions>(shiftApp); }},
-        {"guess", [](const auto& w, auto& io) { return parseAndRun<GuessOptions>(w, io, guessApp, runGuess); },
-         [] { return helpOf<GuessOptions>(guessApp); }},
+        commandOf("find", findApp, runFind),       commandOf("table", tableApp, runTable),
+        commandOf("dump", dumpApp, runDump),       commandOf("encode", encodeApp, runEncode),
+        commandOf("insert", insertApp, runInsert), commandOf("shift", shiftApp, runShift),
+        commandOf("guess", guessApp, runGuess),
         {"help", nullptr, [] { return helpApp()->help(); }},
     };
     return list;

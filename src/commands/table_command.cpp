@@ -77,8 +77,8 @@ int runTable(const TableOptions& options, CommandIo& io) {
     if (searchGiven) {
         const SearchPlan plan = planSearch(options.search, io);
         Tally tally;
-        const int status =
-            searchFiles(plan, options.search, io, [&](const std::string&, const Hit& hit) { tally.add(hit.values); });
+        const int status = searchFiles(
+            plan, options.search, io, [&](const std::string&, const Found& found) { tally.add(found.values); }, false);
         if (status != kFound) return status;
         output->print(tableText(consensus(tally, plan), *plan.alphabet, width));
     }

@@ -72,6 +72,24 @@ constexpr const char* kOptionStart = "option ";
 constexpr const char* kNeedsValue = " needs a value";
 constexpr const char* kGivenTwice = " is given more than once";
 constexpr const char* kRequired = " is required";
+constexpr const char* kBadOffset = " must be an offset: 0 or more";
+constexpr const char* kEndBeforeStart = "--end comes before --start";
+constexpr const char* kBadMinimum = "--min must be 1 or more";
+constexpr const char* kScriptOfOneFile = "--script writes the strings of one file, without --json or -r";
+constexpr const char* kRangePastTheEnd = "the range runs past the end of the file, at ";
+constexpr const char* kRangePastTheEndBytes = " bytes";
+constexpr const char* kNoText = "give the text to encode";
+constexpr const char* kNoEndToken = "--end: the table has no end token";
+constexpr const char* kSeveralEndTokens = "--end: the table has several end tokens";
+constexpr const char* kAtOrScript = "give either --at OFF TEXT or --script FILE";
+constexpr const char* kRoomWithAt = "--room goes with --at";
+constexpr const char* kInsertAtOperands = "with --at, give TEXT, then IN and OUT";
+constexpr const char* kInsertOperands = "give IN and OUT";
+constexpr const char* kNoRoom = "the table has no end token to find the string's room: give --room";
+constexpr const char* kBadRoom = " must be from 1 to 65536";
+constexpr const char* kScriptTooLarge = ": larger than 64 MiB, too large for a script";
+constexpr const char* kTableWithRelativeOptions = "--table takes no --case, --width, --wildcard or --order";
+constexpr const char* kBadTableWord = " is not UTF-8 text of 1 to 255 characters";
 constexpr const char* kUnknownOrder = ": no such order or file; the built-in orders are ";
 constexpr const char* kOrderHintStart = "; characters such as '";
 constexpr const char* kOrderHintEnd = "' take a place only with --order";
@@ -84,5 +102,41 @@ constexpr const char* kTextBytes = "  text ";
 constexpr const char* kBytes = " bytes\n";
 
 }  // namespace command
+
+// What is wrong with a table file, after the file's name and line.
+namespace table {
+
+constexpr const char* kTooLarge = ": larger than 1 MiB, too large for a table";
+constexpr const char* kNotUtf8 = "not UTF-8 text (a Shift-JIS table converts with: iconv -f SHIFT_JIS -t UTF-8)";
+constexpr const char* kNotAnEntry = "not a table entry";
+constexpr const char* kOddKey = "a key of an odd number of hexadecimal digits";
+constexpr const char* kLongKey = "a key longer than 8 bytes";
+constexpr const char* kBadControl = "a control code is $HEX=label,N, with N from 0 to 255";
+constexpr const char* kNoEntries = ": no entry that reads as text";
+constexpr const char* kKeyTwice = "key ";
+constexpr const char* kKeyTwiceLine = " reads as something else on line ";
+constexpr const char* kTextNotUtf8 = "the text is not UTF-8";
+constexpr const char* kCantSpell = "no entry spells '";
+constexpr const char* kTooCostly = "the table's control codes leave too many ways to weigh for this text";
+constexpr const char* kAtPosition = "', character ";
+
+}  // namespace table
+
+// What is wrong with a script or a string put back, after where it stands.
+namespace script {
+
+constexpr const char* kBadHeader = ": not a line '@0xOFFSET ROOM'";
+constexpr const char* kNoText = ": the last string has no line of text";
+constexpr const char* kOverlaps = ": the string overlaps the one before";
+constexpr const char* kPastTheEnd = ": the offset is past the end of the file";
+constexpr const char* kRoomPastTheEnd = ": the room runs past the end of the file";
+constexpr const char* kNoString = ": no string stands at the offset";
+constexpr const char* kOverflow = ": the text overflows its room of ";
+constexpr const char* kOverflowBy = " bytes by ";
+constexpr const char* kByte = " byte";
+constexpr const char* kBytes = " bytes";
+constexpr const char* kNoFill = ": the table has no end token to pad with: give --fill";
+
+}  // namespace script
 
 }  // namespace glyphound::texts

@@ -12,6 +12,13 @@ std::string hexDigits(std::uint32_t unit, Width width) {
     return width == Width::Little16 ? low + high : high + low;
 }
 
+std::string offsetText(std::uint64_t offset) {
+    std::string digits;
+    for (int shift = 60; shift >= 0; shift -= 4)
+        if (shift < 32 || offset >> shift != 0) digits += "0123456789ABCDEF"[(offset >> shift) & 15];
+    return "0x" + digits;
+}
+
 std::string valueText(std::int32_t value, Width width) {
     return "0x" + hexDigits(static_cast<std::uint32_t>(value), width == Width::Byte ? Width::Byte : Width::Big16);
 }

@@ -45,6 +45,8 @@ protected:
 class ByteSource : public Failing {
 public:
     virtual ReadResult read(std::uint8_t* buffer, std::size_t capacity) = 0;
+    // In bytes, where the source knows it before reading: -1 otherwise.
+    virtual std::int64_t size() const { return -1; }
 };
 
 class ByteSink : public Failing {

@@ -1,0 +1,48 @@
+#include "commands/command_options.hpp"
+#include "dialogue/texts.hpp"
+#include "engine/encoder.hpp"
+
+namespace glyphound::commands {
+namespace {
+
+namespace text = texts::command;
+
+// The one end token `--end` appends.
+const TableEntry* endingOf(const Table& table) {
+    const std::vector<const TableEntry*> ends = table.endTokens();
+    if (ends.size() != 1) throw UsageError(ends.empty() ? text::kNoEndToken : text::kSeveralEndTokens);
+    return ends.front();
+}
+
+std::string hexLine(const std::string& bytes) {
+    std::string line;
+    for (char byte : bytes) line += (line.empty() ? "" : " ") + hexDigits(static_cast<std::uint8_t>(byte));
+    return line + "\n";
+}
+
+}  // namespace
+
+int runEncode(const EncodeOptions& options, CommandIo& io) {
+    if (options.texts.empty()) throw UsageError(text::kNoText);
+    const Table table = loadTable(options.table, io);
+    const TableEntry* ending = options.end ? endingOf(table) : nullptr;
+    std::vector<std::string> encoded;
+    for (const std::string& given : options.texts) {
+        std::string failure;
+        const auto characters = unescaped(given, failure);
+        const auto bytes = characters ? encode(table, *characters, ending, failure) : std::nullopt;
+        if (!bytes) io.fail("'" + given + "': " + failure);
+        encoded.push_back(*bytes);
+    }
+    if (options.output.empty()) {
+        io.requireStandardOutput();
+        for (const std::string& bytes : encoded) io.out().print(hexLine(bytes));
+        return kSuccess;
+    }
+    CommandOutput file = io.createOutput(options.output);
+    if (!file) return kError;
+    for (const std::string& bytes : encoded) file->print(bytes);
+    return file->close() ? kSuccess : io.failWrite(options.output, *file);
+}
+
+}  // namespace glyphound::commands

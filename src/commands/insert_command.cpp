@@ -1,0 +1,75 @@
+#include "commands/command_options.hpp"
+#include "dialogue/texts.hpp"
+#include "engine/script.hpp"
+
+namespace glyphound::commands {
+namespace {
+
+namespace text = texts::command;
+
+// Scripts hold a whole game's text, but no more.
+constexpr std::size_t kMaxScript = 64 << 20;
+
+std::uint64_t numberFrom(const std::string& given, const char* name, std::int64_t lowest, std::int64_t highest,
+                         const char* range) {
+    const std::int64_t value = parseNumber(given, name);
+    if (value < lowest || value > highest) throw UsageError(name + std::string(range));
+    return static_cast<std::uint64_t>(value);
+}
+
+// A fill byte as two hexadecimal digits, or with 0x.
+std::uint8_t fillOf(const std::string& given) {
+    const std::string digits = given.compare(0, 2, "0x") == 0 || given.compare(0, 2, "0X") == 0 ? given : "0x" + given;
+    return static_cast<std::uint8_t>(numberFrom(digits, "--fill", 0, 255, text::kBadValue));
+}
+
+std::vector<ScriptString> stringsOf(const InsertOptions& options, CommandIo& io) {
+    if (options.at) {
+        ScriptString string;
+        string.offset = numberFrom(*options.at, "--at", 0, INT64_MAX, text::kBadOffset);
+        if (options.room) string.room = numberFrom(*options.room, "--room", 1, kMaxStringBytes, text::kBadRoom);
+        std::string failure;
+        const auto characters = unescaped(options.operands[0], failure);
+        if (!characters) throw UsageError(failure);
+        string.text = *characters;
+        string.where = offsetText(string.offset);
+        return {string};
+    }
+    std::string failure;
+    auto strings = parseScript(readSmallFile(options.script, io, kMaxScript, text::kScriptTooLarge), options.script,
+                               failure);
+    if (!strings) io.fail(failure);
+    return *strings;
+}
+
+}  // namespace
+
+int runInsert(const InsertOptions& options, CommandIo& io) {
+    if (options.at.has_value() == !options.script.empty()) throw UsageError(text::kAtOrScript);
+    if (options.room && !options.at) throw UsageError(text::kRoomWithAt);
+    if (options.operands.size() != (options.at ? 3u : 2u))
+        throw UsageError(options.at ? text::kInsertAtOperands : text::kInsertOperands);
+    const Table table = loadTable(options.table, io);
+    const std::vector<const TableEntry*> ends = table.endTokens();
+    const Insertion insertion{ends.empty() ? nullptr : ends.front(),
+                              options.fill ? std::optional(fillOf(*options.fill)) : std::nullopt};
+    if (options.at && !options.room && !insertion.endToken) throw UsageError(text::kNoRoom);
+    const std::vector<ScriptString> strings = stringsOf(options, io);
+    const std::string& inName = options.operands[options.operands.size() - 2];
+    const std::string& outName = options.operands.back();
+    auto source = io.openInput(inName);
+    if (!source) return kError;
+    CommandOutput output = io.createOutput(outName);
+    if (!output) return kError;
+    bool readFailed = false;
+    const std::vector<std::string> problems = insertStrings(*source, *output, table, strings, insertion, readFailed);
+    if (readFailed) {
+        io.reportFile(inName, readFailure(*source));
+        return kError;
+    }
+    for (const std::string& problem : problems) io.err().print(std::string(text::kProgramName) + ": " + problem + "\n");
+    if (!problems.empty()) return kError;
+    return output->close() ? kSuccess : io.failWrite(outName, *output);
+}
+
+}  // namespace glyphound::commands

@@ -1,0 +1,91 @@
+#include "engine/dump.hpp"
+
+#include <algorithm>
+
+#include "io/sliding_window.hpp"
+
+namespace glyphound {
+namespace {
+
+// The string being read, handed over when it ends; one that reaches the
+// longest a string may be goes on as the next.
+class StringBuilder {
+public:
+    StringBuilder(const StringHandler& onString, std::uint64_t minLength) : onString_(onString), minLength_(minLength) {}
+
+    bool open() const { return open_; }
+    void add(std::uint64_t offset, const TableEntry* entry, const std::uint8_t* bytes) {
+        if (!open_) string_.offset = offset;
+        open_ = true;
+        if (entry)
+            appendReading(*entry, bytes, string_.text);
+        else
+            string_.text += kRawByte + bytes[0];
+        string_.length += entry ? entry->span() : 1;
+        if (entry && entry->kind == TableEntry::Kind::End) return close();
+        if (string_.length < kMaxStringBytes) return;
+        onString_(string_);
+        string_ = TableString{};
+        string_.offset = offset + (entry ? entry->span() : 1);
+        continued_ = true;
+    }
+    void close() {
+        if (open_ && (string_.length >= minLength_ || continued_) && string_.length > 0) onString_(string_);
+        string_ = TableString{};
+        open_ = continued_ = false;
+    }
+
+private:
+    const StringHandler& onString_;
+    std::uint64_t minLength_;
+    TableString string_;
+    bool open_ = false, continued_ = false;
+};
+
+}  // namespace
+
+bool findStrings(ByteSource& source, const Table& table, std::uint64_t minLength, const StringHandler& onString,
+                 VectorWidth width) {
+    SlidingWindow window(source, 0, table.longestSpan());
+    StringBuilder run(onString, minLength);
+    const std::size_t rowLength = static_cast<std::size_t>(std::clamp<std::uint64_t>(minLength, 1, SIZE_MAX));
+    while (window.fill()) {
+        // Between runs, rows of bytes too short for one are passed over: a
+        // byte that no entry holds ends any run.
+        if (!run.open()) {
+            const std::size_t skip = table.bytesInEntries().firstRow(window.position(), 0, window.ahead(), rowLength, width);
+            if (skip > 0) {
+                window.advance(skip);
+                continue;
+            }
+        }
+        const TableEntry* entry = table.longestAt(window.position(), window.ahead());
+        if (entry) {
+            run.add(window.offset(), entry, window.position());
+            window.advance(entry->span());
+        } else {
+            run.close();
+            window.advance(1);
+        }
+    }
+    run.close();
+    return !window.failed();
+}
+
+RangeRead readRange(ByteSource& source, const Table& table, const Range& range, const StringHandler& onString) {
+    SlidingWindow window(source, 0, table.longestSpan());
+    while (window.offset() < range.start && window.fill())
+        window.advance(static_cast<std::size_t>(std::min<std::uint64_t>(window.ahead(), range.start - window.offset())));
+    StringBuilder piece(onString, 0);
+    while ((!range.end || window.offset() < *range.end) && window.fill()) {
+        const std::uint64_t left = range.end ? *range.end - window.offset() : window.ahead();
+        const TableEntry* entry =
+            table.longestAt(window.position(), static_cast<std::size_t>(std::min<std::uint64_t>(window.ahead(), left)));
+        piece.add(window.offset(), entry, window.position());
+        window.advance(entry ? entry->span() : 1);
+    }
+    piece.close();
+    return {window.failed(), window.offset()};
+}
+
+}  // namespace glyphound

@@ -1,0 +1,43 @@
+#pragma once
+
+// The text a table reads in a file, as `strings` finds text: runs that read
+// as text throughout, or every byte of a range.
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "engine/table.hpp"
+#include "platform/system.hpp"
+
+namespace glyphound {
+
+struct TableString {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;  // in bytes, an end token included
+    Text text;
+};
+using StringHandler = std::function<void(const TableString&)>;
+
+// A string stops at this many bytes and the next one goes on from there, so
+// that memory stays flat whatever the file holds.
+constexpr std::uint64_t kMaxStringBytes = 64 * 1024;
+
+// Every run of at least `minLength` bytes that the table reads with no raw
+// byte, in one pass over `source`: a run ends before a byte where no entry
+// stands and right after an end token. False after a read error.
+bool findStrings(ByteSource& source, const Table& table, std::uint64_t minLength, const StringHandler& onString,
+                 VectorWidth width = VectorWidth::Best);
+
+struct Range {
+    std::uint64_t start = 0;
+    std::optional<std::uint64_t> end;  // just past the last byte; none: the end of the data
+};
+struct RangeRead {
+    bool readFailed = false;
+    std::uint64_t reached = 0;  // where the data ended, or the range's end
+};
+// Every byte of the range, a byte where no entry stands as raw, with a new
+// string after each end token. Entries end within the range.
+RangeRead readRange(ByteSource& source, const Table& table, const Range& range, const StringHandler& onString);
+
+}  // namespace glyphound

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "engine/table.hpp"
+
+namespace glyphound {
+
+// The shortest bytes that the table reads back as exactly `text`, with
+// entries listed first preferred among equals; with `ending`, they end in
+// `ending`'s bytes. Empty, with `failure` naming the first character that
+// can't be spelt and its position (from 1), when there are none.
+std::optional<std::string> encode(const Table& table, const Text& text, const TableEntry* ending,
+                                  std::string& failure);
+
+}  // namespace glyphound

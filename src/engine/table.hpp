@@ -1,0 +1,80 @@
+#pragma once
+
+// A table file: which bytes of a game stand for which text. Lines `HEX=text`,
+// end tokens `/HEX` and `/HEX=text`, line breaks `*HEX`, control codes
+// `$HEX=label,N`; UTF-8, with or without a byte order mark, LF or CR LF.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "search/byte_set.hpp"
+
+namespace glyphound {
+
+// Text as a table reads it: characters, a line break as '\n', and each byte
+// that reads as no character as kRawByte plus its value, written "<$hh>".
+using Text = std::u32string;
+constexpr char32_t kRawByte = 0x110000;
+constexpr char32_t kLineBreak = U'\n';
+inline bool isRawByte(char32_t character) { return character >= kRawByte; }
+
+struct TableEntry {
+    enum class Kind { Text, End, Control };
+    std::string key;  // the bytes, in file order
+    Kind kind = Kind::Text;
+    Text text;  // what the bytes read as; a control code's label
+    std::size_t parameters = 0;  // bytes after a control code, read raw
+    int line = 0;
+    std::size_t span() const { return key.size() + parameters; }
+};
+
+class Table {
+public:
+    static constexpr std::size_t kMaxKey = 8;
+    static constexpr std::size_t kMaxParameters = 255;
+    static constexpr std::size_t kMaxFile = 1 << 20;
+
+    // Empty, with `failure` naming the file and line, when `bytes` is no table.
+    static std::optional<Table> parse(std::string_view bytes, const std::string& name, std::string& failure);
+
+    // In the order the file lists them, each key once.
+    const std::vector<TableEntry>& entries() const { return entries_; }
+    // The entry with the longest key at `bytes` that fits, parameters and
+    // all, in the `available` bytes there; null when none does.
+    const TableEntry* longestAt(const std::uint8_t* bytes, std::size_t available) const;
+    // The entries whose key starts with `byte`, by index, longest key first.
+    const std::vector<std::uint32_t>& startingWith(std::uint8_t byte) const { return byFirstByte_[byte]; }
+    // The most bytes one entry reads, parameters included.
+    std::size_t longestSpan() const { return longestSpan_; }
+    // Every byte that an entry's key or parameters may hold; any other byte
+    // reads as raw wherever it stands.
+    const ByteSet& bytesInEntries() const { return inEntries_; }
+    std::vector<const TableEntry*> endTokens() const;
+
+private:
+    bool add(TableEntry entry, const std::string& where, std::string& failure);
+    void index();
+
+    std::vector<TableEntry> entries_;
+    std::array<std::vector<std::uint32_t>, 256> byFirstByte_;  // entries by index, longest key first
+    std::size_t longestSpan_ = 0;
+    ByteSet inEntries_;
+};
+
+// What `entry` reads as where it stands at `bytes`: its text, then its
+// parameters raw.
+void appendReading(const TableEntry& entry, const std::uint8_t* bytes, Text& text);
+
+// The text forms: `\n` for a line break, `\\` for a backslash, `<$hh>` for a
+// raw byte; `escaped` writes them, `unescaped` reads them back (empty, with
+// `failure` set, for what is not UTF-8).
+std::string escaped(const Text& text);
+std::optional<Text> unescaped(std::string_view text, std::string& failure);
+// UTF-8 with real line breaks and raw bytes as `<$hh>`, as JSON carries it.
+std::string plain(const Text& text);
+
+}  // namespace glyphound

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "search/vectors.hpp"
+
+namespace glyphound {
+
+// A set of byte values, tested 64 bytes at a time in vector lanes: the
+// filters that let a table's searches skip what can't hold text.
+class ByteSet {
+public:
+    void add(std::uint8_t byte);
+    void addAll();
+    bool has(std::uint8_t byte) const { return (bits_[byte >> 3] >> (byte & 7)) & 1; }
+    bool full() const;
+
+    // The first position p in [from, to) where a row of the set's bytes
+    // starts: p is `from` or follows a byte outside the set, and the `length`
+    // bytes from p are all in the set, or all up to `to` are. `to` when there
+    // is none. Reads no byte at or past `to`.
+    std::size_t firstRow(const std::uint8_t* bytes, std::size_t from, std::size_t to, std::size_t length,
+                         VectorWidth width = VectorWidth::Best) const;
+    // The first position p in [from, to) whose byte is in this set and whose
+    // next byte is in `next`; `to` when there is none. Reads bytes[to].
+    std::size_t firstPair(const std::uint8_t* bytes, std::size_t from, std::size_t to, const ByteSet& next,
+                          VectorWidth width = VectorWidth::Best) const;
+
+private:
+    // Bit i of the mask: bytes[i] is in the set, for 64 bytes.
+    std::uint64_t mask(const std::uint8_t* bytes, VectorWidth width) const;
+    std::uint64_t maskScalar(const std::uint8_t* bytes, std::size_t count) const;
+
+    std::array<std::uint8_t, 32> bits_{};
+    // For the byte shuffle: by a byte's low nibble, the high nibbles 0-7 and
+    // 8-15 whose byte is in the set, one bit each.
+    std::array<std::uint8_t, 16> lowHalf_{}, highHalf_{};
+};
+
+}  // namespace glyphound

@@ -1,0 +1,174 @@
+// The table reader: one row per convention, and the encoder and the table
+// search against literal definitions on random tables.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <set>
+
+#include "engine/encoder.hpp"
+#include "driver/driver.hpp"
+#include "engine/table_search.hpp"
+#include "engine/values.hpp"
+#include "memory_system.hpp"
+
+namespace glyphound::testing {
+namespace {
+
+using namespace std::string_literals;
+using std::string;
+
+const std::uint8_t* bytesOf(const string& bytes) { return reinterpret_cast<const std::uint8_t*>(bytes.data()); }
+
+struct Reading {
+    const char* what;
+    string table, bytes;
+    string read;  // escaped, or the failure
+};
+
+const Reading kReadings[] = {
+    {"longest key first", "41=A\n4142=X\n", "AB", "X"},
+    {"keys in file order", "8140=\xe3\x81\x82\n", "\x81\x40", "\xe3\x81\x82"},
+    {"text kept exactly", "3D==\n00= \n", "=\0"s, "= "},
+    {"several characters", "CA=er\nD8= the\n", "\xca\xd8", "er the"},
+    {"reads as nothing", "FFFF=\n41=A\n", "\xff\xff" "A", "A"},
+    {"a line break in the text", "41=A\\nB\n", "A", "A\\nB"},
+    {"a backslash", "5C=\\\n", "\\", "\\\\"},
+    {"end token with text", "/FF=<END>\n41=A\n", "A\xff", "A<END>"},
+    {"end token without", "/FF\n41=A\n", "A\xff", "A"},
+    {"line break", "*FE\n41=A\n", "A\xfe" "A", "A\\nA"},
+    {"control code", "$F0=[col],2\n41=A\n", "\xf0" "AB" "A", "[col]<$41><$42>A"},
+    {"control code cut short", "$F0=[col],2\n", "\xf0" "A", "<$f0><$41>"},
+    {"no entry", "41=A\n", "B", "<$42>"},
+    {"either case of digits", "4a=J\n", "J", "J"},
+    {"comments, blanks, CR LF and a byte order mark", "\xef\xbb\xbf# a\r\n// b\r\n\r\n41=A\r\n", "A", "A"},
+    {"a key twice alike", "41=A\n41=A\n", "A", "A"},
+    {"a text twice", "41=A\n61=A\n", "Aa", "AA"},
+    {"not UTF-8", "41=A\n42=\xff\n", "",
+     "t.tbl:2: not UTF-8 text (a Shift-JIS table converts with: iconv -f SHIFT_JIS -t UTF-8)"},
+    {"odd key", "414=A\n", "", "t.tbl:1: a key of an odd number of hexadecimal digits: '414=A'"},
+    {"long key", "414243444546474849=A\n", "", "t.tbl:1: a key longer than 8 bytes: '414243444546474849=A'"},
+    {"no text", "41A\n", "", "t.tbl:1: not a table entry: '41A'"},
+    {"a line break with text", "*FE=x\n", "", "t.tbl:1: not a table entry: '*FE=x'"},
+    {"control code without count", "$F0=[col]\n", "", "t.tbl:1: a control code is $HEX=label,N, with N from 0 to 255: '$F0=[col]'"},
+    {"a key twice apart", "41=A\n\n41=B\n", "", "t.tbl:3: key 41 reads as something else on line 1"},
+    {"empty", "", "", "t.tbl: no entry that reads as text"},
+    {"end tokens only", "/FF\n", "", "t.tbl: no entry that reads as text"},
+};
+
+TEST(TableReader, EveryConventionOnce) {
+    for (const Reading& r : kReadings) {
+        string failure;
+        const auto table = Table::parse(r.table, "t.tbl", failure);
+        EXPECT_EQ(table ? escaped(readAll(*table, bytesOf(r.bytes), r.bytes.size())) : failure, r.read) << r.what;
+    }
+}
+
+TEST(TableReader, ReadsBackEveryTableThatTableWrites) {
+    const std::vector<std::vector<const char*>> commands = {
+        {"glyphound", "table", "-o", "t.tbl", "--A", "0xE0", "--a", "0", "--0", "0xC0"},
+        {"glyphound", "table", "-o", "t.tbl", "--width", "16le", "--order", "hiragana", "さくら", "kana.bin"}};
+    for (const auto& command : commands) {
+        MemorySystem system("");
+        system.files["kana.bin"] = std::make_shared<string>("\x54\x81\x4E\x81\x88\x81"s);
+        ASSERT_EQ(runGlyphound(static_cast<int>(command.size()), command.data(), system), 0) << *system.err;
+        const string& written = *system.files["t.tbl"];
+        string failure, again;
+        const auto table = Table::parse(written, "t.tbl", failure);
+        ASSERT_TRUE(table) << failure;
+        for (const TableEntry& entry : table->entries()) {
+            for (char byte : entry.key) again += hexDigits(static_cast<std::uint8_t>(byte));
+            again += "=" + escaped(entry.text) + "\r\n";
+        }
+        EXPECT_EQ(again, written);
+    }
+}
+
+// Small random tables over few bytes, so that keys overlap and shadow each
+// other, with several characters to an entry and entries that read as nothing.
+Table randomTable(std::mt19937& random) {
+    string text;
+    for (int entries = 3 + random() % 8; entries > 0; --entries) {
+        const char kind = "  /$"[random() % 4];
+        if (kind != ' ') text += kind;
+        for (int key = 1 + random() % 3; key > 0; --key) text += "0" + std::to_string(1 + random() % 5);
+        if (kind == '$') text += "=#,1";
+        if (kind == ' ' || random() % 2) text += "=" + string("abc").substr(random() % 3, random() % 3);
+        text += "\n";
+    }
+    string failure;
+    const auto table = Table::parse(text + "06=a\n", "t.tbl", failure);
+    return table ? *table : randomTable(random);
+}
+
+Text randomText(std::mt19937& random, std::size_t length) {
+    Text text;
+    while (text.size() < length) text += random() % 6 ? U"abc#"[random() % 4] : kRawByte + 1 + random() % 7;
+    return text;
+}
+
+// Every byte string up to `length` over the bytes the table knows, and one it doesn't.
+bool anyReadsAs(const Table& table, const Text& text, std::size_t length, string& bytes) {
+    if (readAll(table, bytesOf(bytes), bytes.size()) == text) return true;
+    for (char byte = 1; bytes.size() < length && byte <= 7; ++byte) {
+        bytes.push_back(byte);
+        if (anyReadsAs(table, text, length, bytes)) return true;
+        bytes.pop_back();
+    }
+    return false;
+}
+
+TEST(Encoder, ShortestBytesThatReadBack) {
+    std::mt19937 random(19);
+    int encoded = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        const Table table = randomTable(random);
+        const Text text = randomText(random, random() % 4);
+        string failure, shorter;
+        const auto bytes = encode(table, text, nullptr, failure);
+        encoded += bytes.has_value();
+        ASSERT_EQ(bytes ? readAll(table, bytesOf(*bytes), bytes->size()) : text, text) << trial;
+        const std::size_t limit = bytes ? bytes->size() : 5;
+        ASSERT_TRUE(limit == 0 || !anyReadsAs(table, text, limit - 1, shorter)) << trial << " " << bytes.has_value();
+    }
+    EXPECT_GT(encoded, 150);
+}
+
+// Every offset and every way of spelling, tried literally.
+bool spellsAt(const Table& table, const Text& word, const string& data, std::size_t at) {
+    if (word.empty()) return true;
+    for (const TableEntry& entry : table.entries())
+        if (entry.kind == TableEntry::Kind::Text && !entry.text.empty() &&
+            data.compare(at, entry.key.size(), entry.key) == 0 && word.compare(0, entry.text.size(), entry.text) == 0 &&
+            spellsAt(table, word.substr(entry.text.size()), data, at + entry.key.size()))
+            return true;
+    return false;
+}
+
+TEST(TableSearch, EveryOffsetEverySpelling) {
+    std::mt19937 random(20);
+    for (int trial = 0; trial < 300; ++trial) {
+        const Table table = randomTable(random);
+        std::vector<Text> words(2);
+        for (Text& word : words)
+            for (std::size_t length = 1 + random() % 3; word.size() < length;) word += U"abc"[random() % 3];
+        string data;
+        for (std::size_t size = random() % (random() % 20 ? 300 : 70000); data.size() < size;)
+            data += static_cast<char>(1 + random() % 7);
+        std::set<std::pair<std::uint64_t, std::size_t>> expected, found;
+        for (std::size_t at = 0; at < data.size(); ++at)
+            for (std::size_t w = 0; w < words.size(); ++w)
+                if (spellsAt(table, words[w], data, at)) expected.emplace(at, w);
+        for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Bits128, VectorWidth::Bits256}) {
+            if (!vectorWidthAvailable(width)) continue;
+            MemorySource source(data, 1 + random() % 5000);
+            found.clear();
+            ASSERT_TRUE(findTableWords(
+                source, table, words, [&](const TableHit& hit) { found.emplace(hit.offset, hit.word); }, width));
+            ASSERT_EQ(found, expected) << trial;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace glyphound::testing
