@@ -1,4 +1,4 @@
-// Measures the scan, the searches and the shift passes of the built program
+// Measures the scan, the searches, the guess and the shift passes of the built program
 // against cat, cp and dd on the same files in the same run, and its peak
 // memory. Prints figures; asserts nothing.
 //
@@ -367,6 +367,8 @@ std::vector<std::vector<Row>> tableRows(const std::string& program, const Files&
           "<= 2x"}},
         {{"find --table, one word", Command{{program, "find", "--table", files.letters, "HELLO", rom}, ""}, catLabel,
           cat, "<= 1.5x"}},
+        {{"guess", Command{{program, "guess", rom}, ""}, catLabel, cat, "<= 3x"}},
+        {{"guess --width 16le", Command{{program, "guess", "--width", "16le", rom}, ""}, catLabel, cat, "<= 3x"}},
         // Both passes from the same rounds: they share their dialogue runs.
         {{"shift pass", {scanAndShift, scan}, "dd bs=64K", dd, "<= 1.0x"},
          {"shift pass", {scanAndShift, scan}, "cp", cp, "<= 1.3x"},
@@ -404,6 +406,7 @@ void printPeakMemory(const std::string& program, const Files& files, const std::
     peaks("table", {program, "table", "-o", files.output + "/out.tbl", "HELLO", "FILE"}, "", true);
     peaks("dump", {program, "dump", "-t", files.letters, "FILE"}, "", true);
     peaks("shift", {program, "shift", "--by", "1", "FILE", files.output + "/shifted.bin"}, "", false);
+    peaks("guess", {program, "guess", "FILE"}, "", true);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@ _glyphound() {
     local current=${COMP_WORDS[COMP_CWORD]} previous=${COMP_WORDS[COMP_CWORD-1]}
     local search="-e --regexp -f --file -r --recursive --case --wildcard --width --order --help --version"
     if [[ $COMP_CWORD -eq 1 ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "find table dump encode insert shift help --help --version" -- "$current")
+        mapfile -t COMPREPLY < <(compgen -W "find table dump encode insert shift guess help --help --version" -- "$current")
         mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -f -- "$current")
         return
     fi
@@ -15,7 +15,7 @@ _glyphound() {
             mapfile -t COMPREPLY < <(compgen -W "hiragana katakana hiragana-basic katakana-basic" -- "$current")
             mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -f -- "$current")
             return ;;
-        -e|--regexp|--wildcard|--A|--a|--0|--by|--start|--end|--min|--at|--room|--fill) return ;;
+        -e|--regexp|--wildcard|--A|--a|--0|--by|--start|--end|--min|--at|--room|--fill|--top) return ;;
     esac
     local options
     case ${COMP_WORDS[1]} in
@@ -25,7 +25,8 @@ _glyphound() {
         insert) options="-t --table --at --room --script --fill --help --version" ;;
         table) options="$search -o --output --A --a --0" ;;
         shift) options="--A --by --back --help --version" ;;
-        help) mapfile -t COMPREPLY < <(compgen -W "find table dump encode insert shift help --version" -- "$current"); return ;;
+        guess) options="--width --top --json --help --version" ;;
+        help) mapfile -t COMPREPLY < <(compgen -W "find table dump encode insert shift guess help --version" -- "$current"); return ;;
         *) return ;;
     esac
     if [[ $current == -* ]]; then

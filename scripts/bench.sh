@@ -4,5 +4,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DGLYPHOUND_TESTS=OFF >/dev/null
-cmake --build build-bench --target glyphound glyphound_bench >/dev/null
+cmake --build build-bench -j2 --target glyphound glyphound_bench >/dev/null
 build-bench/glyphound_bench "$PWD/build-bench/glyphound" "${1:-1024}"

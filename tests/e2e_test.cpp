@@ -432,6 +432,15 @@ const CommandLine kCommandLines[] = {
      [](TempDir& d, Launch&) { writeFile(d.file("ゲーム.bin"), "\x00\x81\x54\x81\x4E\x81\x88"s); }, "", 0,
      "{\"file\":\"ゲーム.bin\",\"offset\":1,\"word\":\"さくら\",\"values\":{\"ぁ\":33088},\"preview\":\"さくら\"}\n", "",
      kGameUntouched},
+    {"guess with no word, from standard input", {"guess", "--json", "-"},
+     [](TempDir& d, Launch& l) {
+         writeFile(d.file("text.bin"), moved("WELCOME TO THE CASTLE. THE KING IS WAITING FOR YOU IN THE GREAT HALL.", 63));
+         l.stdinFrom = "text.bin";
+     },
+     "", 0,
+     "{\"file\":\"-\",\"values\":{\"A\":128},\"score\":75.0,\"text_bytes\":68,\"runs\":[{\"offset\":0,\"length\":68,"
+     "\"preview\":\"WELCOME TO THE CASTLE. THE KING IS WAITING FOR Y\"}]}\n",
+     "", kGameUntouched},
     {"a kana table", {"dump", "-t", "かな.tbl", "--start", "1", "ゲーム.bin"},
      [](TempDir& d, Launch&) {
          writeFile(d.file("ゲーム.bin"), "\x00\x81\x54\x81\x4E\x81\x88"s);

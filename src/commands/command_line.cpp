@@ -110,6 +110,22 @@ std::unique_ptr<CLI::App> shiftApp(ShiftOptions& options) {
     return app;
 }
 
+std::unique_ptr<CLI::App> guessApp(GuessOptions& options) {
+    auto app = newApp("guess", "Guess where the alphabet sits, with no word given: rank the places of 'A' and 'a' by "
+                               "how much English text the file holds under each.",
+                      "Usage: glyphound guess [--width 8|16le|16be] [--top N] [--json] [FILE]...");
+    single(app->add_option("--width", options.width, "8, or 16le / 16be for 16-bit units in either byte order (default: 8)")
+        ->type_name("W"));
+    single(app->add_option("--top", options.top, "Show the N best candidates (default: 5)")->type_name("N"));
+    app->add_flag("--json", options.json, "One JSON object per candidate and line");
+    app->add_option("files", options.operands, "The files, each guessed on its own; - or none is standard input")
+        ->type_name("");
+    app->footer("Each candidate: the values of 'A' and 'a', a score, the bytes of text it explains, and its three\n"
+                "longest runs of text. Exit status: 0 if a candidate was found, 1 if nothing reads as text,\n"
+                "2 on an error.");
+    return app;
+}
+
 void addTableOption(CLI::App& app, std::string& table) {
     single(app.add_option("-t,--table", table, "The table file: HEX=text lines, /HEX end tokens, *HEX line breaks, "
                                                 "$HEX=label,N control codes"))
@@ -167,6 +183,7 @@ std::unique_ptr<CLI::App> insertApp(InsertOptions& options) {
 
 std::unique_ptr<CLI::App> helpApp() {
     return newApp("help", "Commands:\n  find    find words by relative search, or through a table\n"
+                          "  guess   guess the alphabet with no word given\n"
                           "  table   write a table file\n  dump    print the text a table reads in files\n"
                           "  encode  print the bytes a table spells a text with\n"
                           "  insert  put new text in a copy of a file\n  shift   shift every byte of a file\n"
@@ -242,6 +259,7 @@ const std::vector<Command>& commandList() {
         commandOf("find", findApp, runFind),       commandOf("table", tableApp, runTable),
         commandOf("dump", dumpApp, runDump),       commandOf("encode", encodeApp, runEncode),
         commandOf("insert", insertApp, runInsert), commandOf("shift", shiftApp, runShift),
+        commandOf("guess", guessApp, runGuess),
         {"help", nullptr, [] { return helpApp()->help(); }},
     };
     return list;

@@ -72,6 +72,13 @@ struct ShiftOptions {
     std::vector<std::string> operands;
 };
 
+struct GuessOptions {
+    std::string width = "8";
+    std::string top = "5";
+    bool json = false;
+    std::vector<std::string> operands;
+};
+
 // Decimal, or hexadecimal after 0x, with an optional minus sign; `what`
 // names the option in the error.
 std::int64_t parseNumber(const std::string& text, const std::string& what);
@@ -79,6 +86,7 @@ std::int64_t parseNumber(const std::string& text, const std::string& what);
 int runFind(const FindOptions& options, CommandIo& io);
 int runTable(const TableOptions& options, CommandIo& io);
 int runShift(const ShiftOptions& options, CommandIo& io);
+int runGuess(const GuessOptions& options, CommandIo& io);
 int runDump(const DumpOptions& options, CommandIo& io);
 int runEncode(const EncodeOptions& options, CommandIo& io);
 int runInsert(const InsertOptions& options, CommandIo& io);
@@ -111,6 +119,8 @@ struct SearchPlan {
     bool namesShown = false;  // several files, or a walk
 };
 SearchPlan planSearch(const SearchOptions& options, CommandIo& io, const std::string& table = "");
+// --width's value: 8, 16le or 16be.
+Width widthNamed(const std::string& name);
 // The search's rules, from the options alone.
 PatternOptions patternOptions(const SearchOptions& options);
 

@@ -86,12 +86,7 @@ PatternOptions patternOptions(const SearchOptions& options) {
     const std::u32string wildcard = decodeUtf8(options.wildcard.value_or("?"), valid);
     if (wildcard.size() != 1) throw UsageError(text::kBadWildcard);
     result.wildcard = wildcard.front();
-    if (width == "16le")
-        result.width = Width::Little16;
-    else if (width == "16be")
-        result.width = Width::Big16;
-    else if (width != "8")
-        throw UsageError(text::kBadWidth);
+    result.width = widthNamed(width);
     const std::string match = options.match.value_or("relative");
     if (match == "order")
         result.match = MatchMode::Order;
@@ -104,6 +99,13 @@ PatternOptions patternOptions(const SearchOptions& options) {
     if (options.gaps) result.gaps = static_cast<int>(parseNumber(*options.gaps, "--gaps"));
     if (result.gaps < 0 || result.gaps > 16) throw UsageError(text::kBadGaps);
     return result;
+}
+
+Width widthNamed(const std::string& name) {
+    if (name == "16le") return Width::Little16;
+    if (name == "16be") return Width::Big16;
+    if (name != "8") throw UsageError(text::kBadWidth);
+    return Width::Byte;
 }
 
 namespace {

@@ -99,6 +99,11 @@ constexpr const char* kOrderHintStart = "; characters such as '";
 constexpr const char* kOrderHintEnd = "' take a place only with --order";
 constexpr const char* kTie = "no single value for '";
 constexpr const char* kSharedKey = "two characters would share key ";
+constexpr const char* kBadTop = "--top must be from 1 to 100";
+constexpr const char* kSampled = "more of it looks like text than guess keeps; judged on the first 16 MiB of that";
+constexpr const char* kScore = "  score ";
+constexpr const char* kTextBytes = "  text ";
+constexpr const char* kBytes = " bytes\n";
 
 }  // namespace command
 

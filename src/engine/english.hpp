@@ -1,0 +1,33 @@
+#pragma once
+
+// How English text looks to a guess: which letter pairs it favours, and how
+// its words start and end, as log-likelihood ratios against letters drawn at
+// random. Built from published frequencies of English letters and letter
+// pairs, never from any sample text.
+#include <array>
+
+namespace glyphound::english {
+
+constexpr int kLetters = 26;
+// Symbols of a pair: the letters 0-25, whatever their case, then the gap
+// between words.
+constexpr int kGap = kLetters;
+constexpr int kSymbols = kLetters + 1;
+
+class PairModel {
+public:
+    PairModel();
+    // Two letters in a row, against two letters drawn evenly.
+    float letters(int first, int second) const { return letters_[first][second]; }
+    // Two symbols in a row of text with gaps, against symbols drawn evenly
+    // with gaps as often as English has them.
+    float symbols(int first, int second) const { return symbols_[first][second]; }
+
+private:
+    std::array<std::array<float, kLetters>, kLetters> letters_{};
+    std::array<std::array<float, kSymbols>, kSymbols> symbols_{};
+};
+
+const PairModel& pairModel();
+
+}  // namespace glyphound::english

@@ -1,0 +1,573 @@
+#include "engine/guess.hpp"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <unordered_map>
+#include <utility>
+
+#include "engine/english.hpp"
+#include "search/vectors.hpp"
+
+#ifdef GLYPHOUND_X86_VECTORS
+#include <emmintrin.h>
+#endif
+
+namespace glyphound {
+namespace {
+
+using english::kGap;
+using english::kLetters;
+
+// --- The pass: which stretches look like text under some alphabet ---
+//
+// Whatever the alphabet's place, two letters of one case in a row differ by
+// at most 25 units, and English text is mostly such pairs; random bytes have
+// one such pair in five (one in 1,300 of 16-bit units), and a padding run of
+// one repeated unit has none, as its steps are all zero. So the pass counts
+// small non-zero steps in blocks of 32 units and keeps every stretch where
+// two blocks in a row hold enough of them, with a margin for the words at its
+// edges. That is a few vector operations per byte; everything that depends on
+// where the alphabet sits then reads only the kept stretches, which are small
+// in all but files full of text-like data.
+constexpr std::size_t kBlockUnits = 32;
+// Of the 64 pairs of units that two blocks hold (per byte parity in 16-bit
+// modes): English prose has 35 to 45 small steps among them, random bytes 12
+// on average and 30 or more about once in ten million.
+constexpr unsigned kTextLikeSteps = 30;
+constexpr std::uint64_t kMarginBlocks = 2;
+constexpr std::size_t kReadSize = std::size_t{256} << 10;
+constexpr std::uint32_t kFarthestLetter = kLetters - 1;
+
+// Whether the unit at `at` and the next one differ by 1 to 25 either way,
+// in byte arithmetic, as the vector loop computes it.
+template <Width kWidth>
+std::uint8_t smallStep(const std::uint8_t* at) {
+    if constexpr (kWidth == Width::Byte) {
+        const std::uint8_t step = static_cast<std::uint8_t>(at[1] - at[0]);
+        return static_cast<std::uint8_t>(static_cast<std::uint8_t>(step + kFarthestLetter) <= 2 * kFarthestLetter) &
+               static_cast<std::uint8_t>(step != 0);
+    } else {
+        constexpr int kLow = kWidth == Width::Little16 ? 0 : 1, kHigh = 1 - kLow;
+        const std::uint8_t low = static_cast<std::uint8_t>(at[2 + kLow] - at[kLow]);
+        const std::uint8_t borrow = at[2 + kLow] < at[kLow];
+        const std::uint8_t high = static_cast<std::uint8_t>(at[2 + kHigh] - at[kHigh] - borrow);
+        const bool up = high == 0 && low - 1u < kFarthestLetter;
+        const bool down = high == 0xFF && low >= 256 - kFarthestLetter;
+        return static_cast<std::uint8_t>(up | down);
+    }
+}
+
+// The small steps of each whole block, one unit pair after another.
+template <Width kWidth>
+void countBlocksPlainly(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts) {
+    constexpr std::size_t kBytes = kBlockUnits * (kWidth == Width::Byte ? 1 : 2);
+    for (std::size_t block = 0; block < blocks; ++block, at += kBytes) {
+        std::uint8_t count = 0;
+        for (std::size_t k = 0; k < kBytes; ++k) count = static_cast<std::uint8_t>(count + smallStep<kWidth>(at + k));
+        counts[block] = count;
+    }
+}
+
+#ifdef GLYPHOUND_X86_VECTORS
+// The same test on 16 offsets at once, each lane 0xFF where it holds, in
+// SSE2, which every x86-64 processor has.
+template <Width kWidth>
+__m128i smallSteps16(const std::uint8_t* at) {
+    const auto load = [&](int offset) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + offset)); };
+    const auto all = [](int byte) { return _mm_set1_epi8(static_cast<char>(byte)); };
+    const auto atMost = [&](__m128i value, int top) { return _mm_cmpeq_epi8(_mm_min_epu8(value, all(top)), value); };
+    const auto atLeast = [&](__m128i value, int bottom) {
+        return _mm_cmpeq_epi8(_mm_max_epu8(value, all(bottom)), value);
+    };
+    const __m128i zero = _mm_setzero_si128();
+    if constexpr (kWidth == Width::Byte) {
+        const __m128i step = _mm_sub_epi8(load(1), load(0));
+        return _mm_andnot_si128(_mm_cmpeq_epi8(step, zero),
+                                atMost(_mm_add_epi8(step, all(kFarthestLetter)), 2 * kFarthestLetter));
+    } else {
+        constexpr int kLow = kWidth == Width::Little16 ? 0 : 1, kHigh = 1 - kLow;
+        const __m128i before = load(kLow), after = load(2 + kLow);
+        const __m128i low = _mm_sub_epi8(after, before);
+        const __m128i borrow = _mm_andnot_si128(_mm_cmpeq_epi8(_mm_subs_epu8(before, after), zero), all(0xFF));
+        // The high bytes' difference less the borrow, which is 0xFF where due.
+        const __m128i high = _mm_add_epi8(_mm_sub_epi8(load(2 + kHigh), load(kHigh)), borrow);
+        const __m128i up =
+            _mm_and_si128(_mm_cmpeq_epi8(high, zero), atMost(_mm_sub_epi8(low, all(1)), kFarthestLetter - 1));
+        const __m128i down = _mm_and_si128(_mm_cmpeq_epi8(high, all(0xFF)), atLeast(low, 256 - kFarthestLetter));
+        return _mm_or_si128(up, down);
+    }
+}
+
+template <Width kWidth>
+void countBlocksInVectors(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts) {
+    constexpr std::size_t kBytes = kBlockUnits * (kWidth == Width::Byte ? 1 : 2);
+    for (std::size_t block = 0; block < blocks; ++block, at += kBytes) {
+        __m128i count = _mm_setzero_si128();
+        for (std::size_t k = 0; k < kBytes; k += 16) count = _mm_sub_epi8(count, smallSteps16<kWidth>(at + k));
+        const __m128i sums = _mm_sad_epu8(count, _mm_setzero_si128());
+        counts[block] = static_cast<std::uint8_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
+    }
+}
+#endif
+
+template <Width kWidth>
+void countBlocks(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts, bool inVectors) {
+#ifdef GLYPHOUND_X86_VECTORS
+    if (inVectors) return countBlocksInVectors<kWidth>(at, blocks, counts);
+#endif
+    (void)inVectors;
+    countBlocksPlainly<kWidth>(at, blocks, counts);
+}
+
+void countBlocks(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts, Width width, bool inVectors) {
+    switch (width) {
+        case Width::Byte:
+            return countBlocks<Width::Byte>(at, blocks, counts, inVectors);
+        case Width::Little16:
+            return countBlocks<Width::Little16>(at, blocks, counts, inVectors);
+        case Width::Big16:
+            return countBlocks<Width::Big16>(at, blocks, counts, inVectors);
+    }
+}
+
+// The same for the last block of the data, whose last unit has no next one.
+unsigned smallStepsAtEnd(const std::uint8_t* at, std::size_t pairs, Width width) {
+    unsigned count = 0;
+    for (std::size_t k = 0; k < pairs; ++k)
+        count += width == Width::Byte       ? smallStep<Width::Byte>(at + k)
+                 : width == Width::Little16 ? smallStep<Width::Little16>(at + k)
+                                            : smallStep<Width::Big16>(at + k);
+    return count;
+}
+
+// Reads a source once, block by block, and keeps its text-like stretches. A
+// block's fate is known once the blocks of its margin after it are counted,
+// so the buffer holds that many blocks back.
+class Sampler {
+public:
+    Sampler(Width width, VectorWidth vectors, TextSample& sample)
+        : width_(width),
+          inVectors_(usableWidth(vectors) != VectorWidth::Scalar),
+          blockBytes_(kBlockUnits * bytesPerUnit(width)),
+          pairReach_(2 * bytesPerUnit(width) - 1),
+          sample_(sample),
+          buffer_((kMarginBlocks + 2) * blockBytes_ + kReadSize) {}
+
+    bool run(ByteSource& source) {
+        bool ended = false;
+        while (!ended) {
+            slide();
+            const ReadResult got = source.read(buffer_.data() + end_, buffer_.size() - end_);
+            if (got.failed) return false;
+            ended = got.count == 0;
+            end_ += got.count;
+            countBlocks(ended);
+        }
+        for (std::uint64_t block = next_ > kMarginBlocks ? next_ - kMarginBlocks - 1 : 0; block < next_; ++block)
+            settle(block);
+        return true;
+    }
+
+private:
+    // Drops the bytes of blocks already settled.
+    void slide() {
+        const std::uint64_t unsettled = next_ > kMarginBlocks + 1 ? next_ - kMarginBlocks - 1 : 0;
+        const std::size_t keepFrom = static_cast<std::size_t>(unsettled * blockBytes_ - base_);
+        std::copy(buffer_.begin() + keepFrom, buffer_.begin() + end_, buffer_.begin());
+        base_ += keepFrom;
+        end_ -= keepFrom;
+    }
+
+    // Counts every block whose pairs have all arrived (at the end, every
+    // block), and settles each block that is then beyond its margin.
+    void countBlocks(bool ended) {
+        const std::size_t at = static_cast<std::size_t>(next_ * blockBytes_ - base_);
+        const std::size_t whole = end_ - at >= pairReach_ ? (end_ - at - pairReach_) / blockBytes_ : 0;
+        counts_.resize(whole);
+        glyphound::countBlocks(buffer_.data() + at, whole, counts_.data(), width_, inVectors_);
+        for (const std::uint8_t steps : counts_) decide(steps);
+        for (std::size_t rest = at + whole * blockBytes_; ended && rest < end_; rest += blockBytes_) {
+            const std::size_t pairs = end_ - rest > pairReach_ ? end_ - rest - pairReach_ : 0;
+            decide(smallStepsAtEnd(buffer_.data() + rest, std::min(pairs, blockBytes_), width_));
+        }
+    }
+
+    void decide(unsigned steps) {
+        if (previousSteps_ + steps >= kTextLikeSteps) lastTextLike_ = next_ + 1;
+        previousSteps_ = steps;
+        if (next_ >= kMarginBlocks + 1) settle(next_ - kMarginBlocks - 1);
+        ++next_;
+    }
+
+    // Keeps a block within the margin of a text-like pair of blocks.
+    // (`lastTextLike_` is one past the later block of the last such pair.)
+    void settle(std::uint64_t block) {
+        if (lastTextLike_ == 0 || lastTextLike_ + kMarginBlocks < block + 1) return;
+        const std::size_t at = static_cast<std::size_t>(block * blockBytes_ - base_);
+        const std::size_t size = std::min(blockBytes_, end_ - at);
+        if (sample_.bytes.size() + size > kSampleLimit) {
+            sample_.partial = true;
+            return;
+        }
+        const std::uint64_t offset = block * blockBytes_;
+        auto& stretches = sample_.stretches;
+        if (stretches.empty() || stretches.back().offset + stretches.back().size != offset)
+            stretches.push_back({offset, sample_.bytes.size(), 0});
+        sample_.bytes.insert(sample_.bytes.end(), buffer_.begin() + at, buffer_.begin() + at + size);
+        stretches.back().size += size;
+    }
+
+    Width width_;
+    bool inVectors_;
+    std::size_t blockBytes_, pairReach_;
+    TextSample& sample_;
+    std::vector<std::uint8_t> buffer_, counts_;
+    std::size_t end_ = 0;
+    std::uint64_t base_ = 0;  // the file offset of buffer_[0]
+    std::uint64_t next_ = 0;  // the next block to count
+    unsigned previousSteps_ = 0;
+    std::uint64_t lastTextLike_ = 0;
+};
+
+}  // namespace
+
+bool sampleTextLike(ByteSource& source, Width width, TextSample& sample, VectorWidth vectors) {
+    return Sampler(width, vectors, sample).run(source);
+}
+
+namespace {
+
+// --- The ranking: how much English each alphabet's place explains ---
+
+// The units of one byte parity of a kept stretch, in order.
+struct Lane {
+    const std::uint8_t* bytes;
+    std::size_t units;
+    std::uint64_t offset;
+};
+
+std::vector<Lane> lanesOf(const TextSample& sample, Width width) {
+    const std::size_t unit = bytesPerUnit(width);
+    std::vector<Lane> lanes;
+    for (const TextSample::Stretch& stretch : sample.stretches)
+        for (std::size_t parity = 0; parity < unit && parity + unit <= stretch.size; ++parity)
+            lanes.push_back({sample.bytes.data() + stretch.start + parity, (stretch.size - parity) / unit,
+                             stretch.offset + parity});
+    return lanes;
+}
+
+// A candidate, and how it reads each unit.
+class Decoder {
+public:
+    static constexpr int kOther = -1;
+    Decoder(Width width, std::int32_t upper, std::int32_t lower, std::int32_t space)
+        : width_(width), upper_(upper), lower_(lower), space_(space) {}
+
+    std::uint32_t unit(const Lane& lane, std::size_t index) const {
+        return unitAt(lane.bytes + index * bytesPerUnit(width_), width_);
+    }
+    // A letter 0-25 of either case, kGap for the space, or kOther.
+    int symbol(std::uint32_t unit) const {
+        if (const int letter = letterFrom(unit, lower_); letter >= 0) return letter;
+        if (const int letter = letterFrom(unit, upper_); letter >= 0) return letter;
+        return static_cast<std::int32_t>(unit) == space_ ? kGap : kOther;
+    }
+    char character(std::uint32_t unit) const {
+        if (const int letter = letterFrom(unit, lower_); letter >= 0) return static_cast<char>('a' + letter);
+        if (const int letter = letterFrom(unit, upper_); letter >= 0) return static_cast<char>('A' + letter);
+        return static_cast<std::int32_t>(unit) == space_ ? ' ' : '.';
+    }
+    std::int32_t upper() const { return upper_; }
+    std::int32_t lower() const { return lower_; }
+    std::int32_t space() const { return space_; }
+    Width width() const { return width_; }
+
+private:
+    int letterFrom(std::uint32_t unit, std::int32_t first) const {
+        const std::uint32_t index = (unit - static_cast<std::uint32_t>(first)) & unitMask(width_);
+        return first >= 0 && index < kLetters ? static_cast<int>(index) : -1;
+    }
+
+    Width width_;
+    std::int32_t upper_, lower_, space_;
+};
+
+// A stretch of one lane from a letter to a letter, with no two units in a
+// row that are neither letters nor the space, scored by how English its
+// pairs are.
+struct Run {
+    const Lane* lane;
+    std::size_t first, last;
+    double score;
+};
+
+// A run this English counts as text: a dozen or so letters of prose, which
+// letters drawn at random almost never reach.
+constexpr double kTextScore = 12;
+
+// No English word has a letter three times in a row; a padding run of a
+// letter's unit would otherwise read as a long and likely run.
+bool thirdInARow(std::uint32_t unit, std::uint32_t previous, std::uint32_t beforeThat, std::size_t index) {
+    return index >= 2 && unit == previous && unit == beforeThat;
+}
+
+template <typename OnRun>
+void forEachRun(const Lane& lane, const Decoder& reading, OnRun onRun) {
+    const english::PairModel& model = english::pairModel();
+    Run run{&lane, 0, 0, 0};
+    bool inRun = false;
+    int previous = 0, others = 0;
+    double sinceLetter = 0;
+    std::uint32_t last = 0, beforeLast = 0;
+    for (std::size_t index = 0; index < lane.units; ++index) {
+        const std::uint32_t unit = reading.unit(lane, index);
+        const int symbol = thirdInARow(unit, last, beforeLast, index) ? Decoder::kOther : reading.symbol(unit);
+        beforeLast = std::exchange(last, unit);
+        if (!inRun) {
+            if (symbol < 0 || symbol == kGap) continue;
+            run = {&lane, index, index, 0};
+            inRun = true;
+            previous = symbol;
+            others = 0;
+            sinceLetter = 0;
+            continue;
+        }
+        others = symbol == Decoder::kOther ? others + 1 : 0;
+        if (others == 2) {
+            onRun(run);
+            inRun = false;
+            continue;
+        }
+        // Punctuation ends a word as a space does.
+        const int read = symbol == Decoder::kOther ? kGap : symbol;
+        sinceLetter += model.symbols(previous, read);
+        previous = read;
+        if (read != kGap) {
+            run.score += std::exchange(sinceLetter, 0);
+            run.last = index;
+        }
+    }
+    if (inRun) onRun(run);
+}
+
+template <typename OnRun>
+void forEachTextRun(const std::vector<Lane>& lanes, const Decoder& reading, OnRun onRun) {
+    for (const Lane& lane : lanes)
+        forEachRun(lane, reading, [&](const Run& run) {
+            if (run.score >= kTextScore) onRun(run);
+        });
+}
+
+// Every place the letters of one case could start, scored by the words the
+// sample holds there: chains of units at most 25 apart, each a letter pair
+// under 26 or fewer places, so the work follows the sample's size rather
+// than the unit's range. A chain counts only when it reads better than
+// random letters: otherwise a long counter, "ABCDEFG..." under every place,
+// would bury the words of a short text under its own poor pairs. And only
+// what it reads better by than a short word does: random units that are
+// letters under a place form short chains that now and then read well, and
+// a long stretch of them would add up to a text of its own.
+constexpr float kChainCost = 3;
+constexpr float kFarBehind = 1.0f / 16;
+
+class PlaceScores {
+public:
+    explicit PlaceScores(Width width)
+        : total_(std::size_t{unitMask(width)} + 1), chain_(total_.size()), lastPair_(total_.size()) {}
+
+    // `pair` numbers pairs so that consecutive ones share a unit.
+    void add(std::uint32_t place, std::uint64_t pair, float score) {
+        if (lastPair_[place] + 1 != pair)
+            total_[place] += std::max(0.0f, std::exchange(chain_[place], 0.0f) - kChainCost);
+        chain_[place] += score;
+        lastPair_[place] = pair;
+    }
+    // The best `count` places whose chains read as English, best first,
+    // less those far behind the best: in a file full of text, the places
+    // next to the right one read a little English too, and reading each in
+    // full would cost more than the pass.
+    std::vector<std::uint32_t> best(std::size_t count) {
+        std::vector<std::uint32_t> places;
+        for (std::uint32_t place = 0; place < total_.size(); ++place) {
+            total_[place] += std::max(0.0f, chain_[place] - kChainCost);
+            if (total_[place] > 0) places.push_back(place);
+        }
+        const auto better = [&](std::uint32_t a, std::uint32_t b) {
+            return total_[a] != total_[b] ? total_[a] > total_[b] : a < b;
+        };
+        const std::size_t kept = std::min(count, places.size());
+        std::partial_sort(places.begin(), places.begin() + static_cast<std::ptrdiff_t>(kept), places.end(), better);
+        places.resize(kept);
+        while (!places.empty() && total_[places.back()] < total_[places.front()] * kFarBehind) places.pop_back();
+        return places;
+    }
+
+private:
+    std::vector<float> total_, chain_;
+    std::vector<std::uint64_t> lastPair_;  // one past the last pair added; 0 for none
+};
+
+std::vector<std::uint32_t> likelyPlaces(const std::vector<Lane>& lanes, Width width, std::size_t count) {
+    const std::uint32_t mask = unitMask(width);
+    const english::PairModel& model = english::pairModel();
+    const Decoder reading(width, -1, -1, -1);
+    PlaceScores scores(width);
+    std::uint64_t pair = 1;
+    for (const Lane& lane : lanes) {
+        for (std::size_t index = 0; index + 1 < lane.units; ++index, ++pair) {
+            const std::uint32_t first = reading.unit(lane, index), second = reading.unit(lane, index + 1);
+            const std::uint32_t step = (second - first) & mask;
+            if (step == 0 || (step > kFarthestLetter && step < mask + 1 - kFarthestLetter)) continue;
+            for (std::uint32_t letter = 0; letter < kLetters; ++letter) {
+                const std::uint32_t place = (first - letter) & mask, next = (second - place) & mask;
+                if (next < kLetters)
+                    scores.add(place, pair, model.letters(static_cast<int>(letter), static_cast<int>(next)));
+            }
+        }
+        pair += 2;  // no chain runs on into the next lane
+    }
+    return scores.best(count);
+}
+
+// The unit that stands alone between letters where English words end and
+// start: in prose, the space. Each such place counts by how well its two
+// letters end and start words, so that a unit that only splits letters at
+// random, such as an opcode between small operands, loses however often it
+// does.
+std::int32_t spaceUnit(const std::vector<Lane>& lanes, const Decoder& letters) {
+    const english::PairModel& model = english::pairModel();
+    std::unordered_map<std::uint32_t, double> between;
+    for (const Lane& lane : lanes)
+        for (std::size_t index = 1; index + 1 < lane.units; ++index) {
+            const std::uint32_t unit = letters.unit(lane, index);
+            const int before = letters.symbol(letters.unit(lane, index - 1));
+            const int after = letters.symbol(letters.unit(lane, index + 1));
+            if (letters.symbol(unit) == Decoder::kOther && before >= 0 && after >= 0)
+                between[unit] += model.symbols(before, kGap) + model.symbols(kGap, after);
+        }
+    std::int32_t space = -1;
+    double best = 0;
+    for (const auto& [unit, score] : between)
+        if (score > best || (score == best && static_cast<std::int32_t>(unit) < space))
+            space = static_cast<std::int32_t>(unit), best = score;
+    return space;
+}
+
+// Capitals: in text of one case, units that are neither letters nor the
+// space but stand after a space and before a letter, as sentences and names
+// start. The place of 'A' is the one that makes letters of the most such
+// units, then the one whose letters start words best. Two units at least,
+// as sentences start with several letters; and on average no worse at
+// starting words than letters drawn at random, which a unit such as an
+// opening quote, met in text of capitals alone, is not.
+constexpr std::size_t kCapitalUnits = 2;
+constexpr double kCapitalScore = -1;  // per unit
+
+struct CapitalCandidate {
+    double score = 0;
+    std::set<std::uint32_t> units;
+};
+
+void addCapital(std::uint32_t unit, int nextLetter, const Decoder& lower,
+                std::map<std::uint32_t, CapitalCandidate>& places) {
+    const english::PairModel& model = english::pairModel();
+    const std::uint32_t mask = unitMask(lower.width());
+    for (int letter = 0; letter < kLetters; ++letter) {
+        const std::uint32_t place = (unit - static_cast<std::uint32_t>(letter)) & mask;
+        const auto holds = [&](std::uint32_t first, std::int32_t member) {
+            return ((static_cast<std::uint32_t>(member) - first) & mask) < kLetters;
+        };
+        const auto lowerFirst = static_cast<std::uint32_t>(lower.lower());
+        if (holds(place, lower.lower()) || holds(lowerFirst, static_cast<std::int32_t>(place)) ||
+            (lower.space() >= 0 && holds(place, lower.space())))
+            continue;
+        CapitalCandidate& candidate = places[place];
+        candidate.score += model.symbols(kGap, letter) + model.symbols(letter, nextLetter);
+        candidate.units.insert(unit);
+    }
+}
+
+std::int32_t capitalPlace(const std::vector<Lane>& lanes, const Decoder& lower) {
+    std::map<std::uint32_t, CapitalCandidate> places;
+    forEachTextRun(lanes, lower, [&](const Run& run) {
+        for (std::size_t index = std::max<std::size_t>(run.first, 2) - 1; index < run.last; ++index) {
+            const std::uint32_t unit = lower.unit(*run.lane, index);
+            const int next = lower.symbol(lower.unit(*run.lane, index + 1));
+            if (lower.symbol(unit) == Decoder::kOther && next >= 0 && next < kLetters &&
+                lower.symbol(lower.unit(*run.lane, index - 1)) == kGap)
+                addCapital(unit, next, lower, places);
+        }
+    });
+    const CapitalCandidate* best = nullptr;
+    std::int32_t bestPlace = -1;
+    for (const auto& [place, candidate] : places)
+        if (!best || candidate.units.size() > best->units.size() ||
+            (candidate.units.size() == best->units.size() && candidate.score > best->score))
+            best = &candidate, bestPlace = static_cast<std::int32_t>(place);
+    if (!best || best->units.size() < kCapitalUnits ||
+        best->score < kCapitalScore * static_cast<double>(best->units.size()))
+        return -1;
+    return bestPlace;
+}
+
+std::string previewOf(const Run& run, const Decoder& reading) {
+    std::string text;
+    for (std::size_t index = run.first; index <= run.last && text.size() < kPreviewUnits; ++index)
+        text += reading.character(reading.unit(*run.lane, index));
+    return text;
+}
+
+AlphabetGuess summaryOf(const std::vector<Lane>& lanes, const Decoder& reading) {
+    AlphabetGuess guess;
+    guess.values = {reading.upper(), reading.lower()};
+    guess.space = reading.space();
+    const std::size_t unit = bytesPerUnit(reading.width());
+    const auto offsetOf = [&](const Run& run) { return run.lane->offset + run.first * unit; };
+    const auto longer = [&](const Run& a, const Run& b) {
+        const std::size_t lengthA = a.last - a.first, lengthB = b.last - b.first;
+        return lengthA != lengthB ? lengthA > lengthB : offsetOf(a) < offsetOf(b);
+    };
+    std::vector<Run> longest;
+    forEachTextRun(lanes, reading, [&](const Run& run) {
+        guess.score += run.score;
+        guess.textBytes += (run.last - run.first + 1) * unit;
+        longest.push_back(run);
+        std::sort(longest.begin(), longest.end(), longer);
+        if (longest.size() > kShownRuns) longest.pop_back();
+    });
+    for (const Run& run : longest)
+        guess.runs.push_back({offsetOf(run), (run.last - run.first + 1) * unit, previewOf(run, reading)});
+    return guess;
+}
+
+// One candidate for each likely place of the letters: its space, then its
+// capitals, which make that place the lower case's.
+AlphabetGuess candidateAt(const std::vector<Lane>& lanes, Width width, std::uint32_t place) {
+    const auto letters = static_cast<std::int32_t>(place);
+    const std::int32_t space = spaceUnit(lanes, Decoder(width, letters, -1, -1));
+    const std::int32_t capitals = capitalPlace(lanes, Decoder(width, -1, letters, space));
+    if (capitals >= 0) return summaryOf(lanes, Decoder(width, capitals, letters, space));
+    return summaryOf(lanes, Decoder(width, letters, -1, space));
+}
+
+// The places a full reading is worth: the pair scores alone put the right
+// one among the first few.
+constexpr std::size_t kLikelyPlaces = 16;
+
+}  // namespace
+
+std::vector<AlphabetGuess> rankAlphabets(const TextSample& sample, Width width, std::size_t top) {
+    const std::vector<Lane> lanes = lanesOf(sample, width);
+    std::vector<AlphabetGuess> guesses;
+    for (std::uint32_t place : likelyPlaces(lanes, width, std::max(top, kLikelyPlaces))) {
+        AlphabetGuess guess = candidateAt(lanes, width, place);
+        if (guess.score > 0) guesses.push_back(std::move(guess));
+    }
+    std::stable_sort(guesses.begin(), guesses.end(),
+                     [](const AlphabetGuess& a, const AlphabetGuess& b) { return a.score > b.score; });
+    if (guesses.size() > top) guesses.resize(top);
+    return guesses;
+}
+
+}  // namespace glyphound

@@ -1,0 +1,136 @@
+// How often `guess` names the right alphabet: generated files of random
+// bytes, padding and program-like bytes, each with some English prose whose
+// letters, space and punctuation sit at random units.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <map>
+#include <random>
+
+#include "engine/guess.hpp"
+#include "memory_system.hpp"
+
+namespace glyphound::testing {
+namespace {
+
+// Written for this test.
+const char* const kProse =
+    "The old lighthouse stood at the edge of the cliff, and every night its keeper climbed the narrow stairs to "
+    "light the great lamp. She had done this for many years, through storms and calm weather alike. Ships that "
+    "passed the rocks below trusted her light to guide them home. One winter evening a small boat appeared out "
+    "of the fog, its sail torn and its crew tired and cold. The keeper saw them from her window and hurried down "
+    "to the shore with a lantern. She waved the light back and forth until the sailors noticed her signal. "
+    "Slowly they turned the boat toward the quiet bay where the water was still. When they reached the sand, the "
+    "keeper gave them blankets and hot soup in her kitchen. They told her about the journey from the northern "
+    "islands and the wind that had broken their mast. In the morning the sky was clear, and the sailors thanked "
+    "her before they mended the sail. Your quest begins in a quiet village at the foot of the mountains. Speak "
+    "with the elder before you leave, because he knows where the ancient sword was hidden. Buy enough food and "
+    "potions at the market, since the road to the castle is long and full of danger. Wolves hunt in the forest "
+    "after dark, and bandits wait near the old bridge. If you help the farmer find his lost sheep, he will give "
+    "you a map of the valley. Remember to save your progress at every shrine you find. The king has promised a "
+    "great reward to anyone who can bring back the crown that the dragon stole. ";
+
+constexpr std::size_t kFileSize = 32 << 10, kLetters = 300;
+
+class FileMaker {
+public:
+    FileMaker(Width width, unsigned seed) : width_(width), mask_(unitMask(width)), random_(seed) {}
+
+    std::string file(bool mixedCase, bool oddText, ClassValues& values) {
+        std::string bytes;
+        const std::size_t textAt = draw(kFileSize);
+        bool planted = false;
+        while (bytes.size() < kFileSize || !planted) {
+            if (!planted && bytes.size() >= textAt) {
+                if ((bytes.size() % 2 == 1) != oddText) bytes += static_cast<char>(draw(256));
+                values = plantText(bytes, mixedCase);
+                planted = true;
+            }
+            filler(bytes);
+        }
+        return bytes;
+    }
+
+private:
+    std::uint32_t draw(std::uint32_t below) { return static_cast<std::uint32_t>(random_() % below); }
+    void put(std::string& bytes, std::uint32_t unit) {
+        if (width_ == Width::Byte) return void(bytes += static_cast<char>(unit));
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit);
+        bytes += width_ == Width::Little16 ? std::string{low, high} : std::string{high, low};
+    }
+    bool inRange(std::uint32_t unit, std::uint32_t first) const { return ((unit - first) & mask_) < 26; }
+
+    ClassValues plantText(std::string& bytes, bool mixedCase) {
+        const std::uint32_t upper = draw(mask_ + 1);
+        std::uint32_t lower = upper;
+        while (inRange(lower, upper) || inRange(upper, lower)) lower = draw(mask_ + 1);
+        std::map<char, std::uint32_t> others;
+        for (const char c : {' ', '.', ','})
+            while (!others.count(c) || inRange(others[c], upper) || (mixedCase && inRange(others[c], lower)))
+                others[c] = draw(mask_ + 1);
+        const std::string prose = kProse;
+        std::size_t at = prose.find(". ", draw(static_cast<std::uint32_t>(prose.size() / 2))) + 2, letters = 0;
+        for (; letters < kLetters || prose[at - 1] != '.'; at = (at + 1) % prose.size()) {
+            const char c = mixedCase ? prose[at] : static_cast<char>(std::toupper(prose[at]));
+            letters += std::isalpha(static_cast<unsigned char>(c)) != 0;
+            put(bytes, std::isupper(c) ? upper + (c - 'A') : std::islower(c) ? lower + (c - 'a') : others[c]);
+        }
+        return {static_cast<std::int32_t>(upper), mixedCase ? static_cast<std::int32_t>(lower) : -1};
+    }
+
+    // Random bytes, padding, or bytes as programs and their tables have them:
+    // a few common opcodes with small operands, or counters whose units
+    // step by one, as "ABCDEFG" does under some alphabet.
+    void filler(std::string& bytes) {
+        const std::size_t length = 64 + draw(2048);
+        const std::uint32_t kind = draw(4), fill = draw(3) == 0 ? draw(256) : draw(2) * 0xFF;
+        const std::uint32_t base = draw(mask_ + 1), opcodes[] = {0xA9, 0x85, 0x20, 0x60, 0x4C, 0xBD, 0xE8, 0xD0};
+        for (std::size_t k = 0; k < length; ++k) {
+            if (kind == 0) bytes += static_cast<char>(draw(256));
+            if (kind == 1) bytes += static_cast<char>(fill);
+            if (kind == 2) bytes += static_cast<char>(k % 3 == 0 ? opcodes[draw(8) * draw(8) / 8] : draw(32));
+            if (kind == 3) put(bytes, (base + static_cast<std::uint32_t>(k)) & mask_);
+        }
+    }
+
+    Width width_;
+    std::uint32_t mask_;
+    std::mt19937 random_;
+};
+
+TEST(Guess, NamesThePlantedAlphabetFirstInAtLeast95Of100Files) {
+    for (const Width width : {Width::Byte, Width::Little16, Width::Big16}) {
+        FileMaker maker(width, 2026);
+        int right = 0;
+        for (int file = 0; file < 100; ++file) {
+            ClassValues planted;
+            MemorySource source(maker.file(file % 2 == 0, file % 4 < 2, planted), 4096);
+            TextSample sample;
+            ASSERT_TRUE(sampleTextLike(source, width, sample));
+            const std::vector<AlphabetGuess> guesses = rankAlphabets(sample, width, 1);
+            right += !guesses.empty() && guesses[0].values == planted;
+        }
+        EXPECT_GE(right, 95) << "width " << static_cast<int>(width);
+    }
+}
+
+// The vector loop keeps what the plain one keeps, whatever the reads' sizes:
+// the counters step across every carry between a unit's bytes.
+TEST(Guess, VectorPassKeepsWhatThePlainPassKeeps) {
+    for (const Width width : {Width::Byte, Width::Little16, Width::Big16}) {
+        FileMaker maker(width, 7);
+        for (int file = 0; file < 20; ++file) {
+            ClassValues planted;
+            const std::string bytes = maker.file(file % 2 == 0, file % 4 < 2, planted);
+            MemorySource inBlocks(bytes, 4096), inOddReads(bytes, 777);
+            TextSample plain, fast;
+            ASSERT_TRUE(sampleTextLike(inOddReads, width, plain, VectorWidth::Scalar));
+            ASSERT_TRUE(sampleTextLike(inBlocks, width, fast));
+            EXPECT_EQ(plain.bytes, fast.bytes);
+            EXPECT_EQ(plain.stretches.size(), fast.stretches.size());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace glyphound::testing
