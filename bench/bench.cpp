@@ -367,6 +367,10 @@ std::vector<std::vector<Row>> tableRows(const std::string& program, const Files&
           "<= 2x"}},
         {{"find --table, one word", Command{{program, "find", "--table", files.letters, "HELLO", rom}, ""}, catLabel,
           cat, "<= 1.5x"}},
+        {{"find --match order, one word", Command{{program, "find", "--match", "order", "HELLO", rom}, ""}, catLabel,
+          cat, "<= 1.5x"}},
+        {{"find --match pattern, one word", Command{{program, "find", "--match", "pattern", "HELLO WORLD", rom}, ""},
+          catLabel, cat, "<= 1.5x"}},
         {{"guess", Command{{program, "guess", rom}, ""}, catLabel, cat, "<= 3x"}},
         {{"guess --width 16le", Command{{program, "guess", "--width", "16le", rom}, ""}, catLabel, cat, "<= 3x"}},
         // Both passes from the same rounds: they share their dialogue runs.

@@ -2,7 +2,7 @@
 # where a file goes.
 _glyphound() {
     local current=${COMP_WORDS[COMP_CWORD]} previous=${COMP_WORDS[COMP_CWORD-1]}
-    local search="-e --regexp -f --file -r --recursive --case --wildcard --width --order --help --version"
+    local search="-e --regexp -f --file -r --recursive --case --wildcard --width --order --match --gaps --help --version"
     if [[ $COMP_CWORD -eq 1 ]]; then
         mapfile -t COMPREPLY < <(compgen -W "find table dump encode insert shift guess help --help --version" -- "$current")
         mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -f -- "$current")
@@ -10,12 +10,13 @@ _glyphound() {
     fi
     case $previous in
         --case) mapfile -t COMPREPLY < <(compgen -W "split ascii" -- "$current"); return ;;
+        --match) mapfile -t COMPREPLY < <(compgen -W "relative order pattern" -- "$current"); return ;;
         --width) mapfile -t COMPREPLY < <(compgen -W "8 16le 16be" -- "$current"); return ;;
         --order)
             mapfile -t COMPREPLY < <(compgen -W "hiragana katakana hiragana-basic katakana-basic" -- "$current")
             mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -f -- "$current")
             return ;;
-        -e|--regexp|--wildcard|--A|--a|--0|--by|--start|--end|--min|--at|--room|--fill|--top) return ;;
+        -e|--regexp|--wildcard|--gaps|--A|--a|--0|--by|--start|--end|--min|--at|--room|--fill|--top) return ;;
     esac
     local options
     case ${COMP_WORDS[1]} in

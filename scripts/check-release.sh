@@ -16,7 +16,7 @@ for archive in dist/*.tar.gz dist/*.zip; do
   name=${name%.zip}
   (cd "$work" && cmake -E tar xf "$OLDPWD/$archive")
   dir=$work/$name
-  for file in README.txt LICENSE.txt sample/sample.rom sample/kana.bin sample/noword.rom; do
+  for file in README.txt LICENSE.txt sample/sample.rom sample/kana.bin sample/noword.rom sample/gaps.rom sample/drawn.rom; do
     [ -f "$dir/$file" ] || { echo "$archive: no $file"; exit 1; }
   done
   case $name in

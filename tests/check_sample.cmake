@@ -1,13 +1,13 @@
 # Regenerates the samples and fails if a committed copy differs.
-execute_process(COMMAND "${GENERATOR}" "${FRESH}.rom" "${FRESH}.bin" "${FRESH}-noword.rom" RESULT_VARIABLE made)
+file(MAKE_DIRECTORY "${FRESH}")
+execute_process(COMMAND "${GENERATOR}" "${FRESH}" RESULT_VARIABLE made)
 if(NOT made EQUAL 0)
   message(FATAL_ERROR "make_sample failed")
 endif()
-foreach(pair "${FRESH}.rom|${COMMITTED}/sample.rom" "${FRESH}.bin|${COMMITTED}/kana.bin"
-  "${FRESH}-noword.rom|${COMMITTED}/noword.rom")
-  string(REPLACE "|" ";" files "${pair}")
-  execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files ${files} RESULT_VARIABLE differs)
+foreach(name sample.rom kana.bin noword.rom gaps.rom drawn.rom)
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${FRESH}/${name}" "${COMMITTED}/${name}"
+                  RESULT_VARIABLE differs)
   if(NOT differs EQUAL 0)
-    message(FATAL_ERROR "${files}: the committed sample is not what tools/make_sample.cpp writes")
+    message(FATAL_ERROR "${name}: the committed sample is not what tools/make_sample.cpp writes")
   endif()
 endforeach()

@@ -5,10 +5,14 @@
 // the hiragana in Unicode order from 0x2421, as JIS X 0208 has them. The
 // sample with no word given: a game's messages in mixed case with 'A' at
 // 0x0A and 'a' right after 'Z' at 0x24, the space at 0x00 and punctuation
-// after the letters, between pseudo-random bytes and a padding of 0xFF.
+// after the letters, between pseudo-random bytes and a padding of 0xFF. Two
+// fonts that break the alphabet's order: one that lacks the G, so every
+// letter after F sits one lower, and one that holds its letters in the order
+// they were drawn.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -51,8 +55,28 @@ std::uint16_t jisUnit(char16_t c) {
     return static_cast<std::uint16_t>(kSmallA + (c - u'ぁ'));
 }
 
-bool writeFile(const char* name, const std::vector<std::uint8_t>& bytes) {
-    std::FILE* file = std::fopen(name, "wb");
+// A title screen's texts, in a font without G, from 0xA0; the space at 0x00.
+const char* const kTitleTexts[] = {"PRESS START", "NEW HERO", "CONTINUE", "OPTIONS", "HERO OF THE NORTH"};
+constexpr std::uint8_t kFontWithoutG = 0xA0;
+
+std::uint8_t unitWithoutG(char c) {
+    if (c == ' ') return 0x00;
+    return static_cast<std::uint8_t>(kFontWithoutG + (c - 'A') - (c > 'G' ? 1 : 0));
+}
+
+// A font drawn in the order of a pangram's letters, from 0x40; the space at
+// 0x7F and the full stop at 0x7E.
+const char* const kDrawnTexts[] = {"THE DOOR IS LOCKED.", "FIND THE SILVER KEY IN THE CELLAR.", "THE KEY OPENS IT."};
+constexpr const char* kDrawnOrder = "THEQUICKBROWNFXJMPSVLAZYDG";
+
+std::uint8_t drawnUnit(char c) {
+    if (c == ' ') return 0x7F;
+    if (c == '.') return 0x7E;
+    return static_cast<std::uint8_t>(0x40 + (std::strchr(kDrawnOrder, c) - kDrawnOrder));
+}
+
+bool writeFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    std::FILE* file = std::fopen(name.c_str(), "wb");
     if (!file) return false;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && written;
@@ -65,13 +89,27 @@ void appendFiller(std::vector<std::uint8_t>& rom, std::size_t count, std::uint32
     }
 }
 
+// Messages in a font, each ended by 0xFF, between pseudo-random bytes.
+std::vector<std::uint8_t> messages(const char* const* texts, std::size_t count, std::uint8_t (*unit)(char),
+                                   std::uint32_t& state) {
+    std::vector<std::uint8_t> rom;
+    appendFiller(rom, 256, state);
+    for (std::size_t message = 0; message < count; ++message) {
+        for (const char* c = texts[message]; *c; ++c) rom.push_back(unit(*c));
+        rom.push_back(kEndOfMessage);
+    }
+    appendFiller(rom, 512 - rom.size(), state);
+    return rom;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 4) {
-        std::fprintf(stderr, "Usage: %s sample.rom [kana.bin [noword.rom]]\n", argc > 0 ? argv[0] : "make_sample");
+    if (argc != 2) {
+        std::fprintf(stderr, "Usage: %s FOLDER\n", argc > 0 ? argv[0] : "make_sample");
         return 1;
     }
+    const std::string folder = std::string(argv[1]) + "/";
     std::vector<std::uint8_t> rom;
     std::uint32_t state = 2026;
     appendFiller(rom, 512, state);
@@ -81,8 +119,6 @@ int main(int argc, char** argv) {
         rom.push_back(kEndOfMessage);
     }
     appendFiller(rom, 1024 - rom.size(), state);
-    if (!writeFile(argv[1], rom)) return 1;
-    if (argc == 2) return 0;
 
     std::vector<std::uint8_t> kana;
     appendFiller(kana, 255, state);
@@ -91,8 +127,6 @@ int main(int argc, char** argv) {
         kana.push_back(static_cast<std::uint8_t>(jisUnit(*c)));
     }
     appendFiller(kana, 512 - kana.size(), state);
-    if (!writeFile(argv[2], kana)) return 1;
-    if (argc == 3) return 0;
 
     std::vector<std::uint8_t> game;
     appendFiller(game, 768, state);
@@ -102,5 +136,11 @@ int main(int argc, char** argv) {
     }
     game.resize(1536, kPadding);
     appendFiller(game, 512, state);
-    return writeFile(argv[3], game) ? 0 : 1;
+
+    const auto gaps = messages(kTitleTexts, std::size(kTitleTexts), unitWithoutG, state);
+    const auto drawn = messages(kDrawnTexts, std::size(kDrawnTexts), drawnUnit, state);
+    const bool written = writeFile(folder + "sample.rom", rom) && writeFile(folder + "kana.bin", kana) &&
+                         writeFile(folder + "noword.rom", game) && writeFile(folder + "gaps.rom", gaps) &&
+                         writeFile(folder + "drawn.rom", drawn);
+    return written ? 0 : 1;
 }
