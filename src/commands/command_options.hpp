@@ -12,16 +12,17 @@
 
 #include "commands/command_io.hpp"
 #include "commands/file_jobs.hpp"
+#include "engine/refusal.hpp"
+#include "engine/search_plan.hpp"
 #include "engine/table.hpp"
 #include "engine/values.hpp"
 #include "search/word_matcher.hpp"
 
 namespace glyphound::commands {
 
-// A wrong option or operand: reported with a pointer to the command's help.
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+// A wrong option or operand, or what the engine refuses: reported with a
+// pointer to the command's help.
+using UsageError = Refusal;
 
 struct SearchOptions {
     std::vector<std::string> expressions;  // -e
@@ -79,10 +80,6 @@ struct GuessOptions {
     std::vector<std::string> operands;
 };
 
-// Decimal, or hexadecimal after 0x, with an optional minus sign; `what`
-// names the option in the error.
-std::int64_t parseNumber(const std::string& text, const std::string& what);
-
 int runFind(const FindOptions& options, CommandIo& io);
 int runTable(const TableOptions& options, CommandIo& io);
 int runShift(const ShiftOptions& options, CommandIo& io);
@@ -91,42 +88,18 @@ int runDump(const DumpOptions& options, CommandIo& io);
 int runEncode(const EncodeOptions& options, CommandIo& io);
 int runInsert(const InsertOptions& options, CommandIo& io);
 
-// A hit as the commands show it.
-struct Found {
-    std::uint64_t offset = 0;
-    std::size_t word = 0;  // index into the plan's words
-    std::uint64_t length = 0;  // in bytes
-    ClassValues values;  // by the plan's slots; none through a table
-    std::vector<std::uint32_t> units;  // of the pattern's shown characters, by order or pattern
-    std::string preview;  // when asked for
-};
-
-// The words to search for, compiled, and the files to search: the first
-// operand is the word when neither -e nor -f gives words. Through a table
-// when one is named.
-struct SearchPlan {
-    std::shared_ptr<const Alphabet> alphabet;
-    // What hits give a value for: the alphabet's classes, or by order or
-    // pattern, each character shown, in the order the words first have them.
-    std::vector<CharacterOrder> slots;
-    Width width = Width::Byte;
-    MatchMode match = MatchMode::Relative;
-    std::vector<std::string> words;  // as given, each once
-    std::vector<Pattern> patterns;
-    std::optional<Table> table;
-    std::vector<Text> tableWords;
+// The words, and the files to search: the first operand is the word when
+// neither -e nor -f gives words.
+struct CommandSearch {
+    SearchPlan plan;
     std::vector<std::string> files;
     bool namesShown = false;  // several files, or a walk
 };
-SearchPlan planSearch(const SearchOptions& options, CommandIo& io, const std::string& table = "");
-// --width's value: 8, 16le or 16be.
-Width widthNamed(const std::string& name);
-// The search's rules, from the options alone.
-PatternOptions patternOptions(const SearchOptions& options);
+CommandSearch planSearch(const SearchOptions& options, CommandIo& io, const std::string& table = "");
 
-// Searches every file of the plan, walking directories when asked; returns
-// kFound, kNothingFound or kError (some file could not be searched).
-int searchFiles(const SearchPlan& plan, const SearchOptions& options, CommandIo& io,
+// Searches every file, walking directories when asked; returns kFound,
+// kNothingFound or kError (some file could not be searched).
+int searchFiles(const CommandSearch& search, const SearchOptions& options, CommandIo& io,
                 const FileItemHandler<Found>& onFound, bool previews);
 
 // A small file read whole: a list of words, orders, a table or a script;

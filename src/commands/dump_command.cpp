@@ -1,8 +1,7 @@
-#include <nlohmann/json.hpp>
-
 #include "commands/command_options.hpp"
 #include "dialogue/texts.hpp"
 #include "engine/dump.hpp"
+#include "engine/reports.hpp"
 #include "engine/script.hpp"
 
 namespace glyphound::commands {
@@ -37,12 +36,6 @@ std::string rangeFailure(const Range& range, std::uint64_t size) {
 
 std::size_t keptSize(const TableString& string) { return sizeof string + string.text.size() * sizeof(char32_t); }
 
-std::string jsonLine(const std::string& file, const TableString& string) {
-    const nlohmann::ordered_json line = {{"file", file}, {"offset", string.offset}, {"length", string.length},
-                                         {"text", plain(string.text)}};
-    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
-}
-
 }  // namespace
 
 int runDump(const DumpOptions& options, CommandIo& io) {
@@ -74,10 +67,8 @@ int runDump(const DumpOptions& options, CommandIo& io) {
         io.progress().erase();
         if (options.script)
             out.print(scriptLines(string));
-        else if (options.json)
-            out.print(jsonLine(name, string));
         else
-            out.print((namesShown ? name + ":" : "") + offsetText(string.offset) + ": " + escaped(string.text) + "\n");
+            out.print(options.json ? stringJson(name, string) : stringLine(name, namesShown, string));
     };
     const int status = FileJobs<TableString>(jobsFor(files, options.recursive, io), io, work, print, keptSize).run();
     if (status == kError || !file) return status;

@@ -1,51 +1,11 @@
-#include <map>
-
 #include "commands/command_options.hpp"
 #include "dialogue/texts.hpp"
+#include "engine/reports.hpp"
 
 namespace glyphound::commands {
 namespace {
 
 namespace text = texts::command;
-
-// The value that most hits gave each order; several values with the most
-// hits leave the order undecided.
-ClassValues consensus(const Tally& tally, const SearchPlan& plan) {
-    ClassValues values(plan.slots.size(), -1);
-    for (std::size_t order = 0; order < tally.orders(); ++order) {
-        const auto ranked = tally.ranked(order);
-        if (ranked.empty()) continue;
-        if (ranked.size() > 1 && ranked[1].second == ranked[0].second) {
-            std::string tied;
-            for (const auto& [value, hits] : ranked)
-                if (hits == ranked[0].second) tied += (tied.empty() ? "" : ", ") + valueText(value, plan.width);
-            throw UsageError(text::kTie + plan.slots[order].key() + "': " + tied + " have " +
-                             std::to_string(ranked[0].second) + " hits each");
-        }
-        values[order] = ranked[0].first;
-    }
-    return values;
-}
-
-// "XX=c" lines in key order, ended by CR LF; a key is the unit's bytes in
-// file order.
-std::string tableText(const ClassValues& values, const std::vector<CharacterOrder>& orders, Width width) {
-    std::map<std::string, std::string> entries;
-    for (std::size_t order = 0; order < values.size(); ++order) {
-        if (values[order] < 0) continue;
-        const std::u32string& characters = orders[order].characters;
-        for (std::size_t index = 0; index < characters.size(); ++index) {
-            const std::uint32_t unit = (static_cast<std::uint32_t>(values[order]) + index) & unitMask(width);
-            const std::string character = encodeUtf8(characters[index]);
-            const auto [entry, added] = entries.emplace(hexDigits(unit, width), character);
-            if (!added)
-                throw UsageError(text::kSharedKey + entry->first + ": '" + entry->second + "' and '" + character + "'");
-        }
-    }
-    std::string table;
-    for (const auto& [key, character] : entries) table += key + "=" + character + "\r\n";
-    return table;
-}
 
 ClassValues givenValues(const TableOptions& options, Width width) {
     ClassValues values(3, -1);
@@ -69,18 +29,18 @@ int runTable(const TableOptions& options, CommandIo& io) {
     if (valuesGiven && searchGiven) throw UsageError(text::kBothTableSources);
     if (!valuesGiven && !searchGiven) throw UsageError(text::kNoTableSource);
 
-    const Width width = patternOptions(options.search).width;
-    const std::string table = valuesGiven ? tableText(givenValues(options, width), Alphabet().orders(), width) : "";
+    const Width width = widthNamed(options.search.width.value_or("8"));
+    const std::string table = valuesGiven ? tableOfValues(givenValues(options, width), width) : "";
     // Claimed before the search, so that no file read can be the table.
     auto output = io.createOutput(options.output);
     if (!output) return kError;
     if (searchGiven) {
-        const SearchPlan plan = planSearch(options.search, io);
+        const CommandSearch search = planSearch(options.search, io);
         Tally tally;
         const int status = searchFiles(
-            plan, options.search, io, [&](const std::string&, const Found& found) { tally.add(found.values); }, false);
+            search, options.search, io, [&](const std::string&, const Found& found) { tally.add(found.values); }, false);
         if (status != kFound) return status;
-        output->print(tableText(consensus(tally, plan), plan.slots, width));
+        output->print(tableOfHits(tally, search.plan));
     }
     output->print(table);
     if (!output->close()) return io.failWrite(options.output, *output);

@@ -1,6 +1,11 @@
 #include "engine/values.hpp"
 
 #include <algorithm>
+#include <cctype>
+
+#include "dialogue/texts.hpp"
+#include "engine/refusal.hpp"
+#include "search/relative_search.hpp"
 
 namespace glyphound {
 
@@ -21,6 +26,38 @@ std::string offsetText(std::uint64_t offset) {
 
 std::string valueText(std::int32_t value, Width width) {
     return "0x" + hexDigits(static_cast<std::uint32_t>(value), width == Width::Byte ? Width::Byte : Width::Big16);
+}
+
+std::int64_t parseNumber(const std::string& text, const std::string& what) {
+    std::size_t at = text.size() > 1 && text[0] == '-' ? 1 : 0;
+    const bool hex = text.compare(at, 2, "0x") == 0 || text.compare(at, 2, "0X") == 0;
+    at += hex ? 2 : 0;
+    const int base = hex ? 16 : 10;
+    if (at == text.size() || text.size() - at > 15) throw Refusal(what + texts::command::kBadNumber);
+    std::int64_t value = 0;
+    for (; at < text.size(); ++at) {
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[at])));
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : 99;
+        if (digit >= base) throw Refusal(what + texts::command::kBadNumber);
+        value = value * base + digit;
+    }
+    return text[0] == '-' ? -value : value;
+}
+
+std::int64_t shiftAmount(const std::optional<std::string>& letterA, const std::optional<std::string>& by, bool back) {
+    namespace text = texts::command;
+    if (!letterA && !by) throw Refusal(text::kAmountMissing);
+    if (letterA && by) throw Refusal(text::kAmountTwice);
+    std::int64_t amount = 0;
+    if (by) {
+        amount = parseNumber(*by, "--by");
+    } else {
+        const std::int64_t a = parseNumber(*letterA, "--A");
+        if (a < 0 || a > 255) throw Refusal(std::string("--A") + text::kBadValue);
+        amount = kAsciiA - a;
+    }
+    if (amount % 256 == 0) throw Refusal(text::kNoMove);
+    return back ? -amount : amount;
 }
 
 void Tally::add(const ClassValues& values) {

@@ -4,6 +4,7 @@
 // a value is written: the same for every face of the program.
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,15 @@ std::string hexDigits(std::uint32_t unit, Width width = Width::Byte);
 std::string offsetText(std::uint64_t offset);
 // A value as a number: "0x41", or "0x8260" for a 16-bit unit.
 std::string valueText(std::int32_t value, Width width);
+
+// Decimal, or hexadecimal after 0x, with an optional minus sign; throws
+// Refusal naming `what` otherwise.
+std::int64_t parseNumber(const std::string& text, const std::string& what);
+
+// The amount a shift adds to every byte: `by` itself, or what moves 'A' from
+// `letterA` to its ASCII code; `back` reverses it. Throws Refusal for
+// neither, both, a value out of range or an amount that moves nothing.
+std::int64_t shiftAmount(const std::optional<std::string>& letterA, const std::optional<std::string>& by, bool back);
 
 // How many hits gave each value, for each order.
 class Tally {

@@ -1,0 +1,154 @@
+#include "engine/reports.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "dialogue/texts.hpp"
+
+namespace glyphound {
+namespace {
+
+namespace text = texts::command;
+
+using Json = nlohmann::ordered_json;
+
+// Names that are not UTF-8 still give valid JSON.
+std::string lineOf(const Json& line) { return line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n"; }
+
+// What a hit says: each class's value, or the unit of each character the
+// word shows, in its order.
+std::vector<std::pair<std::string, std::int32_t>> valuesOf(const SearchPlan& plan, const Found& found) {
+    std::vector<std::pair<std::string, std::int32_t>> values;
+    if (plan.match != MatchMode::Relative) {
+        const std::u32string& shown = plan.patterns[found.word].shownCharacters();
+        for (std::size_t at = 0; at < found.units.size(); ++at)
+            values.emplace_back(encodeUtf8(shown[at]), static_cast<std::int32_t>(found.units[at]));
+        return values;
+    }
+    for (std::size_t slot = 0; slot < found.values.size(); ++slot)
+        if (found.values[slot] >= 0) values.emplace_back(plan.slots[slot].key(), found.values[slot]);
+    return values;
+}
+
+// The value that most hits gave each slot; several values with the most
+// hits leave it undecided.
+ClassValues consensus(const Tally& tally, const SearchPlan& plan) {
+    ClassValues values(plan.slots.size(), -1);
+    for (std::size_t slot = 0; slot < tally.orders(); ++slot) {
+        const auto ranked = tally.ranked(slot);
+        if (ranked.empty()) continue;
+        if (ranked.size() > 1 && ranked[1].second == ranked[0].second) {
+            std::string tied;
+            for (const auto& [value, hits] : ranked)
+                if (hits == ranked[0].second) tied += (tied.empty() ? "" : ", ") + valueText(value, plan.width);
+            throw Refusal(text::kTie + plan.slots[slot].key() + "': " + tied + " have " +
+                          std::to_string(ranked[0].second) + " hits each");
+        }
+        values[slot] = ranked[0].first;
+    }
+    return values;
+}
+
+// "XX=c" lines in key order, ended by CR LF; a key is the unit's bytes in
+// file order.
+std::string tableText(const ClassValues& values, const std::vector<CharacterOrder>& orders, Width width) {
+    std::map<std::string, std::string> entries;
+    for (std::size_t order = 0; order < values.size(); ++order) {
+        if (values[order] < 0) continue;
+        const std::u32string& characters = orders[order].characters;
+        for (std::size_t index = 0; index < characters.size(); ++index) {
+            const std::uint32_t unit = (static_cast<std::uint32_t>(values[order]) + index) & unitMask(width);
+            const std::string character = encodeUtf8(characters[index]);
+            const auto [entry, added] = entries.emplace(hexDigits(unit, width), character);
+            if (!added) throw Refusal(text::kSharedKey + entry->first + ": '" + entry->second + "' and '" + character + "'");
+        }
+    }
+    std::string table;
+    for (const auto& [key, character] : entries) table += key + "=" + character + "\r\n";
+    return table;
+}
+
+// The classes' keys as find names them: "A", then "a" where there is lower case.
+std::vector<std::pair<std::string, std::int32_t>> namedValues(const AlphabetGuess& guess) {
+    const Alphabet alphabet;
+    std::vector<std::pair<std::string, std::int32_t>> named;
+    for (std::size_t order = 0; order < guess.values.size(); ++order)
+        if (guess.values[order] >= 0) named.emplace_back(alphabet.orders()[order].key(), guess.values[order]);
+    return named;
+}
+
+// A score as one decimal, the same in text and JSON.
+double rounded(double score) { return std::round(score * 10) / 10; }
+
+}  // namespace
+
+std::string foundLine(const std::string& file, bool nameShown, const SearchPlan& plan, const Found& found) {
+    std::string values;
+    for (const auto& [key, value] : valuesOf(plan, found))
+        values += std::string(" ") + key + "=" + valueText(value, plan.width);
+    return (nameShown ? file + ":" : "") + offsetText(found.offset) + ": " + plan.words[found.word] +
+           (values.empty() ? "" : " " + values) + "  \"" + found.preview + "\"\n";
+}
+
+std::string foundJson(const std::string& file, const SearchPlan& plan, const Found& found) {
+    Json line = {{"file", file}, {"offset", found.offset}};
+    if (plan.table) line.push_back({"length", found.length});
+    line.push_back({"word", plan.words[found.word]});
+    Json values = Json::object();
+    for (const auto& [key, value] : valuesOf(plan, found)) values[key] = value;
+    if (!plan.table) line.push_back({plan.match == MatchMode::Relative ? "values" : "units", values});
+    line.push_back({"preview", found.preview});
+    return lineOf(line);
+}
+
+std::string tallyLines(const Tally& tally, const SearchPlan& plan) {
+    std::string lines = text::kTallyHeading;
+    for (std::size_t slot = 0; slot < tally.orders(); ++slot)
+        for (const auto& [value, hits] : tally.ranked(slot))
+            lines += "  " + plan.slots[slot].key() + "=" + valueText(value, plan.width) + "  " + std::to_string(hits) +
+                     (hits == 1 ? " hit\n" : " hits\n");
+    return lines;
+}
+
+std::string tableOfHits(const Tally& tally, const SearchPlan& plan) {
+    return tableText(consensus(tally, plan), plan.slots, plan.width);
+}
+
+std::string tableOfValues(const ClassValues& values, Width width) {
+    return tableText(values, Alphabet().orders(), width);
+}
+
+std::string stringLine(const std::string& file, bool nameShown, const TableString& string) {
+    return (nameShown ? file + ":" : "") + offsetText(string.offset) + ": " + escaped(string.text) + "\n";
+}
+
+std::string stringJson(const std::string& file, const TableString& string) {
+    return lineOf({{"file", file}, {"offset", string.offset}, {"length", string.length}, {"text", plain(string.text)}});
+}
+
+std::string guessLines(std::size_t rank, const AlphabetGuess& guess, Width width) {
+    std::string lines = std::to_string(rank) + ".";
+    for (const auto& [key, value] : namedValues(guess))
+        lines += std::string(" ") + key + "=" + valueText(value, width);
+    char score[32];
+    std::snprintf(score, sizeof score, "%.1f", rounded(guess.score));
+    lines += text::kScore + std::string(score) + text::kTextBytes + std::to_string(guess.textBytes) + text::kBytes;
+    for (const TextRun& run : guess.runs) lines += "   " + offsetText(run.offset) + ": \"" + run.preview + "\"\n";
+    return lines;
+}
+
+std::string guessJson(const std::string& file, const AlphabetGuess& guess) {
+    Json values = Json::object(), runs = Json::array();
+    for (const auto& [key, value] : namedValues(guess)) values[key] = value;
+    for (const TextRun& run : guess.runs)
+        runs.push_back({{"offset", run.offset}, {"length", run.length}, {"preview", run.preview}});
+    return lineOf({{"file", file},
+                   {"values", values},
+                   {"score", rounded(guess.score)},
+                   {"text_bytes", guess.textBytes},
+                   {"runs", runs}});
+}
+
+}  // namespace glyphound

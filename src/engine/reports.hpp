@@ -1,0 +1,35 @@
+#pragma once
+
+// How hits, tables, strings and guesses are written, line by line, in text
+// and in JSON: the same words and bytes whichever face writes them.
+#include <cstddef>
+#include <string>
+
+#include "engine/dump.hpp"
+#include "engine/guess.hpp"
+#include "engine/search_plan.hpp"
+#include "engine/values.hpp"
+
+namespace glyphound {
+
+// [FILE:]0xOFFSET: WORD  A=0x41 a=0x61  "PREVIEW"
+std::string foundLine(const std::string& file, bool nameShown, const SearchPlan& plan, const Found& found);
+std::string foundJson(const std::string& file, const SearchPlan& plan, const Found& found);
+// "Values found:" and each value with its hits, the most first.
+std::string tallyLines(const Tally& tally, const SearchPlan& plan);
+
+// The table that hits give: each slot at the value most of them gave.
+// Throws Refusal on a tie or a key that two characters would share.
+std::string tableOfHits(const Tally& tally, const SearchPlan& plan);
+// The table of the classes A-Z, a-z and 0-9 at the values given (-1: none).
+std::string tableOfValues(const ClassValues& values, Width width);
+
+// [FILE:]0xOFFSET: TEXT, escaped.
+std::string stringLine(const std::string& file, bool nameShown, const TableString& string);
+std::string stringJson(const std::string& file, const TableString& string);
+
+// "1. A=0x80 a=0x10  score 402.3  text 812 bytes", then a line per run.
+std::string guessLines(std::size_t rank, const AlphabetGuess& guess, Width width);
+std::string guessJson(const std::string& file, const AlphabetGuess& guess);
+
+}  // namespace glyphound
