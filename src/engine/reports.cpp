@@ -135,7 +135,8 @@ std::string guessLines(std::size_t rank, const AlphabetGuess& guess, Width width
     char score[32];
     std::snprintf(score, sizeof score, "%.1f", rounded(guess.score));
     lines += text::kScore + std::string(score) + text::kTextBytes + std::to_string(guess.textBytes) + text::kBytes;
-    for (const TextRun& run : guess.runs) lines += "   " + offsetText(run.offset) + ": \"" + run.preview + "\"\n";
+    for (const TextRun& run : guess.runs)
+        lines += std::string("   ") + offsetText(run.offset) + ": \"" + run.preview + "\"\n";
     return lines;
 }
 
