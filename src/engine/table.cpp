@@ -168,16 +168,32 @@ std::string rawByteText(char32_t character) {
 
 }  // namespace
 
+namespace {
+
+// Most text is ASCII, which goes straight in.
+void appendCharacter(std::string& out, char32_t c) {
+    if (c < 0x80)
+        out += static_cast<char>(c);
+    else if (isRawByte(c))
+        out += rawByteText(c);
+    else
+        out += encodeUtf8(c);
+}
+
+}  // namespace
+
 std::string escaped(const Text& text) {
     std::string out;
-    for (char32_t c : text)
-        out += isRawByte(c) ? rawByteText(c) : c == kLineBreak ? "\\n" : c == U'\\' ? "\\\\" : encodeUtf8(c);
+    for (char32_t c : text) {
+        if (c == kLineBreak || c == U'\\') out += '\\';
+        appendCharacter(out, c == kLineBreak ? U'n' : c);
+    }
     return out;
 }
 
 std::string plain(const Text& text) {
     std::string out;
-    for (char32_t c : text) out += isRawByte(c) ? rawByteText(c) : encodeUtf8(c);
+    for (char32_t c : text) appendCharacter(out, c);
     return out;
 }
 

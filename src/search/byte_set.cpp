@@ -24,6 +24,9 @@ int leadingOnes(std::uint64_t mask) { return ~mask == 0 ? 64 : __builtin_clzll(~
 }  // namespace
 
 void ByteSet::add(std::uint8_t byte) {
+    if (has(byte)) return;
+    if (size_ < kFew) few_[size_] = byte;
+    ++size_;
     bits_[byte >> 3] = static_cast<std::uint8_t>(bits_[byte >> 3] | 1 << (byte & 7));
     std::array<std::uint8_t, 16>& half = byte >> 7 ? highHalf_ : lowHalf_;
     half[byte & 15] = static_cast<std::uint8_t>(half[byte & 15] | 1 << (byte >> 4 & 7));
@@ -72,6 +75,18 @@ __attribute__((target("ssse3"))) std::uint64_t mask128(const std::uint8_t* bytes
 }
 
 #ifdef GLYPHOUND_USE_AVX2
+__attribute__((target("avx2"))) std::uint64_t fewMask256(const std::uint8_t* bytes, const std::uint8_t* few, int size) {
+    std::uint64_t mask = 0;
+    for (int part = 0; part < 2; ++part) {
+        const __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32 * part));
+        __m256i hit = _mm256_setzero_si256();
+        for (int k = 0; k < size; ++k)
+            hit = _mm256_or_si256(hit, _mm256_cmpeq_epi8(chunk, _mm256_set1_epi8(static_cast<char>(few[k]))));
+        mask |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(hit))} << (32 * part);
+    }
+    return mask;
+}
+
 __attribute__((target("avx2"))) std::uint64_t mask256(const std::uint8_t* bytes, const std::uint8_t* lowHalf,
                                                       const std::uint8_t* highHalf) {
     const __m256i nibble = _mm256_set1_epi8(0x0F);
@@ -104,7 +119,8 @@ __attribute__((target("avx2"))) std::uint64_t mask256(const std::uint8_t* bytes,
 std::uint64_t ByteSet::mask(const std::uint8_t* bytes, VectorWidth width) const {
 #ifdef GLYPHOUND_X86_VECTORS
 #ifdef GLYPHOUND_USE_AVX2
-    if (width == VectorWidth::Bits256) return mask256(bytes, lowHalf_.data(), highHalf_.data());
+    if (width == VectorWidth::Bits256)
+        return size_ <= kFew ? fewMask256(bytes, few_.data(), size_) : mask256(bytes, lowHalf_.data(), highHalf_.data());
 #endif
     if (width == VectorWidth::Bits128) return mask128(bytes, lowHalf_.data(), highHalf_.data());
 #endif

@@ -34,6 +34,11 @@ private:
     std::uint64_t maskScalar(const std::uint8_t* bytes, std::size_t count) const;
 
     std::array<std::uint8_t, 32> bits_{};
+    // A set of a few bytes is tested byte by byte, which costs less than the
+    // shuffles; a word's first letter is such a set.
+    static constexpr int kFew = 4;
+    std::array<std::uint8_t, kFew> few_{};
+    int size_ = 0;
     // For the byte shuffle: by a byte's low nibble, the high nibbles 0-7 and
     // 8-15 whose byte is in the set, one bit each.
     std::array<std::uint8_t, 16> lowHalf_{}, highHalf_{};
