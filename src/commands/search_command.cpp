@@ -4,6 +4,7 @@
 
 #include "commands/command_options.hpp"
 #include "dialogue/texts.hpp"
+#include "io/lines.hpp"
 
 namespace glyphound::commands {
 namespace {
@@ -28,15 +29,8 @@ std::string readList(const std::string& name, CommandIo& io) {
 // included, are skipped.
 void readWordFile(const std::string& name, CommandIo& io, std::vector<std::string>& words) {
     const std::string bytes = readList(name, io);
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        std::size_t end = bytes.find('\n', start);
-        if (end == std::string::npos) end = bytes.size();
-        std::string line = bytes.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.find_first_not_of(" \t") != std::string::npos) words.push_back(line);
-        start = end + 1;
-    }
+    for (const std::string_view line : linesOf(bytes))
+        if (line.find_first_not_of(" \t") != std::string_view::npos) words.emplace_back(line);
 }
 
 }  // namespace

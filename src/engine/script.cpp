@@ -5,6 +5,7 @@
 #include "dialogue/texts.hpp"
 #include "engine/encoder.hpp"
 #include "engine/values.hpp"
+#include "io/lines.hpp"
 #include "io/sliding_window.hpp"
 
 namespace glyphound {
@@ -125,12 +126,8 @@ std::optional<std::vector<ScriptString>> parseScript(std::string_view bytes, con
     std::vector<ScriptString> strings;
     bool header = true;
     int number = 0;
-    for (std::size_t start = 0; start < bytes.size(); ++number) {
-        const std::size_t end = std::min(bytes.find('\n', start), bytes.size());
-        std::string_view line = bytes.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        const std::string where = name + ":" + std::to_string(number + 1);
+    for (const std::string_view line : linesOf(bytes)) {
+        const std::string where = name + ":" + std::to_string(++number);
         if (header) {
             if (line.empty()) continue;
             strings.emplace_back();

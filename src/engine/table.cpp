@@ -5,6 +5,7 @@
 
 #include "dialogue/texts.hpp"
 #include "engine/values.hpp"
+#include "io/lines.hpp"
 #include "search/alphabet.hpp"
 
 namespace glyphound {
@@ -85,12 +86,9 @@ std::optional<Table> Table::parse(std::string_view bytes, const std::string& nam
     if (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark) bytes.remove_prefix(kByteOrderMark.size());
     Table table;
     int number = 0;
-    for (std::size_t start = 0; start < bytes.size(); ++number) {
-        const std::size_t end = std::min(bytes.find('\n', start), bytes.size());
-        std::string_view line = bytes.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        const std::string where = name + ":" + std::to_string(number + 1) + ": ";
+    for (const std::string_view line : linesOf(bytes)) {
+        ++number;
+        const std::string where = name + ":" + std::to_string(number) + ": ";
         bool valid = true;
         decodeUtf8(line, valid);
         if (!valid) return failure = where + text::kNotUtf8, std::nullopt;
@@ -98,7 +96,7 @@ std::optional<Table> Table::parse(std::string_view bytes, const std::string& nam
         std::string problem;
         std::optional<TableEntry> entry = entryOf(line, problem);
         if (!entry) return failure = where + problem + ": " + quoted(line), std::nullopt;
-        entry->line = number + 1;
+        entry->line = number;
         if (!table.add(std::move(*entry), where, failure)) return std::nullopt;
     }
     if (std::all_of(table.entries_.begin(), table.entries_.end(),
