@@ -121,7 +121,12 @@ std::string tableOfValues(const ClassValues& values, Width width) {
 }
 
 std::string stringLine(const std::string& file, bool nameShown, const TableString& string) {
-    return (nameShown ? file + ":" : "") + offsetText(string.offset) + ": " + escaped(string.text) + "\n";
+    std::string line = nameShown ? file + ":" : "";
+    line += offsetText(string.offset);
+    line.append(": ");
+    line += escaped(string.text);
+    line += '\n';
+    return line;
 }
 
 std::string stringJson(const std::string& file, const TableString& string) {

@@ -132,9 +132,14 @@ void Table::index() {
         std::stable_sort(candidates.begin(), candidates.end(), [&](std::uint32_t a, std::uint32_t b) {
             return entries_[a].key.size() > entries_[b].key.size();
         });
+    for (int byte = 0; byte < 256; ++byte) {
+        const std::vector<std::uint32_t>& candidates = byFirstByte_[byte];
+        if (candidates.size() == 1 && entries_[candidates.front()].span() == 1) alonePlusOne_[byte] = candidates.front() + 1;
+    }
 }
 
 const TableEntry* Table::longestAt(const std::uint8_t* bytes, std::size_t available) const {
+    if (const std::uint32_t alone = alonePlusOne_[bytes[0]]) return &entries_[alone - 1];
     for (std::uint32_t index : startingWith(bytes[0])) {
         const TableEntry& entry = entries_[index];
         // The first byte matches already; most keys have no other.

@@ -61,6 +61,10 @@ private:
 
     std::vector<TableEntry> entries_;
     std::array<std::vector<std::uint32_t>, 256> byFirstByte_;  // entries by index, longest key first
+    // Where a byte is the whole key of the only entry that starts with it,
+    // that entry's index, else 0: most tables are mostly such, and dumps
+    // read them by the million. An index, as a table is copied.
+    std::array<std::uint32_t, 256> alonePlusOne_{};
     std::size_t longestSpan_ = 0;
     ByteSet inEntries_;
 };

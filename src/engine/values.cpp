@@ -8,20 +8,26 @@
 #include "search/relative_search.hpp"
 
 namespace glyphound {
+namespace {
+
+constexpr const char* kHexDigits = "0123456789ABCDEF";
+
+}  // namespace
 
 std::string hexDigits(std::uint32_t unit, Width width) {
-    const char* digits = "0123456789ABCDEF";
-    const auto byte = [&](std::uint32_t value) { return std::string{digits[(value >> 4) & 15], digits[value & 15]}; };
+    const auto byte = [&](std::uint32_t value) { return std::string{kHexDigits[(value >> 4) & 15], kHexDigits[value & 15]}; };
     if (width == Width::Byte) return byte(unit);
     const std::string high = byte(unit >> 8), low = byte(unit);
     return width == Width::Little16 ? low + high : high + low;
 }
 
 std::string offsetText(std::uint64_t offset) {
-    std::string digits = "0x";
+    // Dumps print millions of these, so no string is built per digit.
+    char digits[18] = {'0', 'x'};
+    std::size_t length = 2;
     for (int shift = 60; shift >= 0; shift -= 4)
-        if (shift < 32 || offset >> shift != 0) digits += hexDigits(offset >> shift & 15).back();
-    return digits;
+        if (shift < 32 || offset >> shift != 0) digits[length++] = kHexDigits[offset >> shift & 15];
+    return std::string(digits, length);
 }
 
 std::string valueText(std::int32_t value, Width width) {
