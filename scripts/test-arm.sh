@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Cross-builds the 64-bit ARM Linux program and tests it under qemu-user: the
 # unit tests through CTest (qemu as the cross-compiling emulator), then the
-# native end-to-end suite pointed at the ARM program. No x86 vector path is
-# built for ARM, so the differential tests check the paths it has against the
-# references. Needs the native test build (scripts/test.sh) in build/ first.
+# native end-to-end suite pointed at the ARM program. There the differential
+# tests check the NEON loops, instead of the x86 ones, and the scalar loops
+# against the references. Needs the native test build (scripts/test.sh) in
+# build/ first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
