@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Runs the program from each archive in dist/, after checking its sum: the
-# Linux one natively, the 64-bit Windows one under Wine. The 32-bit Windows
-# archive is checked for its files only, as no 32-bit Wine runs here.
+# Linux x86_64 one natively, the aarch64 one under qemu-user, the 64-bit
+# Windows one under Wine. The 32-bit Windows archive is checked for its files
+# only, as no 32-bit Wine runs here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/wine-env.sh
 source scripts/wine-env.sh
 trap stop_wine EXIT
+# The emulator of qemu-user, or the static one of qemu-user-static.
+qemu=$(command -v qemu-aarch64 || command -v qemu-aarch64-static || true)
 work=$(mktemp -d)
 trap 'stop_wine; rm -rf "$work"' EXIT
 for archive in dist/*.tar.gz dist/*.zip; do
@@ -20,6 +23,7 @@ for archive in dist/*.tar.gz dist/*.zip; do
     [ -f "$dir/$file" ] || { echo "$archive: no $file"; exit 1; }
   done
   case $name in
+    *linux-aarch64*) run=("$qemu" -L /usr/aarch64-linux-gnu "$dir/glyphound") ;;
     *linux*) run=("$dir/glyphound") ;;
     *windows-x86_64*) run=("$WINE" "$dir/glyphound.exe") ;;
     *) [ -f "$dir/glyphound.exe" ] || { echo "$archive: no glyphound.exe"; exit 1; }; continue ;;

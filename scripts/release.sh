@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Builds the release archives with CPack into dist/, each with its SHA-256
-# sum: Linux x86_64 (only the C runtime shared, checked with ldd) and
-# Windows x86_64 and i686 (from the MinGW-w64 cross builds).
+# sum: Linux x86_64 and aarch64 (the latter cross-built with Debian's aarch64
+# g++), both with only the C runtime shared, and Windows x86_64 and i686
+# (from the MinGW-w64 cross builds).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rm -rf dist
-for target in linux:build-release win64:build-release-win64 win32:build-release-win32; do
+for target in linux:build-release arm64:build-release-aarch64 win64:build-release-win64 win32:build-release-win32; do
   name=${target%%:*} dir=${target#*:}
   toolchain=()
   case $name in
+    arm64) toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake) ;;
     win64) toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake) ;;
     win32) toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake) ;;
   esac
@@ -18,11 +20,14 @@ for target in linux:build-release win64:build-release-win64 win32:build-release-
   (cd "$dir" && cpack >/dev/null)
 done
 
-# Only the C runtime and the loader may be shared.
-extra=$(ldd build-release/glyphound | grep -vE 'linux-vdso|libc\.so|libm\.so|ld-linux' || true)
-if [ -n "$extra" ]; then
-  echo "build-release/glyphound needs more than the C runtime:"
-  echo "$extra"
-  exit 1
-fi
+# Only the C runtime and the loader may be shared. The libraries a program
+# names are read from its dynamic section, as ldd can't run the ARM loader.
+for program in build-release/glyphound build-release-aarch64/glyphound; do
+  extra=$(readelf -d "$program" | grep NEEDED | grep -vE '\[(libc|libm)\.so|\[ld-linux' || true)
+  if [ -n "$extra" ]; then
+    echo "$program needs more than the C runtime:"
+    echo "$extra"
+    exit 1
+  fi
+done
 ls dist

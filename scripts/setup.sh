@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing for a task, and nothing else:
 #   scripts/setup.sh        build and test natively (the README's commands)
-#   scripts/setup.sh ci     also the Windows cross build, Wine and the fuzzers
+#   scripts/setup.sh ci     also the Windows and ARM Linux cross builds, Wine,
+#                           qemu-user and the fuzzers
 # As root it runs apt-get itself, otherwise through sudo (which may ask for a
 # password on a terminal); where neither can work it prints the exact apt-get
 # line to run and stops with status 1.
@@ -27,6 +28,8 @@ if [ "${1:-}" = ci ]; then
   want_command x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
   want_command i686-w64-mingw32-g++-posix g++-mingw-w64-i686-posix
   want_file wine64 /usr/lib/wine/wine64
+  want_command aarch64-linux-gnu-g++ g++-aarch64-linux-gnu
+  want_command qemu-aarch64 qemu-user
   want_command clang++ clang
   want_file libclang-rt-dev /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a
 fi

@@ -68,6 +68,15 @@ TEST(ScanDifferential, RepeatedBytesAndRepeatedPatterns) {
     }
 }
 
+// Every 64-bit ARM processor has NEON, so the differential tests run its
+// loops there as well as the scalar ones.
+TEST(VectorWidths, NeonOnEvery64BitArm) {
+#ifndef __aarch64__
+    GTEST_SKIP() << "not 64-bit ARM";
+#endif
+    EXPECT_TRUE(vectorWidthAvailable(VectorWidth::Bits128));
+}
+
 // A pair with the first difference and a successor with the second, planted
 // at every offset near the end of buffers of every short size; every width
 // finds the first such pair, or the last pair alone when its successor lies

@@ -5,6 +5,9 @@
 #ifdef GLYPHOUND_X86_VECTORS
 #include <immintrin.h>
 #endif
+#ifdef GLYPHOUND_NEON_VECTORS
+#include "search/neon_lanes.hpp"
+#endif
 
 namespace glyphound {
 
@@ -105,14 +108,43 @@ __attribute__((target("avx2"))) std::size_t BucketFilter::next256(const std::uin
 
 #endif
 
+#ifdef GLYPHOUND_NEON_VECTORS
+
+namespace {
+
+// NEON's table lookup gives 0 for an index past 15, which a nibble never is.
+uint8x16_t bucketsOf(uint8x16_t difference, uint8x16_t low, uint8x16_t high) {
+    return vandq_u8(vqtbl1q_u8(low, vandq_u8(difference, vdupq_n_u8(0x0F))), vqtbl1q_u8(high, vshrq_n_u8(difference, 4)));
+}
+
+}  // namespace
+
+// The SSSE3 loop's lanes, in NEON.
+std::size_t BucketFilter::next128(const std::uint8_t* bytes, std::size_t from, std::size_t to,
+                                  std::uint8_t& buckets) const {
+    const uint8x16_t low0 = vld1q_u8(lowNibble_[0].data()), high0 = vld1q_u8(highNibble_[0].data());
+    const uint8x16_t low1 = vld1q_u8(lowNibble_[1].data()), high1 = vld1q_u8(highNibble_[1].data());
+    std::size_t position = from;
+    for (; position + 16 <= to; position += 16) {
+        const std::uint8_t* at = bytes + position + low_;
+        const uint8x16_t a = vld1q_u8(at), b = vld1q_u8(at + step_), c = vld1q_u8(at + 2 * step_);
+        const uint8x16_t passed = vandq_u8(bucketsOf(vsubq_u8(b, a), low0, high0), bucketsOf(vsubq_u8(c, b), low1, high1));
+        const std::uint64_t lanes = laneNibbles(vtstq_u8(passed, passed));
+        if (lanes) return nextScalar(bytes, position + firstLane(lanes), to, buckets);
+    }
+    return nextScalar(bytes, position, to, buckets);
+}
+
+#endif
+
 std::size_t BucketFilter::next(const std::uint8_t* bytes, std::size_t from, std::size_t to, std::uint8_t& buckets,
                                VectorWidth width) const {
-#ifdef GLYPHOUND_X86_VECTORS
     if (width == VectorWidth::Best) width = usableWidth(width);
+#ifdef GLYPHOUND_X86_VECTORS
     if (width == VectorWidth::Bits256) return next256(bytes, from, to, buckets);
+#endif
+#ifdef GLYPHOUND_128_BIT_VECTORS
     if (width == VectorWidth::Bits128) return next128(bytes, from, to, buckets);
-#else
-    (void)width;
 #endif
     return nextScalar(bytes, from, to, buckets);
 }

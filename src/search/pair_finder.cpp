@@ -3,6 +3,9 @@
 #ifdef GLYPHOUND_X86_VECTORS
 #include <immintrin.h>
 #endif
+#ifdef GLYPHOUND_NEON_VECTORS
+#include "search/neon_lanes.hpp"
+#endif
 
 namespace glyphound {
 namespace {
@@ -19,7 +22,7 @@ std::size_t findScalar(const std::uint8_t* bytes, std::size_t start, std::size_t
     return size;
 }
 
-#ifdef GLYPHOUND_X86_VECTORS
+#ifdef GLYPHOUND_128_BIT_VECTORS
 
 // A plain difference previous - current as two saturating ones: by how much
 // the previous byte exceeds the current one, and by how much it falls short.
@@ -32,6 +35,10 @@ Excess excessFor(int difference) {
     if (difference >= 0) return {static_cast<std::uint8_t>(difference), 0};
     return {0, static_cast<std::uint8_t>(-difference)};
 }
+
+#endif
+
+#ifdef GLYPHOUND_X86_VECTORS
 
 __m128i matchingLanes(__m128i previous, __m128i current, Excess excess) {
     return _mm_and_si128(_mm_cmpeq_epi8(_mm_subs_epu8(previous, current), _mm_set1_epi8(static_cast<char>(excess.above))),
@@ -77,16 +84,39 @@ __attribute__((target("avx2"))) std::size_t findAvx2(const std::uint8_t* bytes, 
 
 #endif
 
+#ifdef GLYPHOUND_NEON_VECTORS
+
+uint8x16_t matchingLanes(uint8x16_t previous, uint8x16_t current, Excess excess) {
+    return vandq_u8(vceqq_u8(vqsubq_u8(previous, current), vdupq_n_u8(excess.above)),
+                    vceqq_u8(vqsubq_u8(current, previous), vdupq_n_u8(excess.below)));
+}
+
+// The SSE2 loop's lanes, in NEON.
+std::size_t findNeon(const std::uint8_t* bytes, std::size_t size, int first, int second) {
+    const Excess firstExcess = excessFor(first), secondExcess = excessFor(second);
+    std::size_t i = 0;
+    for (; i + 18 <= size; i += 16) {
+        const uint8x16_t a = vld1q_u8(bytes + i), b = vld1q_u8(bytes + i + 1), c = vld1q_u8(bytes + i + 2);
+        const std::uint64_t lanes =
+            laneNibbles(vandq_u8(matchingLanes(a, b, firstExcess), matchingLanes(b, c, secondExcess)));
+        if (lanes) return i + firstLane(lanes) + 1;
+    }
+    return findScalar(bytes, i, size, first, second);
+}
+
+#endif
+
 }  // namespace
 
 std::size_t findPairsWithDifferences(const std::uint8_t* bytes, std::size_t size, int first, int second,
                                      VectorWidth width) {
-#ifdef GLYPHOUND_X86_VECTORS
     if (width == VectorWidth::Best) width = usableWidth(width);
+#ifdef GLYPHOUND_X86_VECTORS
     if (width == VectorWidth::Bits256) return findAvx2(bytes, size, first, second);
     if (width == VectorWidth::Bits128) return findSse2(bytes, size, first, second);
-#else
-    (void)width;
+#endif
+#ifdef GLYPHOUND_NEON_VECTORS
+    if (width == VectorWidth::Bits128) return findNeon(bytes, size, first, second);
 #endif
     return findScalar(bytes, 0, size, first, second);
 }

@@ -5,11 +5,18 @@
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && defined(__SSE2__)
 #define GLYPHOUND_X86_VECTORS 1
 #endif
+// Every 64-bit ARM processor has NEON, so its loops need no check at run time.
+#if defined(__GNUC__) && defined(__aarch64__)
+#define GLYPHOUND_NEON_VECTORS 1
+#endif
+#if defined(GLYPHOUND_X86_VECTORS) || defined(GLYPHOUND_NEON_VECTORS)
+#define GLYPHOUND_128_BIT_VECTORS 1
+#endif
 
 namespace glyphound {
 
-// 128-bit lanes need SSSE3 (for its byte shuffle), 256-bit ones AVX2; `Best`
-// is the widest this processor runs.
+// 128-bit lanes need SSSE3 (for its byte shuffle) on x86 and NEON on 64-bit
+// ARM, 256-bit ones AVX2; `Best` is the widest this processor runs.
 enum class VectorWidth { Scalar, Bits128, Bits256, Best };
 
 bool vectorWidthAvailable(VectorWidth width);
