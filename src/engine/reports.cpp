@@ -125,7 +125,7 @@ std::string stringLine(const std::string& file, bool nameShown, const TableStrin
     line += offsetText(string.offset);
     line.append(": ");
     line += escaped(string.text);
-    line += '\n';
+    line.push_back('\n');
     return line;
 }
 
