@@ -57,6 +57,7 @@ struct MemorySystem : System {
         }
         opened.source = std::make_unique<MemorySource>(*file->second, chunk, unreadable.count(name) > 0);
         opened.rereadable = true;
+        opened.size = static_cast<std::int64_t>(file->second->size());
         return opened;
     }
     // The content appears under the target's name only when closed.
