@@ -162,6 +162,14 @@ const CommandRun kRuns[] = {
      "", "", 0, {{"out.rom", kGame}}},
     {"insert an edited script", {"glyphound", "insert", "-t", "t.tbl", "--script", "edited.txt", "game.rom", "-"},
      kGameAfter, "", 0},
+    {"insert at an offset, filled", {"glyphound", "insert", "-t", "t.tbl", "--at", "14", "--room", "5", "--fill", "0x20",
+     "HI", "game.rom", "-"}, kGame.substr(0, 14) + moved("HI", 0x3F) + "\x03  ", "", 0},
+    {"insert where no string stands", {"glyphound", "insert", "-t", "t.tbl", "--at", "0", "HI", "game.rom", "out.rom"}, "",
+     "glyphound: 0x00000000: no string stands at the offset\n", 2},
+    {"dump a string longer than a string may be", {"glyphound", "dump", "-t", "t.tbl", "long.rom"},
+     "0x00000000: " + string(65536, 'A') + "\n0x00010000: " + string(4464, 'A') + "\n", "", 0},
+    {"guess in text", {"glyphound", "guess", "hall.rom"},
+     "1. A=0x80  score 75.0  text 68 bytes\n   0x00000000: \"WELCOME TO THE CASTLE. THE KING IS WAITING FOR Y\"\n", "", 0},
     {"insert what overflows", {"glyphound", "insert", "-t", "t.tbl", "--script", "long.txt", "game.rom", "out.rom"}, "",
      "glyphound: long.txt:2: the text overflows its room of 5 bytes by 5 bytes\n"
      "glyphound: long.txt:4: the offset is past the end of the file\n", 2},
@@ -223,6 +231,9 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["gap.rom"] = std::make_shared<string>("\x01\x86\x84\x8a\x8a\x8d");
     system.files["mixed.rom"] = std::make_shared<string>("\x10\x31\x07\x07\x22\x40\x05\x22\x11\x07\x30");
     system.files["twice.rom"] = std::make_shared<string>("\x01\x02\x01\x02\x01\x02\x55\x01\x01\x07\x01\x01\x07");
+    system.files["long.rom"] = std::make_shared<string>(70000, '\x80');
+    system.files["hall.rom"] =
+        std::make_shared<string>(moved("WELCOME TO THE CASTLE. THE KING IS WAITING FOR YOU IN THE GREAT HALL.", 63));
     system.unreadable.insert("bad.rom");
     std::map<string, string> written;
     std::set<string> inputs;

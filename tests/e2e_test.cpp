@@ -456,6 +456,9 @@ const CommandLine kCommandLines[] = {
          writeFile(d.file("かな.tbl"), "\xef\xbb\xbf" "8154=さ\r\n814E=く\r\n8188=ら\r\n");
      },
      "", 0, "0x00000001: さくら\n", "", kGameUntouched},
+    {"an output in a folder that isn't there", {"encode", "-t", "t.tbl", "-o", "none/out.bin", "HELLO"},
+     [](TempDir& d, Launch&) { writeFile(d.file("t.tbl"), "87=H\n84=E\n8B=L\n8E=O\n"); }, "", 2, "",
+     "glyphound: none/out.bin: ", kGameUntouched},
     {"a folder without -r", {"find", "HELLO", "."}, kNothing, "", 2, "", "glyphound: .: Is a directory\n", kGameUntouched},
     {"missing file", {"find", "HELLO", "missing.rom"}, kNothing, "", 2, "", "glyphound: missing.rom: ", kGameUntouched},
     {"a folder it may not list", {"find", "-r", "HELLO", "."},
