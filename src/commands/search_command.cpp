@@ -24,19 +24,8 @@ std::string readList(const std::string& name, CommandIo& io) {
     return readSmallFile(name, io, kMaxListFile, text::kListTooLarge);
 }
 
-// One word per line; CR LF ends a line too, and blank lines, spaces alone
-// included, are skipped.
 void readWordFile(const std::string& name, CommandIo& io, std::vector<std::string>& words) {
-    const std::string bytes = readList(name, io);
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        std::size_t end = bytes.find('\n', start);
-        if (end == std::string::npos) end = bytes.size();
-        std::string line = bytes.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.find_first_not_of(" \t") != std::string::npos) words.push_back(line);
-        start = end + 1;
-    }
+    for (std::string& word : wordsOfList(readList(name, io))) words.push_back(std::move(word));
 }
 
 }  // namespace
