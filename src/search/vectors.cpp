@@ -16,6 +16,9 @@ bool processorHas(VectorWidth width) {
     if (width == VectorWidth::Bits256) return avx2;
     if (width == VectorWidth::Bits128) return ssse3;
 #endif
+#ifdef GLYPHOUND_WASM_VECTORS
+    if (width == VectorWidth::Bits128) return true;
+#endif
     return width == VectorWidth::Scalar;
 }
 
