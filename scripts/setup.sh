@@ -35,6 +35,7 @@ if [ "${1:-}" = ci ]; then
 fi
 if [ "${1:-}" = ci ] || [ "${1:-}" = page ]; then
   want_command emcc emscripten
+  want_file googletest /usr/src/googletest/CMakeLists.txt
   want_command chromium chromium
   want_command node nodejs
   want_command npm npm

@@ -23,8 +23,10 @@ function startWorker() {
     if ("progress" in data) return showProgress(data.progress);
     const waiting = pending.get(data.id);
     pending.delete(data.id);
-    if (data.failure) waiting.reject(new Error(data.failure));
-    else waiting.resolve(data.result);
+    if (data.failure) return waiting.reject(new Error(data.failure));
+    // From the page's request to the answer in its hands.
+    data.result.seconds = (performance.now() - waiting.started) / 1000;
+    waiting.resolve(data.result);
   };
   worker.onerror = (event) => {
     event.preventDefault();
@@ -40,7 +42,7 @@ function stopPending(reason) {
 function ask(op, args = {}, transfer = []) {
   return new Promise((resolve, reject) => {
     const id = nextId++;
-    pending.set(id, { resolve, reject });
+    pending.set(id, { resolve, reject, started: performance.now() });
     worker.postMessage({ id, op, args }, transfer);
   });
 }
@@ -135,11 +137,17 @@ const seconds = (result) => ` in ${result.seconds.toFixed(3)} s`;
 
 // --- The file ---
 
+function forgetDump() {
+  dumpBytes = null;
+  $("dump-result").textContent = "";
+}
+
 async function openRom(file) {
   opened.rom = null;
   tableText = null;
-  dumpBytes = null;
+  forgetDump();
   showHits(null);
+  $("guess-result").textContent = "";
   await run("Reading " + file.name, async () => {
     await send("rom", file);
     opened.rom = file;
@@ -191,7 +199,7 @@ function showHits(result) {
     pick.type = "button";
     pick.textContent = hit.offset;
     pick.setAttribute("aria-label", `Show the bytes around ${hit.offset}`);
-    pick.addEventListener("click", () => showBytes(row));
+    pick.addEventListener("click", () => run("Reading the bytes", () => showBytes(row)));
     row.insertCell().append(pick);
     for (const text of [hit.word, hit.values, `"${hit.preview}"`]) row.insertCell().textContent = text;
   });
@@ -244,6 +252,7 @@ $("find-form").addEventListener("submit", (event) => {
       $("shift-a").value = result.letterA;
       letterAFilled = true;
     }
+    $("status").dataset.seconds = result.seconds;
     return "Searched" + seconds(result) + ".";
   });
 });
@@ -270,6 +279,7 @@ $("table-file").addEventListener("change", () => {
   const file = $("table-file").files[0];
   if (!file) return;
   opened.table = null;
+  forgetDump();
   $("use-table").checked = false;
   run("Reading the table", async () => {
     const result = await send("table", file);

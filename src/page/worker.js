@@ -22,9 +22,7 @@ const requests = {
 onmessage = async ({ data: { id, op, args } }) => {
   try {
     const core = await ready;
-    const started = performance.now();
     const result = requests[op](core, args);
-    result.seconds = (performance.now() - started) / 1000;
     postMessage({ id, result }, result.bytes ? [result.bytes.buffer] : []);
   } catch (failure) {
     postMessage({ id, failure: String((failure && failure.message) || failure) });
