@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release archives with CPack into dist/, each with its SHA-256
 # sum: Linux x86_64 (only the C runtime shared, checked with ldd) and
-# Windows x86_64 and i686 (from the MinGW-w64 cross builds).
+# Windows x86_64 and i686 (from the MinGW-w64 cross builds); and the page,
+# dist/glyphound-VERSION.html.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rm -rf dist
@@ -25,4 +26,9 @@ if [ -n "$extra" ]; then
   echo "$extra"
   exit 1
 fi
+# The page, one file beside the archives, with its sum.
+scripts/build-page.sh >/dev/null
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-page/CMakeCache.txt)
+cp build-page/glyphound.html "dist/glyphound-$version.html"
+(cd dist && sha256sum "glyphound-$version.html" >"glyphound-$version.html.sha256")
 ls dist
