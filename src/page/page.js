@@ -39,18 +39,16 @@ function stopPending(reason) {
   pending.clear();
 }
 
-function ask(op, args = {}, transfer = []) {
+function ask(op, args = {}) {
   return new Promise((resolve, reject) => {
     const id = nextId++;
     pending.set(id, { resolve, reject, started: performance.now() });
-    worker.postMessage({ id, op, args }, transfer);
+    worker.postMessage({ id, op, args });
   });
 }
 
-async function send(which, file) {
-  const bytes = await file.arrayBuffer();
-  return ask("open", { which, name: file.name, bytes }, [bytes]);
-}
+// The worker reads the file itself: a File passes by reference.
+const send = (which, file) => ask("open", { which, file });
 
 // --- What the page shows while the engine works ---
 
@@ -100,8 +98,7 @@ function showError(control, message) {
   if (input) input.setAttribute("aria-invalid", "true");
 }
 
-// Runs one request at a time; a cancel ends it, and a new worker gets the
-// files back.
+// Runs one request at a time; a cancel ends it.
 async function run(label, task) {
   clearErrors();
   setBusy(label);
@@ -115,11 +112,12 @@ async function run(label, task) {
   }
 }
 
-async function cancel() {
+// A fresh worker reads the files again before anything asked after.
+function cancel() {
   worker.terminate();
   stopPending(new Cancelled());
   startWorker();
-  for (const which of ["rom", "edited", "table"]) if (opened[which]) await send(which, opened[which]);
+  for (const which of ["rom", "edited", "table"]) if (opened[which]) send(which, opened[which]).catch(() => {});
 }
 
 function download(name, bytes) {
@@ -260,7 +258,7 @@ $("find-form").addEventListener("submit", (event) => {
 $("words").addEventListener("keydown", (event) => {
   if (event.key === "Enter" && (event.ctrlKey || event.metaKey)) $("find-form").requestSubmit();
 });
-$("cancel").addEventListener("click", () => run("Starting the engine again", cancel));
+$("cancel").addEventListener("click", cancel);
 
 $("table-download").addEventListener("click", () => download(baseName(opened.rom.name) + ".tbl", tableText));
 
