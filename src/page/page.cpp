@@ -194,12 +194,12 @@ std::string hexView(std::size_t index) {
     for (std::uint64_t row = start; row < end; row += kHexRow) {
         Json cells = Json::array();
         for (std::uint64_t at = row; at < std::min(end, row + kHexRow); ++at) {
-            const std::size_t within = at - start;
-            const bool unitStart = within >= hitStart % unit && (within - hitStart % unit) % unit == 0;
-            const std::size_t index = (within - hitStart % unit) / unit;
-            const bool shown = !decoded.empty() && unitStart && index < decoded.size();
+            // The decoded units start where the hit's units do.
+            const std::size_t within = at - start, first = hitStart % unit;
+            const std::size_t character = within >= first && (within - first) % unit == 0 ? (within - first) / unit
+                                                                                         : decoded.size();
             cells.push_back({{"hex", hexDigits(bytes[within])},
-                             {"text", shown ? encodeUtf8(decoded[index]) : ""},
+                             {"text", character < decoded.size() ? encodeUtf8(decoded[character]) : ""},
                              {"hit", at >= found.offset && at < found.offset + found.length}});
         }
         rows.push_back({{"offset", offsetText(row)}, {"cells", cells}});

@@ -93,7 +93,7 @@ function clearErrors() {
 
 // A refusal in the command's own words, beside the control that caused it.
 function showError(control, message) {
-  $(control + "-error").textContent = message;
+  ($(control + "-error") || $("status")).textContent = message;
   const input = $(control);
   if (input) input.setAttribute("aria-invalid", "true");
 }
@@ -326,6 +326,8 @@ $("edited-file").addEventListener("change", () => {
 
 startWorker();
 run("Starting the engine", async () => {
-  await ask("hello");
+  await ask("hello").catch((failure) => {
+    throw new Error(`${failure.message} (the engine needs WebAssembly SIMD and exceptions, as current browsers have)`);
+  });
   return "Ready. Open a ROM.";
 });
