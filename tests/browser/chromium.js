@@ -35,10 +35,15 @@ async function openPage(pagePath, { downloads } = {}) {
   const { targetId } = await send("Target.createTarget", { url: "about:blank" });
   const { sessionId } = await send("Target.attachToTarget", { targetId, flatten: true });
   const page = (method, params) => send(method, params, sessionId);
-  listeners.push((event) => {
-    if (event.method === "Runtime.exceptionThrown") console.error("page error:", event.params.exceptionDetails);
+  // Every request the page makes beyond its own file, blobs and data.
+  const outside = [];
+  listeners.push(({ method, params }) => {
+    if (method === "Runtime.exceptionThrown") console.error("page error:", params.exceptionDetails);
+    if (method === "Network.requestWillBeSent" && !/^(file|blob|data):/.test(params.request.url))
+      outside.push(params.request.url);
   });
   await page("Runtime.enable");
+  await page("Network.enable");
   // Each download is saved under its guid, so that names never clash.
   if (downloads) fs.mkdirSync(downloads, { recursive: true });
   if (downloads) await send("Browser.setDownloadBehavior", { behavior: "allowAndName", downloadPath: downloads, eventsEnabled: true });
@@ -95,7 +100,7 @@ async function openPage(pagePath, { downloads } = {}) {
 
   await page("Page.navigate", { url: "file://" + path.resolve(pagePath) });
   await until(`document.readyState === 'complete' && ${ready}`);
-  return { evaluate, until, settle, choose, download, screenshot, close };
+  return { evaluate, until, settle, choose, download, screenshot, close, outside };
 }
 
 module.exports = { openPage };
