@@ -4,6 +4,10 @@
 //
 //   glyphound_bench PATH-TO-glyphound [MiB]     (default 1024 MiB)
 //   glyphound_bench --worst                      (only the in-memory worst cases)
+//
+// With GLYPHOUND_PAGE (the built page) and GLYPHOUND_PAGE_BENCH (a script
+// that drives it in Chromium: tests/browser/bench_page.js) set, a row for
+// find in the page too.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -383,6 +387,37 @@ std::vector<std::vector<Row>> tableRows(const std::string& program, const Files&
     };
 }
 
+// The page's find of one word over 256 MiB, timed inside the page from its
+// request to its answer, median of its rounds, against the native find of
+// the same file, median of as many runs.
+void measurePage(const std::string& program, const Files& files, const std::string& planted) {
+    const char* label = "page find, one word, 256 MiB";
+    const char* page = std::getenv("GLYPHOUND_PAGE");
+    const char* script = std::getenv("GLYPHOUND_PAGE_BENCH");
+    if (!page || !script || !std::filesystem::exists(page)) {
+        std::printf("%-34s skipped: no page built (scripts/build-page.sh)\n", label);
+        return;
+    }
+    const std::string file = files.folder + "/page.bin";
+    writeFile(file, randomMiB(4), 256, planted, std::size_t{128} << 20);
+    runOnce({{"cat", file}, ""}, files.output);
+    std::vector<double> native;
+    for (int round = 0; round < kRounds; ++round)
+        native.push_back(runOnce({{program, "find", "HELLO", file}, ""}, files.output).seconds);
+    const std::string command = std::string("node '") + script + "' '" + page + "' '" + file + "' HELLO " +
+                                std::to_string(kRounds);
+    double inPage = 0;
+    FILE* output = ::popen(command.c_str(), "r");
+    if (!output || std::fscanf(output, "%lf", &inPage) != 1 || ::pclose(output) != 0) {
+        std::printf("%-34s failed: %s\n", label, command.c_str());
+        return;
+    }
+    const double yardstick = median(native);
+    std::printf("%-34s %8.3f   %-22s %8.3f %6.2fx  %s\n", label, inPage, "native find, same file", yardstick,
+                inPage / yardstick, "<= 3x");
+    std::remove(file.c_str());
+}
+
 void printPeakMemory(const std::string& program, const Files& files, const std::string& planted) {
     std::printf("\nPeak memory (maximum resident set), KiB:\n");
     const std::string small = files.folder + "/small.bin", sparse = files.folder + "/sparse.bin";
@@ -435,6 +470,7 @@ int main(int argc, char** argv) {
 
     printTableHeading();
     for (const std::vector<Row>& rows : tableRows(program, files)) measureAndPrint(rows, files.output);
+    measurePage(program, files, hello);
     compareWorstCases();
     printPeakMemory(program, files, hello);
 

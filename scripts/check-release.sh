@@ -32,3 +32,12 @@ for archive in dist/*.tar.gz dist/*.zip; do
   grep -q "A=0x80  2 hits" <<<"$found" || { echo "$archive: find gave: $found"; exit 1; }
   echo "$archive: $("${run[@]}" help --version)"
 done
+
+# The page: its sum, and the version its name gives inside it.
+pages=(dist/glyphound-*.html)
+[ -f "${pages[0]}" ] || { echo "dist: no glyphound-VERSION.html"; exit 1; }
+page=$(basename "${pages[0]}")
+(cd dist && sha256sum -c "$page.sha256" >/dev/null)
+version=${page#glyphound-}
+grep -q "<title>Glyphound ${version%.html}</title>" "dist/$page" || { echo "$page: no version ${version%.html}"; exit 1; }
+echo "$page: Glyphound ${version%.html}"

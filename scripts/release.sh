@@ -2,7 +2,7 @@
 # Builds the release archives with CPack into dist/, each with its SHA-256
 # sum: Linux x86_64 and aarch64 (the latter cross-built with Debian's aarch64
 # g++), both with only the C runtime shared, and Windows x86_64 and i686
-# (from the MinGW-w64 cross builds).
+# (from the MinGW-w64 cross builds); and the page, dist/glyphound-VERSION.html.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rm -rf dist
@@ -30,4 +30,9 @@ for program in build-release/glyphound build-release-aarch64/glyphound; do
     exit 1
   fi
 done
+# The page, one file beside the archives, with its sum.
+scripts/build-page.sh >/dev/null
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-page/CMakeCache.txt)
+cp build-page/glyphound.html "dist/glyphound-$version.html"
+(cd dist && sha256sum "glyphound-$version.html" >"glyphound-$version.html.sha256")
 ls dist

@@ -2,7 +2,9 @@
 # Installs the Debian packages that are missing for a task, and nothing else:
 #   scripts/setup.sh        build and test natively (the README's commands)
 #   scripts/setup.sh ci     also the Windows and ARM Linux cross builds, Wine,
-#                           qemu-user and the fuzzers
+#                           qemu-user, the fuzzers and what the page needs
+#   scripts/setup.sh page   the page's build and browser test: Emscripten,
+#                           Chromium, Node.js and npm
 # As root it runs apt-get itself, otherwise through sudo (which may ask for a
 # password on a terminal); where neither can work it prints the exact apt-get
 # line to run and stops with status 1.
@@ -32,6 +34,13 @@ if [ "${1:-}" = ci ]; then
   want_command qemu-aarch64 qemu-user
   want_command clang++ clang
   want_file libclang-rt-dev /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a
+fi
+if [ "${1:-}" = ci ] || [ "${1:-}" = page ]; then
+  want_command emcc emscripten
+  want_file googletest /usr/src/googletest/CMakeLists.txt
+  want_command chromium chromium
+  want_command node nodejs
+  want_command npm npm
 fi
 [ ${#need[@]} -eq 0 ] && exit 0
 

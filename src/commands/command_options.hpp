@@ -12,6 +12,7 @@
 
 #include "commands/command_io.hpp"
 #include "commands/file_jobs.hpp"
+#include "engine/guess.hpp"
 #include "engine/refusal.hpp"
 #include "engine/search_plan.hpp"
 #include "engine/table.hpp"
@@ -75,7 +76,7 @@ struct ShiftOptions {
 
 struct GuessOptions {
     std::string width = "8";
-    std::string top = "5";
+    std::string top = std::to_string(kDefaultGuesses);
     bool json = false;
     std::vector<std::string> operands;
 };

@@ -9,8 +9,6 @@ namespace {
 
 namespace text = texts::command;
 
-constexpr std::uint64_t kDefaultMinimum = 4;
-
 std::uint64_t offsetOption(const std::optional<std::string>& option, const char* name, std::uint64_t otherwise) {
     if (!option) return otherwise;
     const std::int64_t value = parseNumber(*option, name);
@@ -40,7 +38,7 @@ std::size_t keptSize(const TableString& string) { return sizeof string + string.
 
 int runDump(const DumpOptions& options, CommandIo& io) {
     const std::optional<Range> range = rangeOf(options);
-    const std::uint64_t minimum = offsetOption(options.minimum, "--min", kDefaultMinimum);
+    const std::uint64_t minimum = offsetOption(options.minimum, "--min", kDefaultMinLength);
     if (minimum == 0) throw UsageError(text::kBadMinimum);
     if (options.script && (options.json || options.recursive || options.files.size() > 1))
         throw UsageError(text::kScriptOfOneFile);

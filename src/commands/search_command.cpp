@@ -25,12 +25,8 @@ std::string readList(const std::string& name, CommandIo& io) {
     return readSmallFile(name, io, kMaxListFile, text::kListTooLarge);
 }
 
-// One word per line; CR LF ends a line too, and blank lines, spaces alone
-// included, are skipped.
 void readWordFile(const std::string& name, CommandIo& io, std::vector<std::string>& words) {
-    const std::string bytes = readList(name, io);
-    for (const std::string_view line : linesOf(bytes))
-        if (line.find_first_not_of(" \t") != std::string_view::npos) words.emplace_back(line);
+    for (std::string& word : wordsOfList(readList(name, io))) words.push_back(std::move(word));
 }
 
 }  // namespace

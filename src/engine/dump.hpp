@@ -21,6 +21,8 @@ using StringHandler = std::function<void(const TableString&)>;
 // A string stops at this many bytes and the next one goes on from there, so
 // that memory stays flat whatever the file holds.
 constexpr std::uint64_t kMaxStringBytes = 64 * 1024;
+// The fewest bytes a string has unless the user asks for other.
+constexpr std::uint64_t kDefaultMinLength = 4;
 
 // Every run of at least `minLength` bytes that the table reads with no raw
 // byte, in one pass over `source`: a run ends before a byte where no entry

@@ -42,6 +42,8 @@ struct TextRun {
 };
 
 constexpr std::size_t kShownRuns = 3;
+// How many candidates a guess shows unless the user asks for other.
+constexpr std::size_t kDefaultGuesses = 5;
 constexpr std::size_t kPreviewUnits = 48;
 
 struct AlphabetGuess {

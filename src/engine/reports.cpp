@@ -84,12 +84,17 @@ double rounded(double score) { return std::round(score * 10) / 10; }
 
 }  // namespace
 
-std::string foundLine(const std::string& file, bool nameShown, const SearchPlan& plan, const Found& found) {
+std::string foundValues(const SearchPlan& plan, const Found& found) {
     std::string values;
     for (const auto& [key, value] : valuesOf(plan, found))
-        values += std::string(" ") + key + "=" + valueText(value, plan.width);
+        values += (values.empty() ? "" : " ") + key + "=" + valueText(value, plan.width);
+    return values;
+}
+
+std::string foundLine(const std::string& file, bool nameShown, const SearchPlan& plan, const Found& found) {
+    const std::string values = foundValues(plan, found);
     return (nameShown ? file + ":" : "") + offsetText(found.offset) + ": " + plan.words[found.word] +
-           (values.empty() ? "" : " " + values) + "  \"" + found.preview + "\"\n";
+           (values.empty() ? "" : "  " + values) + "  \"" + found.preview + "\"\n";
 }
 
 std::string foundJson(const std::string& file, const SearchPlan& plan, const Found& found) {

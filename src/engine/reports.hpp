@@ -13,6 +13,9 @@
 namespace glyphound {
 
 // [FILE:]0xOFFSET: WORD  A=0x41 a=0x61  "PREVIEW"
+// What the hit says of each class, or of each character by order or
+// pattern, as the line writes it: "A=0x41 a=0x61".
+std::string foundValues(const SearchPlan& plan, const Found& found);
 std::string foundLine(const std::string& file, bool nameShown, const SearchPlan& plan, const Found& found);
 std::string foundJson(const std::string& file, const SearchPlan& plan, const Found& found);
 // "Values found:" and each value with its hits, the most first.

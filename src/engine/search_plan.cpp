@@ -101,6 +101,20 @@ std::string previewOf(const TableHit& hit) {
 
 }  // namespace
 
+std::vector<std::string> wordsOfList(std::string_view list) {
+    std::vector<std::string> words;
+    std::size_t start = 0;
+    while (start < list.size()) {
+        std::size_t end = list.find('\n', start);
+        if (end == std::string_view::npos) end = list.size();
+        std::string line(list.substr(start, end - start));
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") != std::string::npos) words.push_back(line);
+        start = end + 1;
+    }
+    return words;
+}
+
 Width widthNamed(const std::string& name) {
     if (name == "16le") return Width::Little16;
     if (name == "16be") return Width::Big16;
@@ -158,6 +172,20 @@ bool searchSource(const SearchPlan& plan, ByteSource& source, const std::functio
         if (plan.match != MatchMode::Relative) return onFound(foundByUnits(plan, hit, std::move(preview)));
         onFound({hit.offset, hit.pattern, pattern.length(), hit.values, {}, std::move(preview)});
     });
+}
+
+std::string decodedAround(const SearchPlan& plan, const Found& found, const std::uint8_t* bytes, std::size_t size,
+                          std::size_t hitStart) {
+    if (plan.table) return "";
+    Hit hit;
+    hit.offset = found.offset;
+    hit.pattern = found.word;
+    hit.values = found.values;
+    hit.units = found.units;
+    hit.context = bytes;
+    hit.contextSize = size;
+    hit.hitStart = hitStart;
+    return plan.patterns[found.word].preview(hit);
 }
 
 }  // namespace glyphound

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/refusal.hpp"
@@ -52,6 +53,11 @@ struct SearchPlan {
     std::vector<Text> tableWords;
 };
 
+// The words of a list, one a line: CR LF ends a line too, and blank lines,
+// spaces alone included, are skipped. A word file and the page's box of
+// words read the same.
+std::vector<std::string> wordsOfList(std::string_view list);
+
 // Throws Refusal, in the words the commands print, when it can't be searched for.
 SearchPlan planSearch(const SearchRequest& request);
 // The search's rules, from the request alone.
@@ -62,5 +68,12 @@ Width widthNamed(const std::string& name);
 // previews only when asked, as they cost. False after a read error.
 bool searchSource(const SearchPlan& plan, ByteSource& source, const std::function<void(const Found&)>& onFound,
                   bool previews);
+
+// What a hit proves about the bytes around it, as its preview says it: a
+// character for each whole unit of `bytes`, which hold the hit from
+// `hitStart` on, or '.' for a unit it proves nothing of. Empty through a
+// table, whose entries are not units.
+std::string decodedAround(const SearchPlan& plan, const Found& found, const std::uint8_t* bytes, std::size_t size,
+                          std::size_t hitStart);
 
 }  // namespace glyphound

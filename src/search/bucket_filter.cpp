@@ -8,6 +8,9 @@
 #ifdef GLYPHOUND_NEON_VECTORS
 #include "search/neon_lanes.hpp"
 #endif
+#ifdef GLYPHOUND_WASM_VECTORS
+#include <wasm_simd128.h>
+#endif
 
 namespace glyphound {
 
@@ -131,6 +134,42 @@ std::size_t BucketFilter::next128(const std::uint8_t* bytes, std::size_t from, s
         const uint8x16_t passed = vandq_u8(bucketsOf(vsubq_u8(b, a), low0, high0), bucketsOf(vsubq_u8(c, b), low1, high1));
         const std::uint64_t lanes = laneNibbles(vtstq_u8(passed, passed));
         if (lanes) return nextScalar(bytes, position + firstLane(lanes), to, buckets);
+    }
+    return nextScalar(bytes, position, to, buckets);
+}
+
+#endif
+
+#ifdef GLYPHOUND_WASM_VECTORS
+
+namespace {
+
+// As SSSE3's: the swizzle gives lane i of the table at index i below 16.
+v128_t bucketsOf(v128_t difference, v128_t low, v128_t high) {
+    return wasm_v128_and(wasm_i8x16_swizzle(low, wasm_v128_and(difference, wasm_i8x16_splat(0x0F))),
+                         wasm_i8x16_swizzle(high, wasm_u8x16_shr(difference, 4)));
+}
+
+}  // namespace
+
+// 32 positions a round, as two vectors, so that one test of both skips most.
+std::size_t BucketFilter::next128(const std::uint8_t* bytes, std::size_t from, std::size_t to,
+                                  std::uint8_t& buckets) const {
+    const v128_t low0 = wasm_v128_load(lowNibble_[0].data()), high0 = wasm_v128_load(highNibble_[0].data());
+    const v128_t low1 = wasm_v128_load(lowNibble_[1].data()), high1 = wasm_v128_load(highNibble_[1].data());
+    const auto passedAt = [&](const std::uint8_t* at) {
+        const v128_t a = wasm_v128_load(at), b = wasm_v128_load(at + step_), c = wasm_v128_load(at + 2 * step_);
+        return wasm_v128_and(bucketsOf(wasm_i8x16_sub(b, a), low0, high0),
+                             bucketsOf(wasm_i8x16_sub(c, b), low1, high1));
+    };
+    std::size_t position = from;
+    for (; position + 32 <= to; position += 32) {
+        const std::uint8_t* at = bytes + position + low_;
+        const v128_t first = passedAt(at), second = passedAt(at + 16);
+        if (!wasm_v128_any_true(wasm_v128_or(first, second))) continue;
+        const std::uint32_t lanes = wasm_i8x16_bitmask(wasm_i8x16_ne(first, wasm_i8x16_splat(0))) |
+                                    wasm_i8x16_bitmask(wasm_i8x16_ne(second, wasm_i8x16_splat(0))) << 16;
+        return nextScalar(bytes, position + static_cast<std::size_t>(__builtin_ctz(lanes)), to, buckets);
     }
     return nextScalar(bytes, position, to, buckets);
 }

@@ -3,6 +3,9 @@
 #ifdef GLYPHOUND_X86_VECTORS
 #include <immintrin.h>
 #endif
+#ifdef GLYPHOUND_WASM_VECTORS
+#include <wasm_simd128.h>
+#endif
 
 namespace glyphound {
 namespace {
@@ -116,7 +119,35 @@ __attribute__((target("avx2"))) std::uint64_t mask256(const std::uint8_t* bytes,
 
 #endif
 
+#ifdef GLYPHOUND_WASM_VECTORS
+
+namespace {
+
+// As SSSE3's, with the swizzle for the byte shuffle.
+std::uint64_t mask128(const std::uint8_t* bytes, const std::uint8_t* lowHalf, const std::uint8_t* highHalf) {
+    const v128_t low = wasm_v128_load(lowHalf), high = wasm_v128_load(highHalf);
+    const v128_t lowBit = wasm_i8x16_make(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0);
+    const v128_t highBit = wasm_i8x16_make(0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16, 32, 64, -128);
+    std::uint64_t mask = 0;
+    for (int part = 0; part < 4; ++part) {
+        const v128_t chunk = wasm_v128_load(bytes + 16 * part);
+        const v128_t lows = wasm_v128_and(chunk, wasm_i8x16_splat(0x0F)), highs = wasm_u8x16_shr(chunk, 4);
+        const v128_t hit = wasm_v128_or(
+            wasm_v128_and(wasm_i8x16_swizzle(low, lows), wasm_i8x16_swizzle(lowBit, highs)),
+            wasm_v128_and(wasm_i8x16_swizzle(high, lows), wasm_i8x16_swizzle(highBit, highs)));
+        mask |= std::uint64_t{wasm_i8x16_bitmask(wasm_i8x16_ne(hit, wasm_i8x16_splat(0)))} << (16 * part);
+    }
+    return mask;
+}
+
+}  // namespace
+
+#endif
+
 std::uint64_t ByteSet::mask(const std::uint8_t* bytes, VectorWidth width) const {
+#ifdef GLYPHOUND_WASM_VECTORS
+    if (width == VectorWidth::Bits128) return mask128(bytes, lowHalf_.data(), highHalf_.data());
+#endif
 #ifdef GLYPHOUND_X86_VECTORS
 #ifdef GLYPHOUND_USE_AVX2
     if (width == VectorWidth::Bits256)

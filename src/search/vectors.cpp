@@ -16,7 +16,7 @@ bool processorHas(VectorWidth width) {
     if (width == VectorWidth::Bits256) return avx2;
     if (width == VectorWidth::Bits128) return ssse3;
 #endif
-#ifdef GLYPHOUND_NEON_VECTORS
+#if defined(GLYPHOUND_NEON_VECTORS) || defined(GLYPHOUND_WASM_VECTORS)
     if (width == VectorWidth::Bits128) return true;
 #endif
     return width == VectorWidth::Scalar;

@@ -9,14 +9,20 @@
 #if defined(__GNUC__) && defined(__aarch64__)
 #define GLYPHOUND_NEON_VECTORS 1
 #endif
-#if defined(GLYPHOUND_X86_VECTORS) || defined(GLYPHOUND_NEON_VECTORS)
+// WebAssembly SIMD, when built with -msimd128 (the page): a module built so
+// loads only where the browser has it, so no test at run time is needed.
+#if defined(__wasm_simd128__)
+#define GLYPHOUND_WASM_VECTORS 1
+#endif
+#if defined(GLYPHOUND_X86_VECTORS) || defined(GLYPHOUND_NEON_VECTORS) || defined(GLYPHOUND_WASM_VECTORS)
 #define GLYPHOUND_128_BIT_VECTORS 1
 #endif
 
 namespace glyphound {
 
-// 128-bit lanes need SSSE3 (for its byte shuffle) on x86 and NEON on 64-bit
-// ARM, 256-bit ones AVX2; `Best` is the widest this processor runs.
+// 128-bit lanes need SSSE3 (for its byte shuffle) on x86, NEON on 64-bit ARM
+// or WebAssembly SIMD, 256-bit ones AVX2; `Best` is the widest this processor
+// runs.
 enum class VectorWidth { Scalar, Bits128, Bits256, Best };
 
 bool vectorWidthAvailable(VectorWidth width);

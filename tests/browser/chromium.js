@@ -1,0 +1,106 @@
+// Debian's Chromium, headless with a fresh profile and nothing that reaches
+// the network, driven over the DevTools protocol on a pipe: no package to
+// install. Opens the page from disk and drives it as a person would.
+const { spawn } = require("child_process");
+const fs = require("fs");
+const os = require("os");
+const path = require("path");
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+async function openPage(pagePath, { downloads } = {}) {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), "glyphound-chromium-"));
+  const chromium = spawn(process.env.CHROMIUM || "/usr/bin/chromium", ["--headless", "--no-sandbox", "--disable-gpu",
+    "--disable-quic", "--no-first-run", "--disable-background-networking", "--disable-component-update",
+    "--disable-sync", "--remote-debugging-pipe", `--user-data-dir=${profile}`, "about:blank"],
+    { stdio: ["ignore", "ignore", "ignore", "pipe", "pipe"] });
+  // Messages are JSON, each ended by a NUL byte.
+  let nextId = 1, received = "";
+  const waiting = new Map(), listeners = [];
+  chromium.stdio[4].on("data", (chunk) => {
+    const parts = (received + chunk.toString("utf8")).split("\0");
+    received = parts.pop();
+    for (const message of parts.map((part) => JSON.parse(part))) {
+      if (!message.id) listeners.forEach((listen) => listen(message));
+      else if (message.error) waiting.get(message.id).reject(new Error(message.error.message));
+      else waiting.get(message.id).resolve(message.result);
+    }
+  });
+  const send = (method, params = {}, sessionId) =>
+    new Promise((resolve, reject) => {
+      const id = nextId++;
+      waiting.set(id, { resolve, reject });
+      chromium.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + "\0");
+    });
+  const { targetId } = await send("Target.createTarget", { url: "about:blank" });
+  const { sessionId } = await send("Target.attachToTarget", { targetId, flatten: true });
+  const page = (method, params) => send(method, params, sessionId);
+  // Every request the page makes beyond its own file, blobs and data.
+  const outside = [];
+  listeners.push(({ method, params }) => {
+    if (method === "Runtime.exceptionThrown") console.error("page error:", params.exceptionDetails);
+    if (method === "Network.requestWillBeSent" && !/^(file|blob|data):/.test(params.request.url))
+      outside.push(params.request.url);
+  });
+  await page("Runtime.enable");
+  await page("Network.enable");
+  // Each download is saved under its guid, so that names never clash.
+  if (downloads) fs.mkdirSync(downloads, { recursive: true });
+  if (downloads) await send("Browser.setDownloadBehavior", { behavior: "allowAndName", downloadPath: downloads, eventsEnabled: true });
+
+  const evaluate = async (expression) => {
+    const { result, exceptionDetails } = await page("Runtime.evaluate", { expression, returnByValue: true, awaitPromise: true });
+    if (exceptionDetails) throw new Error(`${expression}: ${exceptionDetails.exception?.description}`);
+    return result.value;
+  };
+  const until = async (expression, seconds = 60) => {
+    for (const end = Date.now() + seconds * 1000; Date.now() < end; await sleep(20)) if (await evaluate(expression)) return;
+    throw new Error("timed out waiting for " + expression);
+  };
+  const ready = "document.body.dataset.state === 'ready'";
+  // Runs what a click starts and waits until the page is ready again.
+  const settle = async (expression) => {
+    await evaluate(`document.body.dataset.state = 'clicked'; ${expression}`);
+    await until(ready, 600);
+  };
+  const choose = async (selector, file) => {
+    const { root } = await page("DOM.getDocument");
+    const { nodeId } = await page("DOM.querySelector", { nodeId: root.nodeId, selector });
+    await evaluate("document.body.dataset.state = 'clicked'");
+    await page("DOM.setFileInputFiles", { nodeId, files: [path.resolve(file)] });
+    await until(ready, 600);
+  };
+  // The file a click downloads, once written whole and the page is ready.
+  const download = async (expression) => {
+    const saved = new Promise((resolve) => {
+      const listen = ({ method, params }) => {
+        if (method !== "Browser.downloadProgress" || params.state !== "completed") return;
+        listeners.splice(listeners.indexOf(listen), 1);
+        resolve(path.join(downloads, params.guid));
+      };
+      listeners.push(listen);
+    });
+    await evaluate(expression);
+    const file = await saved;
+    await until(ready, 600);
+    return fs.readFileSync(file);
+  };
+  const screenshot = async (file, width) => {
+    await page("Emulation.setDeviceMetricsOverride", { width, height: 800, deviceScaleFactor: 1, mobile: false });
+    const { cssContentSize } = await page("Page.getLayoutMetrics");
+    const height = Math.ceil(cssContentSize.height);
+    await page("Emulation.setDeviceMetricsOverride", { width, height, deviceScaleFactor: 1, mobile: false });
+    fs.writeFileSync(file, Buffer.from((await page("Page.captureScreenshot", { format: "png" })).data, "base64"));
+  };
+  const close = async () => {
+    await send("Browser.close").catch(() => {});
+    await new Promise((resolve) => (chromium.exitCode !== null ? resolve() : chromium.on("exit", resolve)));
+    fs.rmSync(profile, { recursive: true, force: true });
+  };
+
+  await page("Page.navigate", { url: "file://" + path.resolve(pagePath) });
+  await until(`document.readyState === 'complete' && ${ready}`);
+  return { evaluate, until, settle, choose, download, screenshot, close, outside };
+}
+
+module.exports = { openPage };

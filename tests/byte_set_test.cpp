@@ -1,0 +1,45 @@
+// Sets of bytes tested 64 at a time: every vector width finds the rows and
+// pairs that a byte-by-byte reading finds, over every byte value.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "search/byte_set.hpp"
+
+namespace glyphound::testing {
+namespace {
+
+TEST(ByteSetDifferential, RowsAndPairsOfEveryWidth) {
+    std::mt19937 random(64);
+    for (int trial = 0; trial < 2000; ++trial) {
+        ByteSet set, next;
+        const unsigned density = 1 + random() % 256;  // of 256 byte values
+        for (int byte = 0; byte < 256; ++byte) {
+            if (random() % 256 < density) set.add(static_cast<std::uint8_t>(byte));
+            if (random() % 256 < density) next.add(static_cast<std::uint8_t>(byte));
+        }
+        std::vector<std::uint8_t> data(1 + random() % 400);
+        for (std::uint8_t& byte : data) byte = static_cast<std::uint8_t>(random());
+        const std::size_t to = data.size() - 1, from = random() % (to + 1), length = 1 + random() % 80;
+        const auto runAt = [&](std::size_t at) {
+            std::size_t run = 0;
+            while (at + run < to && set.has(data[at + run])) ++run;
+            return run;
+        };
+        std::size_t row = to, pair = to;
+        for (std::size_t at = to; at-- > from;) {
+            const std::size_t run = runAt(at);
+            if ((at == from || !set.has(data[at - 1])) && run > 0 && (run >= length || at + run == to)) row = at;
+            if (set.has(data[at]) && next.has(data[at + 1])) pair = at;
+        }
+        for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Bits128, VectorWidth::Bits256}) {
+            if (!vectorWidthAvailable(width)) continue;
+            ASSERT_EQ(set.firstRow(data.data(), from, to, length, width), row) << trial;
+            ASSERT_EQ(set.firstPair(data.data(), from, to, next, width), pair) << trial;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace glyphound::testing
