@@ -25,17 +25,23 @@ public:
         if (entry && entry->kind == TableEntry::Kind::End) return close();
         if (string_.length < kMaxStringBytes) return;
         onString_(string_);
-        string_ = TableString{};
+        clear();
         string_.offset = offset + (entry ? entry->span() : 1);
         continued_ = true;
     }
     void close() {
         if (open_ && (string_.length >= minLength_ || continued_) && string_.length > 0) onString_(string_);
-        string_ = TableString{};
+        clear();
         open_ = continued_ = false;
     }
 
 private:
+    // Keeps the text's room: a dump holds millions of strings.
+    void clear() {
+        string_.text.clear();
+        string_.length = 0;
+    }
+
     const StringHandler& onString_;
     std::uint64_t minLength_;
     TableString string_;
