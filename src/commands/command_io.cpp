@@ -104,13 +104,16 @@ void Progress::advance(std::uint64_t bytes) {
     const std::size_t shorter = lineLength_ > line.size() ? lineLength_ - line.size() : 0;
     error_.print("\r" + line + std::string(shorter, ' '));
     lineLength_ = line.size() + shorter;
+    lineShown_ = true;
 }
 
 void Progress::erase() {
+    if (!lineShown_) return;
     const std::lock_guard<std::mutex> lock(mutex_);
     if (lineLength_ == 0) return;
     error_.print("\r" + std::string(lineLength_, ' ') + "\r");
     lineLength_ = 0;
+    lineShown_ = false;
 }
 
 CommandIo::CommandIo(System& system)

@@ -41,6 +41,9 @@ private:
     std::uint64_t done_ = 0;
     std::chrono::steady_clock::time_point started_, shown_;
     std::size_t lineLength_ = 0;
+    // Whether a line is shown, read without the lock: commands erase before
+    // every line they print, and print millions.
+    std::atomic<bool> lineShown_{false};
     std::mutex mutex_;
 };
 

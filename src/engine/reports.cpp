@@ -126,7 +126,9 @@ std::string tableOfValues(const ClassValues& values, Width width) {
 }
 
 std::string stringLine(const std::string& file, bool nameShown, const TableString& string) {
-    std::string line = nameShown ? file + ":" : "";
+    std::string line;
+    line.reserve(file.size() + 16 + string.text.size());
+    if (nameShown) line.append(file).push_back(':');
     line += offsetText(string.offset);
     line.append(": ");
     line += escaped(string.text);

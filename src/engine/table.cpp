@@ -187,9 +187,14 @@ void appendCharacter(std::string& out, char32_t c) {
 
 std::string escaped(const Text& text) {
     std::string out;
+    out.reserve(text.size());
     for (char32_t c : text) {
-        if (c == kLineBreak || c == U'\\') out += '\\';
-        appendCharacter(out, c == kLineBreak ? U'n' : c);
+        if (c > U'\\') {
+            appendCharacter(out, c);
+            continue;
+        }
+        if (c == kLineBreak || c == U'\\') out.push_back('\\');
+        out.push_back(static_cast<char>(c == kLineBreak ? U'n' : c));
     }
     return out;
 }
