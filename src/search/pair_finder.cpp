@@ -22,7 +22,7 @@ std::size_t findScalar(const std::uint8_t* bytes, std::size_t start, std::size_t
     return size;
 }
 
-#ifdef GLYPHOUND_128_BIT_VECTORS
+#if defined(GLYPHOUND_X86_VECTORS) || defined(GLYPHOUND_NEON_VECTORS)
 
 // A plain difference previous - current as two saturating ones: by how much
 // the previous byte exceeds the current one, and by how much it falls short.
