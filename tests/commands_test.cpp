@@ -142,11 +142,18 @@ const CommandRun kRuns[] = {
      "0x00000001: <$02>HELLO\\nw\n", "", 0},
     {"dump a script", {"glyphound", "dump", "-t", "t.tbl", "--script", "-o", "s.txt", "game.rom"}, "", "", 0,
      {{"s.txt", "@0x00000002 12\nHELLO\\nworld<END>\n@0x0000000E 5\nHELLO\n"}}},
-    {"dump past the end", {"glyphound", "dump", "-t", "t.tbl", "--start", "100", "game.rom"}, "",
+    {"dump past the end", {"glyphound", "dump", "-t", "t.tbl", "--start", "2", "--end", "100", "game.rom"}, "",
      "glyphound: game.rom: the range runs past the end of the file, at 19 bytes\n", 2},
     {"dump a range from a pipe past its end", {"glyphound", "dump", "-t", "t.tbl", "--end", "0x20", "-"},
      "0x00000000: <$01><$02>HELLO\\nworld<END>\n0x0000000E: HELLO\n",
      "glyphound: -: the range runs past the end of the file, at 19 bytes\n", 2, {}, kGame},
+    {"dump with no bytes to a string", {"glyphound", "dump", "-t", "t.tbl", "--min", "0", "game.rom"}, "",
+     usageError("dump", "--min must be 1 or more"), 2},
+    {"find a raw byte through a table", {"glyphound", "find", "--table", "t.tbl", "HELLO<$00>world", "game.rom"},
+     "0x00000002: HELLO<$00>world  \"..HELLO\\nworld<END>HELLO\"\n", "", 0},
+    {"standard input twice", {"glyphound", "find", "HELLO", "-", "-"},
+     "-:" + kHelloHits.substr(0, kHelloHits.find('\n') + 1) + "-:" + kHelloHits.substr(kHelloHits.find('\n') + 1) +
+         "\nValues found:\n  A=0x80  2 hits\n", "", 0, {}, kGame},
     {"dump a range backwards", {"glyphound", "dump", "-t", "t.tbl", "--start", "9", "--end", "1", "game.rom"}, "",
      usageError("dump", "--end comes before --start"), 2},
     {"dump with a broken table", {"glyphound", "dump", "-t", "words", "game.rom"}, "",
@@ -162,8 +169,10 @@ const CommandRun kRuns[] = {
      "", "", 0, {{"out.rom", kGame}}},
     {"insert an edited script", {"glyphound", "insert", "-t", "t.tbl", "--script", "edited.txt", "game.rom", "-"},
      kGameAfter, "", 0},
-    {"insert at an offset, filled", {"glyphound", "insert", "-t", "t.tbl", "--at", "14", "--room", "5", "--fill", "0x20",
+    {"insert at an offset, filled", {"glyphound", "insert", "-t", "t.tbl", "--at", "14", "--room", "5", "--fill", "0X20",
      "HI", "game.rom", "-"}, kGame.substr(0, 14) + moved("HI", 0x3F) + "\x03  ", "", 0},
+    {"insert with a fill in hexadecimal", {"glyphound", "insert", "-t", "t.tbl", "--at", "14", "--room", "5", "--fill",
+     "20", "HI", "game.rom", "-"}, kGame.substr(0, 14) + moved("HI", 0x3F) + "\x03  ", "", 0},
     {"insert where no string stands", {"glyphound", "insert", "-t", "t.tbl", "--at", "0", "HI", "game.rom", "out.rom"}, "",
      "glyphound: 0x00000000: no string stands at the offset\n", 2},
     {"dump a string longer than a string may be", {"glyphound", "dump", "-t", "t.tbl", "long.rom"},
@@ -202,6 +211,8 @@ const CommandRun kRuns[] = {
      moved(kGame, 3), "", 0, {}, kGame},
     {"shift with 'A' past the top", {"glyphound", "shift", "--A", "256", "game.rom", "out.bin"}, "",
      usageError("shift", "--A must be from 0 to 255"), 2},
+    {"shift by no number", {"glyphound", "shift", "--by", "0x", "game.rom", "-"}, "",
+     usageError("shift", "--by must be a number: decimal, or hexadecimal with 0x"), 2},
     {"shift of nothing", {"glyphound", "shift", "--by", "0x100", "game.rom", "out.bin"}, "",
      usageError("shift", "the amount moves no byte (it is 0 modulo 256)"), 2},
     {"shift read error", {"glyphound", "shift", "--by", "1", "bad.rom", "out.bin"}, "",
@@ -225,7 +236,7 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["kana.txt"] = std::make_shared<string>("さ く ら\r\n\n");
     system.files["two.txt"] = std::make_shared<string>("あ\nくい\n");
     system.files["t.tbl"] = std::make_shared<string>(gameTable());
-    system.files["same.txt"] = std::make_shared<string>("@0x00000002 12\nHELLO\\nworld<END>\n\n@14 5\nHELLO\n");
+    system.files["same.txt"] = std::make_shared<string>("@0x00000002 5\nHELLO\n\n@14 5\nHELLO\n");
     system.files["edited.txt"] = std::make_shared<string>("@0x00000002 12\r\nHI\\nyou\r\n");
     system.files["long.txt"] = std::make_shared<string>("@0xE 5\nHELLOWORLD\n@0x100 5\nHI\n");
     system.files["gap.rom"] = std::make_shared<string>("\x01\x86\x84\x8a\x8a\x8d");

@@ -510,6 +510,20 @@ TEST(Started, EditsMadeWhileTheProgramWaitsComeBackShifted) {
     EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);  // created like any file the user makes
 }
 
+TEST(Started, AShiftedFileGoneWhileTheProgramWaitsEndsWithAnError) {
+    TempDir dir;
+    writeFile(dir.file("game.rom"), kOneMatch);
+    Child child({{"game.rom"}, dir.path});
+    child.send("HELLO\ny\n");
+    ASSERT_TRUE(child.waitForOutput(kBackQuestion));
+    ASSERT_TRUE(std::filesystem::remove(dir.file("Shifted.BIN")));
+    child.send("y\n");
+    const Finished finished = child.finish();
+    EXPECT_EQ(finished.status, 1);
+    EXPECT_EQ(finished.err, invocationName() + ": Can't open input file\r\n");
+    EXPECT_FALSE(fileExists(dir.file("Output.ROM")));
+}
+
 TEST(ConsolePause, WaitsForEnterEvenAfterTheInputEnded) {
     if (windowsBuild()) GTEST_SKIP() << "Wine's console host rewrites the terminal";
     for (const string& last : {"n and the rest of the line\n"s, "\x04"s}) {

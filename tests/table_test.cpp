@@ -41,6 +41,7 @@ const Reading kReadings[] = {
     {"control code cut short", "$F0=[col],2\n", "\xf0" "A", "<$f0><$41>"},
     {"no entry", "41=A\n", "B", "<$42>"},
     {"either case of digits", "4a=J\n", "J", "J"},
+    {"a key of 8 bytes", "4142434445464748=X\n", "ABCDEFGH", "X"},
     {"the last code point", "41=\xf4\x8f\xbf\xbf\n", "A", "\xf4\x8f\xbf\xbf"},
     {"comments, blanks, CR LF and a byte order mark", "\xef\xbb\xbf# a\r\n// b\r\n\r\n41=A\r\n", "A", "A"},
     {"a key twice alike", "41=A\n41=A\n", "A", "A"},
