@@ -149,8 +149,8 @@ const CommandRun kRuns[] = {
      "glyphound: -: the range runs past the end of the file, at 19 bytes\n", 2, {}, kGame},
     {"dump with no bytes to a string", {"glyphound", "dump", "-t", "t.tbl", "--min", "0", "game.rom"}, "",
      usageError("dump", "--min must be 1 or more"), 2},
-    {"find a raw byte through a table", {"glyphound", "find", "--table", "t.tbl", "HELLO<$00>world", "game.rom"},
-     "0x00000002: HELLO<$00>world  \"..HELLO\\nworld<END>HELLO\"\n", "", 0},
+    {"find a raw byte through a table", {"glyphound", "find", "--table", "t.tbl", "<$02>HELLO<$00>world", "game.rom"},
+     "0x00000001: <$02>HELLO<$00>world  \"..HELLO\\nworld<END>HELLO\"\n", "", 0},
     {"standard input twice", {"glyphound", "find", "HELLO", "-", "-"},
      "-:" + kHelloHits.substr(0, kHelloHits.find('\n') + 1) + "-:" + kHelloHits.substr(kHelloHits.find('\n') + 1) +
          "\nValues found:\n  A=0x80  2 hits\n", "", 0, {}, kGame},

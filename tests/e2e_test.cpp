@@ -510,18 +510,28 @@ TEST(Started, EditsMadeWhileTheProgramWaitsComeBackShifted) {
     EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);  // created like any file the user makes
 }
 
-TEST(Started, AShiftedFileGoneWhileTheProgramWaitsEndsWithAnError) {
-    TempDir dir;
-    writeFile(dir.file("game.rom"), kOneMatch);
-    Child child({{"game.rom"}, dir.path});
-    child.send("HELLO\ny\n");
-    ASSERT_TRUE(child.waitForOutput(kBackQuestion));
-    ASSERT_TRUE(std::filesystem::remove(dir.file("Shifted.BIN")));
-    child.send("y\n");
-    const Finished finished = child.finish();
-    EXPECT_EQ(finished.status, 1);
-    EXPECT_EQ(finished.err, invocationName() + ": Can't open input file\r\n");
-    EXPECT_FALSE(fileExists(dir.file("Output.ROM")));
+TEST(Started, AFileGoneWhileTheProgramWaitsEndsWithAnError) {
+    struct Case {
+        const char* gone;
+        string question, answersBefore;
+        const char* notWritten;
+    };
+    const Case cases[] = {{"game.rom", "Would you like to Shift the bytes in the file? (Y/N) ", "HELLO\n", "Shifted.BIN"},
+                          {"Shifted.BIN", kBackQuestion, "HELLO\ny\n", "Output.ROM"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.gone);
+        TempDir dir;
+        writeFile(dir.file("game.rom"), kOneMatch);
+        Child child({{"game.rom"}, dir.path});
+        child.send(c.answersBefore);
+        ASSERT_TRUE(child.waitForOutput(c.question));
+        ASSERT_TRUE(std::filesystem::remove(dir.file(c.gone)));
+        child.send("y\n");
+        const Finished finished = child.finish();
+        EXPECT_EQ(finished.status, 1);
+        EXPECT_EQ(finished.err, invocationName() + ": Can't open input file\r\n");
+        EXPECT_FALSE(fileExists(dir.file(c.notWritten)));
+    }
 }
 
 TEST(ConsolePause, WaitsForEnterEvenAfterTheInputEnded) {
