@@ -13,14 +13,6 @@ namespace text = texts::command;
 
 // Word lists and character orders are small; a bigger file is neither.
 constexpr std::size_t kMaxListFile = 1 << 20;
-// Windows editors start UTF-8 text with a byte order mark; it is no character.
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-std::string withoutByteOrderMark(std::string bytes) {
-    if (bytes.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0) bytes.erase(0, kByteOrderMark.size());
-    return bytes;
-}
-
 std::string readList(const std::string& name, CommandIo& io) {
     return readSmallFile(name, io, kMaxListFile, text::kListTooLarge);
 }
@@ -42,7 +34,10 @@ std::string readSmallFile(const std::string& name, CommandIo& io, std::size_t li
             io.reportFile(name, source->failure());
             throw ReportedError{};
         }
-        if (got.count == 0) return withoutByteOrderMark(std::move(bytes));
+        if (got.count == 0) {
+            bytes.erase(0, bytes.size() - withoutByteOrderMark(bytes).size());
+            return bytes;
+        }
         bytes.append(reinterpret_cast<const char*>(block), got.count);
         if (bytes.size() > limit) io.fail(name + tooLarge);
     }

@@ -13,8 +13,6 @@ namespace {
 
 namespace text = texts::table;
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
 int hexValue(char digit) {
     if (digit >= '0' && digit <= '9') return digit - '0';
     if (digit >= 'a' && digit <= 'f') return digit - 'a' + 10;
@@ -83,7 +81,7 @@ std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"
 
 std::optional<Table> Table::parse(std::string_view bytes, const std::string& name, std::string& failure) {
     if (bytes.size() > kMaxFile) return failure = name + text::kTooLarge, std::nullopt;
-    if (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark) bytes.remove_prefix(kByteOrderMark.size());
+    bytes = withoutByteOrderMark(bytes);
     Table table;
     int number = 0;
     for (const std::string_view line : linesOf(bytes)) {

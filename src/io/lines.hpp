@@ -6,6 +6,13 @@
 
 namespace glyphound {
 
+// Windows editors start UTF-8 text with a byte order mark; it is no character.
+inline std::string_view withoutByteOrderMark(std::string_view text) {
+    constexpr std::string_view kMark = "\xEF\xBB\xBF";
+    if (text.substr(0, kMark.size()) == kMark) text.remove_prefix(kMark.size());
+    return text;
+}
+
 // The lines of a text file, each without its LF or CR LF; files come from
 // editors on every system.
 inline std::vector<std::string_view> linesOf(std::string_view text) {
