@@ -143,4 +143,12 @@ constexpr const char* kNoFill = ": the table has no end token to pad with: give 
 
 }  // namespace script
 
+// What the page answers when asked out of turn.
+namespace page {
+
+constexpr const char* kLoadTableFirst = "load a table first";
+constexpr const char* kNoSuchHit = "no such hit";
+
+}  // namespace page
+
 }  // namespace glyphound::texts

@@ -180,7 +180,7 @@ std::string find(const std::string& asked) {
 // The bytes around a kept hit in rows of 16, each whole unit with what the
 // hit proves it reads as.
 std::string hexView(std::size_t index) {
-    if (!last.plan || index >= last.kept.size()) return answer({{"error", "no such hit"}});
+    if (!last.plan || index >= last.kept.size()) return answer({{"error", texts::page::kNoSuchHit}});
     const Found& found = last.kept[index];
     const std::uint64_t size = buffers.rom.size();
     const std::uint64_t start = (found.offset - std::min(found.offset, kHexAround)) / kHexRow * kHexRow;
@@ -236,7 +236,7 @@ std::string loadTable(const std::string& name) {
 
 // The strings dump prints, into the output for the page to show or download.
 std::string dump() {
-    if (!loadedTable) return refusal("table-file", "load a table first");
+    if (!loadedTable) return refusal("table-file", texts::page::kLoadTableFirst);
     buffers.output.clear();
     MemorySource source(buffers.rom);
     findStrings(source, *loadedTable, kDefaultMinLength, [&](const TableString& string) {
