@@ -19,14 +19,22 @@ public:
         : inner_(std::move(inner)), size_(size), progress_(progress), readerGone_(readerGone) {}
     std::int64_t size() const override { return size_; }
     ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
+        return readerGone_ ? ReadResult{} : counted(inner_->read(buffer, capacity));
+    }
+    LentBytes lend(std::vector<std::uint8_t>& scratch) override {
         if (readerGone_) return {};
-        const ReadResult got = inner_->read(buffer, capacity);
+        const LentBytes lent = inner_->lend(scratch);
+        counted(lent.read);
+        return lent;
+    }
+
+private:
+    ReadResult counted(ReadResult got) {
         failure_ = inner_->failure();
         progress_.advance(got.count);
         return got;
     }
 
-private:
     std::unique_ptr<ByteSource> inner_;
     std::int64_t size_;
     Progress& progress_;

@@ -11,7 +11,7 @@ namespace glyphound {
 namespace {
 
 constexpr std::size_t kBlocks = 4;
-constexpr std::size_t kBlockSize = 256 * 1024;
+constexpr std::size_t kBlockSize = 1024 * 1024;
 
 class ReadAheadSource : public ByteSource {
 public:
@@ -28,24 +28,22 @@ public:
     }
 
     ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return filled_ > 0 || finished_; });
-        if (filled_ == 0) {
-            failure_ = failureText_;
-            return {0, failed_};
-        }
-        Block& block = blocks_[first_];
-        lock.unlock();  // the reader never touches a filled block
-        const std::size_t count = std::min(capacity, block.bytes.size() - block.taken);
-        std::memcpy(buffer, block.bytes.data() + block.taken, count);
-        block.taken += count;
-        lock.lock();
-        if (block.taken == block.bytes.size()) {
-            first_ = (first_ + 1) % kBlocks;
-            --filled_;
-            changed_.notify_all();
-        }
+        Block* block = nextBlock();
+        if (!block) return {0, failed_};
+        const std::size_t count = std::min(capacity, block->bytes.size() - block->taken);
+        std::memcpy(buffer, block->bytes.data() + block->taken, count);
+        block->taken += count;
         return {count, false};
+    }
+
+    // The rest of the first block, which the reader leaves alone until the
+    // next call hands it back.
+    LentBytes lend(std::vector<std::uint8_t>&) override {
+        Block* block = nextBlock();
+        if (!block) return {nullptr, {0, failed_}};
+        const std::size_t taken = block->taken;
+        block->taken = block->bytes.size();
+        return {block->bytes.data() + taken, {block->bytes.size() - taken, false}};
     }
 
 private:
@@ -54,11 +52,28 @@ private:
         std::size_t taken = 0;
     };
 
+    // The first block with bytes left once a wholly taken one goes back to
+    // the reader; null at the end of the data.
+    Block* nextBlock() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (filled_ > 0 && blocks_[first_].taken == blocks_[first_].bytes.size()) {
+            first_ = (first_ + 1) % kBlocks;
+            --filled_;
+            changed_.notify_all();
+        }
+        changed_.wait(lock, [&] { return filled_ > 0 || finished_; });
+        if (filled_ > 0) return &blocks_[first_];  // the reader never touches a filled block
+        failure_ = failureText_;
+        return nullptr;
+    }
+
     void readBlocks() {
         for (std::size_t next = 0;; next = (next + 1) % kBlocks) {
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                changed_.wait(lock, [&] { return filled_ < kBlocks || stopping_; });
+                // Once the ring is full, the reader sleeps until half of it is
+                // free: waking a thread costs far more than a block's wait.
+                if (filled_ == kBlocks) changed_.wait(lock, [&] { return filled_ <= kBlocks / 2 || stopping_; });
                 if (stopping_) return;
             }
             Block& block = blocks_[next];

@@ -11,18 +11,20 @@
 namespace glyphound {
 
 // A window over a source that a pass moves through: it keeps up to `behind`
-// bytes before the position, for context, and reads in large blocks so that
-// at least `ahead` bytes follow the position wherever the data has them, so
-// that anything up to that long is seen whole. Memory stays at one block.
+// bytes before the position, for context, and at least `ahead` bytes after it
+// wherever the data has them, so that anything up to that long is seen whole.
+// It looks at the blocks the source lends where they lie, and copies bytes
+// only at the seam between two blocks, so memory stays at one block.
 class SlidingWindow {
 public:
     SlidingWindow(ByteSource& source, std::size_t behind, std::size_t ahead,
                   std::size_t block = kDefaultBlockSize);
 
     // Reads until `ahead` bytes follow the position or the data has ended;
-    // false when no byte is left there. A read error ends the data.
-    bool fill();
-    const std::uint8_t* position() const { return bytes_.data() + position_; }
+    // false when no byte is left there. A read error ends the data. Bytes
+    // seen before are valid only until the next call.
+    bool fill() { return (ahead() >= ahead_ && !viewingSeam()) || refill(); }
+    const std::uint8_t* position() const { return view_ + position_; }
     std::size_t ahead() const { return end_ - position_; }
     std::size_t behind() const { return position_ < behind_ ? position_ : behind_; }
     std::uint64_t offset() const { return origin_ + position_; }
@@ -32,11 +34,25 @@ public:
     bool failed() const { return failed_; }
 
 private:
+    bool refill();
+    bool viewingSeam() const { return view_ == seam_.data(); }
+    bool lentBlockServes() const;
+    void viewLentBlock();
+    void moveToSeam();
+    void takeFromLentBlock();
+    void borrow();
+
     ByteSource& source_;
     std::size_t behind_, ahead_;
-    std::vector<std::uint8_t> bytes_;
-    std::size_t position_ = 0, end_ = 0;  // where the pass is, and the end of what was read
-    std::uint64_t origin_ = 0;                       // the source offset of bytes_[0]
+    // The bytes around a seam between two lent blocks, and room for a source
+    // that lends none of its own to read into.
+    std::vector<std::uint8_t> seam_, scratch_;
+    const std::uint8_t* view_;              // the seam or the lent block
+    std::size_t position_ = 0, end_ = 0;    // where the pass is in the view, and the view's end
+    std::uint64_t origin_ = 0;              // the source offset of view_[0]
+    LentBytes lent_;                        // the last block the source lent
+    std::uint64_t lentOrigin_ = 0;
+    std::size_t lentCopied_ = 0;            // its bytes the seam holds, from its start
     bool ended_ = false, failed_ = false;
 };
 

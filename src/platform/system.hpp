@@ -42,9 +42,19 @@ protected:
     bool readerGone_ = false;
 };
 
+// Bytes a source lends where they already lie: valid until the next call on
+// the source.
+struct LentBytes {
+    const std::uint8_t* bytes = nullptr;
+    ReadResult read;
+};
+
 class ByteSource : public Failing {
 public:
     virtual ReadResult read(std::uint8_t* buffer, std::size_t capacity) = 0;
+    // The next bytes without copying them out, for a pass that only looks at
+    // them; a source that holds no blocks of its own reads into `scratch`.
+    virtual LentBytes lend(std::vector<std::uint8_t>& scratch) { return {scratch.data(), read(scratch.data(), scratch.size())}; }
     // In bytes, where the source knows it before reading: -1 otherwise.
     virtual std::int64_t size() const { return -1; }
 };
