@@ -28,20 +28,23 @@ public:
     std::size_t firstPair(const std::uint8_t* bytes, std::size_t from, std::size_t to, const ByteSet& next,
                           VectorWidth width = VectorWidth::Best) const;
 
-private:
-    // Bit i of the mask: bytes[i] is in the set, for 64 bytes.
-    std::uint64_t mask(const std::uint8_t* bytes, VectorWidth width) const;
-    std::uint64_t maskScalar(const std::uint8_t* bytes, std::size_t count) const;
-
-    std::array<std::uint8_t, 32> bits_{};
     // A set of a few bytes is tested byte by byte, which costs less than the
     // shuffles; a word's first letter is such a set.
     static constexpr int kFew = 4;
-    std::array<std::uint8_t, kFew> few_{};
-    int size_ = 0;
+    int size() const { return size_; }
+    const std::array<std::uint8_t, kFew>& few() const { return few_; }
     // For the byte shuffle: by a byte's low nibble, the high nibbles 0-7 and
     // 8-15 whose byte is in the set, one bit each.
-    std::array<std::uint8_t, 16> lowHalf_{}, highHalf_{};
+    struct Halves {
+        std::array<std::uint8_t, 16> low{}, high{};
+    };
+    const Halves& halves() const { return halves_; }
+
+private:
+    std::array<std::uint8_t, 32> bits_{};
+    std::array<std::uint8_t, kFew> few_{};
+    int size_ = 0;
+    Halves halves_;
 };
 
 }  // namespace glyphound
