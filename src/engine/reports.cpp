@@ -131,7 +131,7 @@ std::string stringLine(const std::string& file, bool nameShown, const TableStrin
     if (nameShown) line.append(file).push_back(':');
     line += offsetText(string.offset);
     line.append(": ");
-    line += escaped(string.text);
+    appendEscaped(line, string.text);
     line.push_back('\n');
     return line;
 }

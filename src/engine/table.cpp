@@ -185,7 +185,12 @@ void appendCharacter(std::string& out, char32_t c) {
 
 std::string escaped(const Text& text) {
     std::string out;
-    out.reserve(text.size());
+    appendEscaped(out, text);
+    return out;
+}
+
+void appendEscaped(std::string& out, const Text& text) {
+    out.reserve(out.size() + text.size());
     for (char32_t c : text) {
         if (c > U'\\') {
             appendCharacter(out, c);
@@ -194,7 +199,6 @@ std::string escaped(const Text& text) {
         if (c == kLineBreak || c == U'\\') out.push_back('\\');
         out.push_back(static_cast<char>(c == kLineBreak ? U'n' : c));
     }
-    return out;
 }
 
 std::string plain(const Text& text) {

@@ -77,6 +77,7 @@ void appendReading(const TableEntry& entry, const std::uint8_t* bytes, Text& tex
 // raw byte; `escaped` writes them, `unescaped` reads them back (empty, with
 // `failure` set, for what is not UTF-8).
 std::string escaped(const Text& text);
+void appendEscaped(std::string& out, const Text& text);
 std::optional<Text> unescaped(std::string_view text, std::string& failure);
 // UTF-8 with real line breaks and raw bytes as `<$hh>`, as JSON carries it.
 std::string plain(const Text& text);
