@@ -119,25 +119,25 @@ struct ScalarMask {
 namespace {
 
 // Each byte's bit from the half tables: the low nibble picks the row, the
-// high nibble the bit, from the half it belongs to.
+// high nibble the bit. The byte shuffle gives 0 where the index's top bit
+// is set, so each half's row comes out only for the bytes of its half.
 struct NibbleMask128 {
-    __m128i low, high, lowBit, highBit, nibble;
+    __m128i low, high, bitOfHigh, top, nibble;
     __attribute__((target("ssse3"))) NibbleMask128(const ByteSet::Halves& halves)
         : low(_mm_loadu_si128(reinterpret_cast<const __m128i*>(halves.low.data()))),
           high(_mm_loadu_si128(reinterpret_cast<const __m128i*>(halves.high.data()))),
-          lowBit(_mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0)),
-          highBit(_mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16, 32, 64, -128)),
+          bitOfHigh(_mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128)),
+          top(_mm_set1_epi8(-128)),
           nibble(_mm_set1_epi8(0x0F)) {}
     __attribute__((target("ssse3"))) std::uint64_t operator()(const std::uint8_t* bytes) const {
         std::uint64_t mask = 0;
         for (int part = 0; part < 4; ++part) {
             const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * part));
-            const __m128i lows = _mm_and_si128(chunk, nibble), highs = _mm_and_si128(_mm_srli_epi16(chunk, 4), nibble);
-            const __m128i hit = _mm_or_si128(
-                _mm_and_si128(_mm_shuffle_epi8(low, lows), _mm_shuffle_epi8(lowBit, highs)),
-                _mm_and_si128(_mm_shuffle_epi8(high, lows), _mm_shuffle_epi8(highBit, highs)));
-            const auto absent =
-                static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(hit, _mm_setzero_si128())));
+            const __m128i row = _mm_or_si128(_mm_shuffle_epi8(low, chunk),
+                                             _mm_shuffle_epi8(high, _mm_xor_si128(chunk, top)));
+            const __m128i bit = _mm_shuffle_epi8(bitOfHigh, _mm_and_si128(_mm_srli_epi16(chunk, 4), nibble));
+            const auto absent = static_cast<std::uint32_t>(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(row, bit), _mm_setzero_si128())));
             mask |= std::uint64_t{~absent & 0xFFFFu} << (16 * part);
         }
         return mask;
@@ -157,26 +157,24 @@ __attribute__((target("ssse3"), flatten)) std::size_t firstPair128(const ByteSet
 
 #ifdef GLYPHOUND_USE_AVX2
 struct NibbleMask256 {
-    __m256i low, high, lowBit, highBit, nibble;
+    __m256i low, high, bitOfHigh, top, nibble;
     __attribute__((target("avx2"))) NibbleMask256(const ByteSet::Halves& halves)
         : low(_mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(halves.low.data())))),
           high(_mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(halves.high.data())))),
-          lowBit(_mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16, 32, 64, -128,
-                                  0, 0, 0, 0, 0, 0, 0, 0)),
-          highBit(_mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2,
-                                   4, 8, 16, 32, 64, -128)),
+          bitOfHigh(_mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32,
+                                     64, -128, 1, 2, 4, 8, 16, 32, 64, -128)),
+          top(_mm256_set1_epi8(-128)),
           nibble(_mm256_set1_epi8(0x0F)) {}
     __attribute__((target("avx2"))) std::uint64_t operator()(const std::uint8_t* bytes) const {
         std::uint64_t mask = 0;
         for (int part = 0; part < 2; ++part) {
             const __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32 * part));
-            const __m256i lows = _mm256_and_si256(chunk, nibble);
-            const __m256i highs = _mm256_and_si256(_mm256_srli_epi16(chunk, 4), nibble);
-            const __m256i hit = _mm256_or_si256(
-                _mm256_and_si256(_mm256_shuffle_epi8(low, lows), _mm256_shuffle_epi8(lowBit, highs)),
-                _mm256_and_si256(_mm256_shuffle_epi8(high, lows), _mm256_shuffle_epi8(highBit, highs)));
-            const auto absent =
-                static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hit, _mm256_setzero_si256())));
+            const __m256i row = _mm256_or_si256(_mm256_shuffle_epi8(low, chunk),
+                                                _mm256_shuffle_epi8(high, _mm256_xor_si256(chunk, top)));
+            const __m256i bit =
+                _mm256_shuffle_epi8(bitOfHigh, _mm256_and_si256(_mm256_srli_epi16(chunk, 4), nibble));
+            const auto absent = static_cast<std::uint32_t>(
+                _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(row, bit), _mm256_setzero_si256())));
             mask |= std::uint64_t{~absent} << (32 * part);
         }
         return mask;
