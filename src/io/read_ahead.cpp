@@ -11,7 +11,7 @@ namespace glyphound {
 namespace {
 
 constexpr std::size_t kBlocks = 4;
-constexpr std::size_t kBlockSize = 1024 * 1024;
+constexpr std::size_t kBlockSize = 256 * 1024;
 
 class ReadAheadSource : public ByteSource {
 public:
