@@ -127,13 +127,16 @@ std::string tableOfValues(const ClassValues& values, Width width) {
 
 std::string stringLine(const std::string& file, bool nameShown, const TableString& string) {
     std::string line;
-    line.reserve(file.size() + 16 + string.text.size());
-    if (nameShown) line.append(file).push_back(':');
-    line += offsetText(string.offset);
-    line.append(": ");
-    appendEscaped(line, string.text);
-    line.push_back('\n');
+    appendStringLine(line, file, nameShown, string);
     return line;
+}
+
+void appendStringLine(std::string& lines, const std::string& file, bool nameShown, const TableString& string) {
+    if (nameShown) lines.append(file).push_back(':');
+    appendOffsetText(lines, string.offset);
+    lines.append(": ");
+    appendEscaped(lines, string.text);
+    lines.push_back('\n');
 }
 
 std::string stringJson(const std::string& file, const TableString& string) {

@@ -29,6 +29,7 @@ std::string tableOfValues(const ClassValues& values, Width width);
 
 // [FILE:]0xOFFSET: TEXT, escaped.
 std::string stringLine(const std::string& file, bool nameShown, const TableString& string);
+void appendStringLine(std::string& lines, const std::string& file, bool nameShown, const TableString& string);
 std::string stringJson(const std::string& file, const TableString& string);
 
 // "1. A=0x80 a=0x10  score 402.3  text 812 bytes", then a line per run.

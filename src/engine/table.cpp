@@ -190,7 +190,6 @@ std::string escaped(const Text& text) {
 }
 
 void appendEscaped(std::string& out, const Text& text) {
-    out.reserve(out.size() + text.size());
     for (char32_t c : text) {
         if (c > U'\\') {
             appendCharacter(out, c);

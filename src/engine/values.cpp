@@ -22,12 +22,18 @@ std::string hexDigits(std::uint32_t unit, Width width) {
 }
 
 std::string offsetText(std::uint64_t offset) {
+    std::string text;
+    appendOffsetText(text, offset);
+    return text;
+}
+
+void appendOffsetText(std::string& out, std::uint64_t offset) {
     // Dumps print millions of these, so no string is built per digit.
     char digits[18] = {'0', 'x'};
     std::size_t length = 2;
     for (int shift = 60; shift >= 0; shift -= 4)
         if (shift < 32 || offset >> shift != 0) digits[length++] = kHexDigits[offset >> shift & 15];
-    return std::string(digits, length);
+    out.append(digits, length);
 }
 
 std::string valueText(std::int32_t value, Width width) {

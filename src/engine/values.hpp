@@ -17,6 +17,7 @@ namespace glyphound {
 std::string hexDigits(std::uint32_t unit, Width width = Width::Byte);
 // An offset as the commands print it: "0x0000ABCD", more digits past 4 GiB.
 std::string offsetText(std::uint64_t offset);
+void appendOffsetText(std::string& out, std::uint64_t offset);
 // A value as a number: "0x41", or "0x8260" for a 16-bit unit.
 std::string valueText(std::int32_t value, Width width);
 
