@@ -2,6 +2,8 @@
 // returns and writes, on memory streams.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "driver/driver.hpp"
 #include "memory_system.hpp"
 
@@ -280,6 +282,32 @@ TEST(CommandHelp, BothWaysPrintTheSameHelpOnStandardOutput) {
         EXPECT_EQ(version.out->rfind("glyphound 1.0.", 0), 0u) << *version.out;
         EXPECT_EQ(*commandVersion.out, *version.out);
     }
+}
+
+// A big file is read in parts side by side; standard input never is. Text
+// runs across the seam between the first two parts.
+TEST(CommandDump, ABigFileInPartsPrintsWhatOnePassPrints) {
+    struct TwoProcessors : MemorySystem {
+        using MemorySystem::MemorySystem;
+        unsigned processors() override { return 2; }
+    };
+    std::mt19937 random(22);
+    string rom(33 << 20, '\0');
+    for (char& byte : rom) byte = static_cast<char>(random());
+    for (std::size_t at = (16 << 20) - 70000; at < (16 << 20) + 70000; ++at)
+        rom[at] = static_cast<char>(random() % 7 ? 0x80 + random() % 26 : random() % 4);
+    TwoProcessors inParts(""), onePass(rom);
+    for (MemorySystem* system : {static_cast<MemorySystem*>(&inParts), static_cast<MemorySystem*>(&onePass)}) {
+        system->files["t.tbl"] = std::make_shared<string>(gameTable());
+        system->files["big.rom"] = std::make_shared<string>(rom);
+    }
+    const std::vector<const char*> file{"glyphound", "dump", "-t", "t.tbl", "big.rom"},
+        standardInput{"glyphound", "dump", "-t", "t.tbl", "-"};
+    EXPECT_EQ(runGlyphound(5, file.data(), inParts), 0);
+    EXPECT_EQ(runGlyphound(5, standardInput.data(), onePass), 0);
+    EXPECT_GT(inParts.out->size(), 1000000u);
+    EXPECT_TRUE(*inParts.out == *onePass.out);
+    EXPECT_EQ(*inParts.err + *onePass.err, "");
 }
 
 }  // namespace

@@ -456,6 +456,14 @@ const CommandLine kCommandLines[] = {
          writeFile(d.file("かな.tbl"), "\xef\xbb\xbf" "8154=さ\r\n814E=く\r\n8188=ら\r\n");
      },
      "", 0, "0x00000001: さくら\n", "", kGameUntouched},
+    {"a big file, read in parts that seek", {"dump", "-t", "t.tbl", "big.rom"},
+     [](TempDir& d, Launch&) {
+         string big(40 << 20, '\0');
+         for (std::size_t at : {5u, (16u << 20) - 2, 20u << 20, (40u << 20) - 5}) big.replace(at, 5, moved("HELLO", 63));
+         writeFile(d.file("big.rom"), big);
+         writeFile(d.file("t.tbl"), "87=H\n84=E\n8B=L\n8E=O\n");
+     },
+     "", 0, "0x00000005: HELLO\n0x00FFFFFE: HELLO\n0x01400000: HELLO\n0x027FFFFB: HELLO\n", "", kGameUntouched},
     {"an output in a folder that isn't there", {"encode", "-t", "t.tbl", "-o", "none/out.bin", "HELLO"},
      [](TempDir& d, Launch&) { writeFile(d.file("t.tbl"), "87=H\n84=E\n8B=L\n8E=O\n"); }, "", 2, "",
      "glyphound: none/out.bin: ", kGameUntouched},

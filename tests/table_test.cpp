@@ -6,6 +6,7 @@
 #include <random>
 #include <set>
 
+#include "engine/dump.hpp"
 #include "engine/encoder.hpp"
 #include "driver/driver.hpp"
 #include "engine/table_search.hpp"
@@ -169,6 +170,43 @@ TEST(TableSearch, EveryOffsetEverySpelling) {
                 source, table, words, [&](const TableHit& hit) { found.emplace(hit.offset, hit.word); }, width));
             ASSERT_EQ(found, expected) << trial;
         }
+    }
+}
+
+std::vector<std::tuple<std::uint64_t, std::uint64_t, Text>> stringsIn(const string& data, const Table& table,
+                                                                      std::uint64_t minLength, const Part& part,
+                                                                      std::size_t chunk) {
+    std::vector<std::tuple<std::uint64_t, std::uint64_t, Text>> strings;
+    MemorySource source(data, chunk);
+    EXPECT_TRUE(findStrings(
+        source, table, minLength,
+        [&](const TableString& string) { strings.emplace_back(string.offset, string.length, string.text); },
+        VectorWidth::Best, part));
+    return strings;
+}
+
+// A file read in parts side by side gives what one pass over it gives, even
+// where a part starts inside a run or a long string, or holds no byte that
+// ends a run.
+TEST(Dump, PartsFindEveryStringOnceAsOnePassDoes) {
+    std::mt19937 random(21);
+    for (int trial = 0; trial < 200; ++trial) {
+        const Table table = randomTable(random);
+        const bool longRuns = random() % 4 == 0;
+        string data;
+        for (std::size_t size = random() % (longRuns ? 150000 : 3000); data.size() < size;)
+            data += static_cast<char>(longRuns || random() % 8 ? 1 + random() % 6 : 7);
+        const std::uint64_t minLength = 1 + random() % 5;
+        std::vector<std::uint64_t> cuts = {0};
+        for (int part = random() % 5; part > 0; --part) cuts.push_back(random() % (data.size() + 2));
+        std::sort(cuts.begin(), cuts.end());
+        std::vector<std::tuple<std::uint64_t, std::uint64_t, Text>> inParts;
+        for (std::size_t part = 0; part < cuts.size(); ++part) {
+            const std::uint64_t end = part + 1 < cuts.size() ? cuts[part + 1] : UINT64_MAX;
+            for (const auto& string : stringsIn(data, table, minLength, {cuts[part], end}, 1 + random() % 5000))
+                inParts.push_back(string);
+        }
+        ASSERT_EQ(inParts, stringsIn(data, table, minLength, {}, SIZE_MAX)) << trial;
     }
 }
 

@@ -27,6 +27,12 @@ public:
         counted(lent.read);
         return lent;
     }
+    bool skip(std::uint64_t count) override {
+        const bool skipped = inner_->skip(count);
+        failure_ = inner_->failure();
+        progress_.advance(count);
+        return skipped;
+    }
 
 private:
     ReadResult counted(ReadResult got) {

@@ -32,7 +32,9 @@ std::string rangeFailure(const Range& range, std::uint64_t size) {
     return text::kRangePastTheEnd + std::to_string(size) + text::kRangePastTheEndBytes;
 }
 
-std::size_t keptSize(const TableString& string) { return sizeof string + string.text.size() * sizeof(char32_t); }
+constexpr std::size_t kLinesBlock = 64 * 1024;
+
+std::size_t keptSize(const std::string& lines) { return lines.size(); }
 
 }  // namespace
 
@@ -52,23 +54,44 @@ int runDump(const DumpOptions& options, CommandIo& io) {
     if (files.empty() && !options.recursive) files.push_back(kStandardStream);
     const bool namesShown = files.size() > 1 || options.recursive;
 
-    const FileWork<TableString> work = [&](ByteSource& source, const ItemHandler<TableString>& onString) {
-        if (!range) return findStrings(source, table, minimum, onString) ? std::string() : readFailure(source);
+    const auto read = [&](ByteSource& source, const Job& job, const StringHandler& onString) {
+        if (!range)
+            return findStrings(source, table, minimum, onString, VectorWidth::Best, {job.start, job.end})
+                       ? std::string()
+                       : readFailure(source);
         if (source.size() >= 0) {
             const std::string tooShort = rangeFailure(*range, static_cast<std::uint64_t>(source.size()));
             if (!tooShort.empty()) return tooShort;
         }
-        const RangeRead read = readRange(source, table, *range, onString);
-        return read.readFailed ? readFailure(source) : rangeFailure(*range, read.reached);
+        const RangeRead reached = readRange(source, table, *range, onString);
+        return reached.readFailed ? readFailure(source) : rangeFailure(*range, reached.reached);
     };
-    const FileItemHandler<TableString> print = [&](const std::string& name, const TableString& string) {
+    // Each worker writes its strings' lines and hands them over a block at a
+    // time: a part's lines wait for its turn, and a block waits at less cost
+    // than a line at a time.
+    const FileWork<std::string> work = [&](ByteSource& source, const Job& job, const ItemHandler<std::string>& onLines) {
+        std::string lines;
+        const std::string failure = read(source, job, [&](const TableString& string) {
+            if (options.script)
+                lines += scriptLines(string);
+            else if (options.json)
+                lines += stringJson(job.name, string);
+            else
+                appendStringLine(lines, job.name, namesShown, string);
+            if (lines.size() < kLinesBlock) return;
+            onLines(lines);
+            lines.clear();
+        });
+        if (!lines.empty()) onLines(lines);
+        return failure;
+    };
+    const FileItemHandler<std::string> print = [&](const std::string&, const std::string& lines) {
         io.progress().erase();
-        if (options.script)
-            out.print(scriptLines(string));
-        else
-            out.print(options.json ? stringJson(name, string) : stringLine(name, namesShown, string));
+        out.print(lines);
     };
-    const int status = FileJobs<TableString>(jobsFor(files, options.recursive, io), io, work, print, keptSize).run();
+    std::vector<Job> jobs = jobsFor(files, options.recursive, io);
+    if (!range) jobs = inParts(std::move(jobs), io);
+    const int status = FileJobs<std::string>(std::move(jobs), io, work, print, keptSize).run();
     if (status == kError || !file) return status;
     if (!file->close()) return io.failWrite(options.output, *file);
     return status;

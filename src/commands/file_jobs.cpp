@@ -46,6 +46,21 @@ private:
 
 }  // namespace
 
+std::vector<Job> inParts(std::vector<Job> jobs, CommandIo& io) {
+    if (jobs.size() != 1 || jobs[0].name == kStandardStream || !jobs[0].failure.empty() || io.system().processors() < 2)
+        return jobs;
+    // A file that streams can't be read twice; a small one is not worth it.
+    const OpenedFile file = io.system().openForReading(jobs[0].name, Waiting::No);
+    if (!file.source || !file.rereadable || file.size < static_cast<std::int64_t>(2 * kPartBytes)) return jobs;
+    std::vector<Job> parts;
+    for (std::uint64_t start = 0; start < static_cast<std::uint64_t>(file.size); start += kPartBytes) {
+        parts.push_back(jobs[0]);
+        parts.back().start = start;
+    }
+    for (std::size_t part = 0; part + 1 < parts.size(); ++part) parts[part].end = parts[part + 1].start;
+    return parts;
+}
+
 std::string readFailure(const ByteSource& source) {
     return source.failure().empty() ? texts::command::kReadFailed : source.failure();
 }

@@ -20,19 +20,25 @@ namespace glyphound::commands {
 struct Job {
     std::string name, failure;
     bool walked = false;  // found in a directory rather than named
+    // The part of the file that is this job's, where a file is read in parts.
+    std::uint64_t start = 0, end = UINT64_MAX;
 };
 
 // The files named, and when walking, every regular file under a directory,
 // in name order; as grep does, a walk with no file named walks the current
 // folder, and names its files without "./".
 std::vector<Job> jobsFor(const std::vector<std::string>& files, bool walk, CommandIo& io);
+// One big file, the same as parts of it that several processors read side
+// by side, each in its own pass, as they would several files. A work that
+// takes these jobs reads only its part of the file.
+std::vector<Job> inParts(std::vector<Job> jobs, CommandIo& io);
 
 template <typename Item>
 using ItemHandler = std::function<void(const Item&)>;
-// Reads one file, handing over what it finds; returns what went wrong, or
-// nothing.
+// Reads one file, or the job's part of it, handing over what it finds;
+// returns what went wrong, or nothing.
 template <typename Item>
-using FileWork = std::function<std::string(ByteSource&, const ItemHandler<Item>&)>;
+using FileWork = std::function<std::string(ByteSource&, const Job&, const ItemHandler<Item>&)>;
 
 // The source's reason for a failed read.
 std::string readFailure(const ByteSource& source);
@@ -58,6 +64,8 @@ private:
 // Memory a job may fill with what it found while it waits for its turn; past
 // this it stops reading until its turn comes, so memory stays bounded.
 constexpr std::size_t kMaxKeptPerJob = 4 << 20;
+// The size of the parts a big file is read in.
+constexpr std::uint64_t kPartBytes = 16 << 20;
 
 // Runs `work` on every job; returns kFound, kNothingFound or kError (some
 // file could not be read). `keptSize` tells what an item costs while kept.
@@ -104,7 +112,7 @@ private:
         // A file the run writes, met on a walk, is no input: the walk passes it by.
         if (jobs_[job].walked && failure == kSameFile) failure.clear();
         if (source)
-            failure = work_(*source, [&](const Item& item) {
+            failure = work_(*source, jobs_[job], [&](const Item& item) {
                 if (!inTurn && (turns_.isTurnOf(job) || keptBytes > kMaxKeptPerJob)) takeTurn();
                 if (inTurn) return hand(name, item);
                 kept.push_back(item);

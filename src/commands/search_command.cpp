@@ -88,7 +88,7 @@ CommandSearch planSearch(const SearchOptions& options, CommandIo& io, const std:
 
 int searchFiles(const CommandSearch& search, const SearchOptions& options, CommandIo& io,
                 const FileItemHandler<Found>& onFound, bool previews) {
-    const FileWork<Found> work = [&](ByteSource& source, const ItemHandler<Found>& onItem) {
+    const FileWork<Found> work = [&](ByteSource& source, const Job&, const ItemHandler<Found>& onItem) {
         return searchSource(search.plan, source, onItem, previews) ? std::string() : readFailure(source);
     };
     return FileJobs<Found>(jobsFor(search.files, options.recursive, io), io, work, onFound, keptSize).run();

@@ -48,32 +48,52 @@ private:
     bool open_ = false, continued_ = false;
 };
 
+// One step of the reading: the longest entry at the position joins the run,
+// or the run ends before a byte where none stands.
+void readEntry(SlidingWindow& window, const Table& table, StringBuilder& run) {
+    const TableEntry* entry = table.longestAt(window.position(), window.ahead());
+    if (entry) {
+        run.add(window.offset(), entry, window.position());
+        window.advance(entry->span());
+    } else {
+        run.close();
+        window.advance(1);
+    }
+}
+
+// To the first byte at or after the position that no entry holds, if there
+// is one before `end`.
+bool toByteOutside(SlidingWindow& window, const ByteSet& inEntries, std::uint64_t end) {
+    for (; window.offset() < end && window.fill(); window.advance(1))
+        if (!inEntries.has(*window.position())) return true;
+    return false;
+}
+
 }  // namespace
 
 bool findStrings(ByteSource& source, const Table& table, std::uint64_t minLength, const StringHandler& onString,
-                 VectorWidth width) {
-    SlidingWindow window(source, 0, table.longestSpan());
+                 VectorWidth width, const Part& part) {
+    if (part.start > 0 && !source.skip(part.start)) return false;
+    SlidingWindow window(source, 0, table.longestSpan(), part.start);
+    const ByteSet& inEntries = table.bytesInEntries();
+    if (part.start > 0 && !toByteOutside(window, inEntries, part.end)) return !window.failed();
     StringBuilder run(onString, minLength);
     const std::size_t rowLength = static_cast<std::size_t>(std::clamp<std::uint64_t>(minLength, 1, SIZE_MAX));
-    while (window.fill()) {
+    while (window.offset() < part.end && window.fill()) {
         // Between runs, rows of bytes too short for one are passed over: a
         // byte that no entry holds ends any run.
         if (!run.open()) {
-            const std::size_t skip = table.bytesInEntries().firstRow(window.position(), 0, window.ahead(), rowLength, width);
+            const auto to = static_cast<std::size_t>(std::min<std::uint64_t>(window.ahead(), part.end - window.offset()));
+            const std::size_t skip = inEntries.firstRow(window.position(), 0, to, rowLength, width);
             if (skip > 0) {
                 window.advance(skip);
                 continue;
             }
         }
-        const TableEntry* entry = table.longestAt(window.position(), window.ahead());
-        if (entry) {
-            run.add(window.offset(), entry, window.position());
-            window.advance(entry->span());
-        } else {
-            run.close();
-            window.advance(1);
-        }
+        readEntry(window, table, run);
     }
+    // Past its end, a part goes on to where the next one starts.
+    while (window.fill() && inEntries.has(*window.position())) readEntry(window, table, run);
     run.close();
     return !window.failed();
 }

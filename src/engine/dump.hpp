@@ -24,11 +24,24 @@ constexpr std::uint64_t kMaxStringBytes = 64 * 1024;
 // The fewest bytes a string has unless the user asks for other.
 constexpr std::uint64_t kDefaultMinLength = 4;
 
+// A part of a source that several passes read side by side: from `start`,
+// to `end`, offsets in the source.
+struct Part {
+    std::uint64_t start = 0;
+    std::uint64_t end = UINT64_MAX;
+};
+
 // Every run of at least `minLength` bytes that the table reads with no raw
 // byte, in one pass over `source`: a run ends before a byte where no entry
 // stands and right after an end token. False after a read error.
+//
+// Of a `part`, the runs between the first bytes that no entry holds at or
+// after its start (the source's start for the first part) and at or after
+// its end: no run crosses such a byte, so parts that follow each other find
+// each run once, as one pass over the whole would. `source` is positioned at
+// the source's start.
 bool findStrings(ByteSource& source, const Table& table, std::uint64_t minLength, const StringHandler& onString,
-                 VectorWidth width = VectorWidth::Best);
+                 VectorWidth width = VectorWidth::Best, const Part& part = {});
 
 struct Range {
     std::uint64_t start = 0;

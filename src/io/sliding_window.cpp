@@ -4,13 +4,16 @@
 
 namespace glyphound {
 
-SlidingWindow::SlidingWindow(ByteSource& source, std::size_t behind, std::size_t ahead, std::size_t block)
+SlidingWindow::SlidingWindow(ByteSource& source, std::size_t behind, std::size_t ahead, std::uint64_t origin)
     : source_(source),
       behind_(behind),
       ahead_(std::max<std::size_t>(ahead, 1)),
       seam_(2 * (behind_ + ahead_)),
-      scratch_(block),
-      view_(seam_.data()) {}
+      scratch_(kDefaultBlockSize),
+      view_(seam_.data()),
+      start_(origin),
+      origin_(origin),
+      lentOrigin_(origin) {}
 
 bool SlidingWindow::refill() {
     for (;;) {
@@ -30,7 +33,7 @@ bool SlidingWindow::refill() {
 bool SlidingWindow::lentBlockServes() const {
     if (offset() < lentOrigin_) return false;
     const std::uint64_t at = offset() - lentOrigin_;
-    return (at >= behind_ || lentOrigin_ == 0) && at + ahead_ <= lent_.read.count;
+    return (at >= behind_ || lentOrigin_ == start_) && at + ahead_ <= lent_.read.count;
 }
 
 void SlidingWindow::viewLentBlock() {

@@ -17,8 +17,8 @@ namespace glyphound {
 // only at the seam between two blocks, so memory stays at one block.
 class SlidingWindow {
 public:
-    SlidingWindow(ByteSource& source, std::size_t behind, std::size_t ahead,
-                  std::size_t block = kDefaultBlockSize);
+    // `origin`: the offset of the source's next byte.
+    SlidingWindow(ByteSource& source, std::size_t behind, std::size_t ahead, std::uint64_t origin = 0);
 
     // Reads until `ahead` bytes follow the position or the data has ended;
     // false when no byte is left there. A read error ends the data. Bytes
@@ -49,9 +49,10 @@ private:
     std::vector<std::uint8_t> seam_, scratch_;
     const std::uint8_t* view_;              // the seam or the lent block
     std::size_t position_ = 0, end_ = 0;    // where the pass is in the view, and the view's end
-    std::uint64_t origin_ = 0;              // the source offset of view_[0]
+    std::uint64_t start_;                   // the offset of the source's first byte: none lies before it
+    std::uint64_t origin_;                  // the offset of view_[0]
     LentBytes lent_;                        // the last block the source lent
-    std::uint64_t lentOrigin_ = 0;
+    std::uint64_t lentOrigin_;
     std::size_t lentCopied_ = 0;            // its bytes the seam holds, from its start
     bool ended_ = false, failed_ = false;
 };

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <limits>
 #include <csignal>
 #include <cstring>
 
@@ -30,6 +31,11 @@ public:
                 return {0, true};
             }
         }
+    }
+    bool skip(std::uint64_t count) override {
+        const bool sought = count <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) &&
+                            ::lseek(fd_, static_cast<off_t>(count), SEEK_CUR) >= 0;
+        return sought || ByteSource::skip(count);
     }
 
 protected:

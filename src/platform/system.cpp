@@ -41,6 +41,16 @@ bool System::exists(const std::string& name) {
     return fs::exists(fs::symlink_status(fs::u8path(name), ignored));
 }
 
+bool ByteSource::skip(std::uint64_t count) {
+    std::vector<std::uint8_t> discarded(64 * 1024);
+    while (count > 0) {
+        const ReadResult got = read(discarded.data(), static_cast<std::size_t>(std::min<std::uint64_t>(count, discarded.size())));
+        if (got.count == 0) return !got.failed;
+        count -= got.count;
+    }
+    return true;
+}
+
 OpenedFile System::openStandardInput() {
     OpenedFile opened;
     opened.source = standardInput();

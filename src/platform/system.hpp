@@ -55,6 +55,9 @@ public:
     // The next bytes without copying them out, for a pass that only looks at
     // them; a source that holds no blocks of its own reads into `scratch`.
     virtual LentBytes lend(std::vector<std::uint8_t>& scratch) { return {scratch.data(), read(scratch.data(), scratch.size())}; }
+    // Passes over `count` bytes, or to the end; false after a read error. A
+    // file that can seek does so rather than read them.
+    virtual bool skip(std::uint64_t count);
     // In bytes, where the source knows it before reading: -1 otherwise.
     virtual std::int64_t size() const { return -1; }
 };

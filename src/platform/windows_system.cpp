@@ -56,6 +56,13 @@ public:
         if (!ended) failure_ = describe(error);
         return {0, !ended};
     }
+    bool skip(std::uint64_t count) override {
+        LARGE_INTEGER distance;
+        distance.QuadPart = static_cast<LONGLONG>(count);
+        const bool sought = GetFileType(handle_) == FILE_TYPE_DISK && count <= 0x7FFFFFFFFFFFFFFFull &&
+                            SetFilePointerEx(handle_, distance, nullptr, FILE_CURRENT);
+        return sought || ByteSource::skip(count);
+    }
 
 protected:
     HANDLE handle_;
