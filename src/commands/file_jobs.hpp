@@ -28,9 +28,9 @@ struct Job {
 // in name order; as grep does, a walk with no file named walks the current
 // folder, and names its files without "./".
 std::vector<Job> jobsFor(const std::vector<std::string>& files, bool walk, CommandIo& io);
-// One big file, the same as parts of it that several processors read side
-// by side, each in its own pass, as they would several files. A work that
-// takes these jobs reads only its part of the file.
+// The jobs again, with one big file cut into parts that the processors read
+// side by side, each in a pass of its own, as they would several files. A
+// work given these jobs reads only each job's part.
 std::vector<Job> inParts(std::vector<Job> jobs, CommandIo& io);
 
 template <typename Item>

@@ -1,6 +1,7 @@
 #include "io/sliding_window.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace glyphound {
 
@@ -19,12 +20,14 @@ bool SlidingWindow::refill() {
     for (;;) {
         if (viewingSeam() && lentBlockServes()) viewLentBlock();
         if (ahead() >= ahead_ || ended_) return ahead() > 0;
-        if (!viewingSeam())
-            moveToSeam();
-        else if (lentCopied_ < lent_.read.count)
+        if (!viewingSeam()) {
+            keepInSeam();
+            lentCopied_ = lent_.read.count;
+        } else if (lentCopied_ < lent_.read.count) {
             takeFromLentBlock();
-        else
+        } else {
             borrow();
+        }
     }
 }
 
@@ -43,27 +46,21 @@ void SlidingWindow::viewLentBlock() {
     end_ = lent_.read.count;
 }
 
-// Near the lent block's end: what the position may look back at and the
-// block's rest go to the seam, to be joined with the next block there.
-void SlidingWindow::moveToSeam() {
+// What the position may look back at and what follows it go to the front of
+// the seam: near the lent block's end, to be joined with the next block there.
+void SlidingWindow::keepInSeam() {
     const std::size_t keepFrom = position_ - behind();
-    std::copy(view_ + keepFrom, view_ + end_, seam_.begin());
+    std::memmove(seam_.data(), view_ + keepFrom, end_ - keepFrom);
     view_ = seam_.data();
     origin_ += keepFrom;
     position_ -= keepFrom;
     end_ -= keepFrom;
-    lentCopied_ = lent_.read.count;
 }
 
 void SlidingWindow::takeFromLentBlock() {
-    const std::size_t keepFrom = position_ - behind();
-    std::copy(seam_.begin() + static_cast<std::ptrdiff_t>(keepFrom), seam_.begin() + static_cast<std::ptrdiff_t>(end_),
-              seam_.begin());
-    origin_ += keepFrom;
-    position_ -= keepFrom;
-    end_ -= keepFrom;
+    keepInSeam();
     const std::size_t count = std::min(lent_.read.count - lentCopied_, seam_.size() - end_);
-    std::copy(lent_.bytes + lentCopied_, lent_.bytes + lentCopied_ + count, seam_.begin() + static_cast<std::ptrdiff_t>(end_));
+    std::memcpy(seam_.data() + end_, lent_.bytes + lentCopied_, count);
     end_ += count;
     lentCopied_ += count;
 }

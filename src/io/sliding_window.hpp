@@ -38,7 +38,7 @@ private:
     bool viewingSeam() const { return view_ == seam_.data(); }
     bool lentBlockServes() const;
     void viewLentBlock();
-    void moveToSeam();
+    void keepInSeam();
     void takeFromLentBlock();
     void borrow();
 
