@@ -90,7 +90,9 @@ int runDump(const DumpOptions& options, CommandIo& io) {
         out.print(lines);
     };
     std::vector<Job> jobs = jobsFor(files, options.recursive, io);
-    if (!range) jobs = inParts(std::move(jobs), io);
+    // Parts meet at bytes that no entry holds; a table whose parameters can
+    // be any byte leaves none.
+    if (!range && !table.bytesInEntries().full()) jobs = inParts(std::move(jobs), io);
     const int status = FileJobs<std::string>(std::move(jobs), io, work, print, keptSize).run();
     if (status == kError || !file) return status;
     if (!file->close()) return io.failWrite(options.output, *file);
