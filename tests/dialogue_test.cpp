@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(Transcripts, Dialogue, ::testing::ValuesIn(kTranscripts
 TEST(DialogueEnd, ReadErrorIsReportedAfterTheScan) {
     MemorySystem system("HELLO\n");
     system.files["game.rom"] = std::make_shared<string>(kTwoHellos);
-    system.unreadable.insert("game.rom");
+    system.unreadable["game.rom"] = SIZE_MAX;
     EXPECT_EQ(runGlyphound(2, kFile.data(), system), 1);
     EXPECT_EQ(*system.err, crLf("glyphound: Can't read input file\n"));
 }

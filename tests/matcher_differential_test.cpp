@@ -175,7 +175,7 @@ TEST(BuiltInOrders, HoldTheirKanaInOrder) {
 TEST(MatcherDifferential, AReadErrorEndsTheSearchAfterItsHits) {
     std::string failure;
     const std::vector<Pattern> patterns{*Pattern::compile("ABC", {}, std::make_shared<Alphabet>(), failure)};
-    MemorySource source("\x01\x02\x03", 2, true);
+    MemorySource source("\x01\x02\x03", 2, std::size_t{3});
     int hits = 0;
     EXPECT_FALSE(findPatterns(source, patterns, [&](const Hit&) { ++hits; }));
     EXPECT_EQ(hits, 1);

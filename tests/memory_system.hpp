@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -13,24 +14,24 @@
 
 namespace glyphound::testing {
 
-// Delivers at most `chunk` bytes a read, to reach every block edge; a failing
-// source ends in a read error.
+// Delivers at most `chunk` bytes a read, to reach every block edge; a source
+// that fails meets a read error at `failsAt`.
 class MemorySource : public ByteSource {
 public:
-    MemorySource(std::string bytes, std::size_t chunk, bool fails = false)
-        : bytes_(std::move(bytes)), chunk_(chunk), fails_(fails) {}
+    MemorySource(std::string bytes, std::size_t chunk, std::optional<std::size_t> failsAt = std::nullopt)
+        : bytes_(std::move(bytes)), chunk_(chunk), failsAt_(failsAt) {}
     ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
-        const std::size_t count = std::min({capacity, chunk_, bytes_.size() - at_});
+        const std::size_t count = std::min({capacity, chunk_, failsAt_.value_or(bytes_.size()) - at_, bytes_.size() - at_});
         std::memcpy(buffer, bytes_.data() + at_, count);
         at_ += count;
-        if (count == 0 && fails_) failure_ = "Input/output error";
-        return {count, count == 0 && fails_};
+        if (count == 0 && failsAt_) failure_ = "Input/output error";
+        return {count, count == 0 && failsAt_};
     }
 
 private:
     std::string bytes_;
     std::size_t chunk_, at_ = 0;
-    bool fails_;
+    std::optional<std::size_t> failsAt_;
 };
 
 struct MemorySink : ByteSink {
@@ -55,7 +56,9 @@ struct MemorySystem : System {
             opened.failure = "No such file or directory";
             return opened;
         }
-        opened.source = std::make_unique<MemorySource>(*file->second, chunk, unreadable.count(name) > 0);
+        const auto error = unreadable.find(name);
+        opened.source = std::make_unique<MemorySource>(
+            *file->second, chunk, error == unreadable.end() ? std::nullopt : std::optional(error->second));
         opened.rereadable = true;
         opened.size = static_cast<std::int64_t>(file->second->size());
         return opened;
@@ -84,7 +87,7 @@ struct MemorySystem : System {
     std::string typed;
     std::size_t chunk;
     std::map<std::string, std::shared_ptr<std::string>> files;
-    std::set<std::string> unreadable;
+    std::map<std::string, std::size_t> unreadable;  // where a file meets a read error
     std::shared_ptr<std::string> out = std::make_shared<std::string>(), err = std::make_shared<std::string>();
     bool console = false;
     int waits = 0;

@@ -27,7 +27,8 @@ TEST(SlidingWindow, ShowsEveryByteWithItsContextAcrossSeams) {
     for (char& byte : data) byte = static_cast<char>(random());
     for (const WindowCase& c : cases) {
         SCOPED_TRACE(::testing::Message() << "behind " << c.behind << " ahead " << c.ahead << " chunk " << c.chunk);
-        std::unique_ptr<ByteSource> source = std::make_unique<MemorySource>(data, c.chunk, c.fails);
+        std::unique_ptr<ByteSource> source = std::make_unique<MemorySource>(
+            data, c.chunk, c.fails ? std::optional(data.size()) : std::nullopt);
         if (c.readAhead) source = readAhead(std::move(source));
         SlidingWindow window(*source, c.behind, c.ahead);
         while (window.fill()) {

@@ -100,11 +100,15 @@ private:
         std::string failure = jobs_[job].failure;
         std::vector<Item> kept;
         std::size_t keptBytes = 0;
-        bool inTurn = false;
+        bool inTurn = false, passedBy = false;
         const auto takeTurn = [&] {
             turns_.waitFor(job);
             inTurn = true;
-            for (const Item& item : kept) hand(name, item);
+            // One pass would have stopped at a failure: what comes after it
+            // in the same file is neither shown nor reported again.
+            passedBy = jobs_[job].start > 0 && previousFailed_;
+            if (!passedBy)
+                for (const Item& item : kept) hand(name, item);
             kept.clear();
         };
         const Waiting waiting = jobs_[job].walked ? Waiting::No : Waiting::ForWriter;
@@ -114,16 +118,20 @@ private:
         if (source)
             failure = work_(*source, jobs_[job], [&](const Item& item) {
                 if (!inTurn && (turns_.isTurnOf(job) || keptBytes > kMaxKeptPerJob)) takeTurn();
-                if (inTurn) return hand(name, item);
+                if (inTurn) {
+                    if (!passedBy) hand(name, item);
+                    return;
+                }
                 kept.push_back(item);
                 keptBytes += keptSize_(item);
             });
         source.reset();
         takeTurn();
-        if (!failure.empty()) {
+        if (!failure.empty() && !passedBy) {
             io_.reportFile(name, failure);
             failed_ = true;
         }
+        previousFailed_ = passedBy || !failure.empty();
         turns_.pass(job);
     }
 
@@ -142,6 +150,7 @@ private:
     Reading reading_ = Reading::Ahead;
     std::atomic<std::size_t> next_{0};
     std::atomic<bool> found_{false}, failed_{false};
+    bool previousFailed_ = false;  // read and written only in a job's turn
 };
 
 }  // namespace glyphound::commands
