@@ -138,6 +138,8 @@ const CommandRun kRuns[] = {
      usageError("find", "--case ascii knows no --order"), 2},
     {"dump the text", {"glyphound", "dump", "-t", "t.tbl", "game.rom"},
      "0x00000002: HELLO\\nworld<END>\n0x0000000E: HELLO\n", "", 0},
+    {"dump runs of four bytes and more", {"glyphound", "dump", "-t", "t.tbl", "-"}, "0x00000005: HELL\n", "", 0, {},
+     "\x01"s + moved("HEL", 0x3F) + "\x01"s + moved("HELL", 0x3F)},
     {"dump as JSON", {"glyphound", "dump", "-t", "t.tbl", "--json", "--min", "6", "game.rom"},
      "{\"file\":\"game.rom\",\"offset\":2,\"length\":12,\"text\":\"HELLO\\nworld<END>\"}\n", "", 0},
     {"dump a range", {"glyphound", "dump", "-t", "t.tbl", "--start", "1", "--end", "0x9", "game.rom"},
@@ -163,8 +165,11 @@ const CommandRun kRuns[] = {
     {"find through a table", {"glyphound", "find", "--json", "--table", "t.tbl", "world", "game.rom"},
      "{\"file\":\"game.rom\",\"offset\":8,\"length\":5,\"word\":\"world\",\"preview\":"
      "\"..HELLO\\\\nworld<END>HELLO\"}\n", "", 0},
+    {"find through a table, 16 units around", {"glyphound", "find", "--table", "t.tbl", "KING", "hall.rom"},
+     "0x0000001B: KING  \"THE.CASTLE..THE.KING.IS.WAITING.FOR.\"\n", "", 0},
     {"encode with an end", {"glyphound", "encode", "-t", "t.tbl", "--end", "HELLO\\nworld"},
      "87 84 8B 8B 8E 00 26 1E 21 1B 13 03\n", "", 0},
+    {"encode: of two keys alike, the first", {"glyphound", "encode", "-t", "alike.tbl", "AB"}, "02 01\n", "", 0},
     {"encode what no entry spells", {"glyphound", "encode", "-t", "t.tbl", "HELLO!"}, "",
      "glyphound: 'HELLO!': no entry spells '!', character 6\n", 2},
     {"insert a script as it was", {"glyphound", "insert", "-t", "t.tbl", "--script", "same.txt", "game.rom", "out.rom"},
@@ -238,6 +243,7 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["kana.txt"] = std::make_shared<string>("さ く ら\r\n\n");
     system.files["two.txt"] = std::make_shared<string>("あ\nくい\n");
     system.files["t.tbl"] = std::make_shared<string>(gameTable());
+    system.files["alike.tbl"] = std::make_shared<string>("02=A\n01=B\n03=A\n04=B\n");
     system.files["same.txt"] = std::make_shared<string>("@0x00000002 5\nHELLO\n\n@14 5\nHELLO\n");
     system.files["edited.txt"] = std::make_shared<string>("@0x00000002 12\r\nHI\\nyou\r\n");
     system.files["long.txt"] = std::make_shared<string>("@0xE 5\nHELLOWORLD\n@0x100 5\nHI\n");

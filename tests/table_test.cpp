@@ -21,6 +21,9 @@ using std::string;
 
 const std::uint8_t* bytesOf(const string& bytes) { return reinterpret_cast<const std::uint8_t*>(bytes.data()); }
 
+// A table of one entry, made `size` bytes long by a comment.
+string paddedTo(std::size_t size) { return "41=A\n#" + string(size - 6, '-'); }
+
 struct Reading {
     const char* what;
     string table, bytes;
@@ -57,6 +60,8 @@ const Reading kReadings[] = {
     {"a key twice apart", "41=A\n\n41=B\n", "", "t.tbl:3: key 41 reads as something else on line 1"},
     {"empty", "", "", "t.tbl: no entry that reads as text"},
     {"end tokens only", "/FF\n", "", "t.tbl: no entry that reads as text"},
+    {"a table of 1 MiB", paddedTo(1 << 20), "A", "A"},
+    {"a table past 1 MiB", paddedTo((1 << 20) + 1), "", "t.tbl: larger than 1 MiB, too large for a table"},
 };
 
 TEST(TableReader, EveryConventionOnce) {
