@@ -121,6 +121,8 @@ const CommandRun kRuns[] = {
     {"table without a hit", {"glyphound", "table", "-o", "t.tbl", "ABCDEF", "game.rom"}, "", "", 1},
     {"table search and values", {"glyphound", "table", "-o", "t.tbl", "--A", "1", "HELLO", "game.rom"}, "",
      usageError("table", "give either a search or values with --A, --a and --0, not both"), 2},
+    {"table to a file it may not write", {"glyphound", "table", "-o", "locked.tbl", "--A", "128"}, "",
+     "glyphound: locked.tbl: Permission denied\n", 2},
     {"table value too big", {"glyphound", "table", "-o", "t.tbl", "--a", "256"}, "",
      usageError("table", "--a must be from 0 to 255"), 2},
     {"16-bit kana at an odd offset", {"glyphound", "find", "--width", "16be", "--order", "hiragana", "さくら", "kana.bin"},
@@ -243,6 +245,7 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["kana.txt"] = std::make_shared<string>("さ く ら\r\n\n");
     system.files["two.txt"] = std::make_shared<string>("あ\nくい\n");
     system.files["t.tbl"] = std::make_shared<string>(gameTable());
+    system.unwritable.insert("locked.tbl");
     system.files["alike.tbl"] = std::make_shared<string>("02=A\n01=B\n03=A\n04=B\n");
     system.files["same.txt"] = std::make_shared<string>("@0x00000002 5\nHELLO\n\n@14 5\nHELLO\n");
     system.files["edited.txt"] = std::make_shared<string>("@0x00000002 12\r\nHI\\nyou\r\n");

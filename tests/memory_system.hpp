@@ -65,6 +65,7 @@ struct MemorySystem : System {
     }
     // The content appears under the target's name only when closed.
     Replacement createReplacement(const std::string& target) override {
+        if (unwritable.count(target)) return {nullptr, "Permission denied"};
         struct Pending : MemorySink {
             Pending(MemorySystem& system, std::string target)
                 : MemorySink(std::make_shared<std::string>()), system(system), name(std::move(target)) {}
@@ -88,6 +89,7 @@ struct MemorySystem : System {
     std::size_t chunk;
     std::map<std::string, std::shared_ptr<std::string>> files;
     std::map<std::string, std::size_t> unreadable;  // where a file meets a read error
+    std::set<std::string> unwritable;
     std::shared_ptr<std::string> out = std::make_shared<std::string>(), err = std::make_shared<std::string>();
     bool console = false;
     int waits = 0;
