@@ -293,11 +293,12 @@ TEST(CommandHelp, BothWaysPrintTheSameHelpOnStandardOutput) {
     }
 }
 
-// A big file is read in parts side by side; standard input never is. Text
-// runs across the seam between the first two parts.
+// A big file read in parts side by side prints what one pass prints: text
+// runs across the seam between the first two parts, and a read error in the
+// second part ends the output there.
 TEST(CommandDump, ABigFileInPartsPrintsWhatOnePassPrints) {
     struct Processors : MemorySystem {
-        Processors(unsigned count) : MemorySystem(""), count(count) {}
+        explicit Processors(unsigned count) : MemorySystem(""), count(count) {}
         unsigned processors() override { return count; }
         unsigned count;
     };
@@ -306,7 +307,6 @@ TEST(CommandDump, ABigFileInPartsPrintsWhatOnePassPrints) {
     for (char& byte : rom) byte = static_cast<char>(random());
     for (std::size_t at = (16 << 20) - 70000; at < (16 << 20) + 70000; ++at)
         rom[at] = static_cast<char>(random() % 7 ? 0x80 + random() % 26 : random() % 4);
-    // A read error in the second part: one pass stops there.
     for (const std::optional<std::size_t> readError : {std::optional<std::size_t>(), std::optional<std::size_t>(20 << 20)}) {
         Processors inParts(2), onePass(1);
         for (Processors* system : {&inParts, &onePass}) {

@@ -21,7 +21,8 @@ public:
     MemorySource(std::string bytes, std::size_t chunk, std::optional<std::size_t> failsAt = std::nullopt)
         : bytes_(std::move(bytes)), chunk_(chunk), failsAt_(failsAt) {}
     ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
-        const std::size_t count = std::min({capacity, chunk_, failsAt_.value_or(bytes_.size()) - at_, bytes_.size() - at_});
+        const std::size_t end = std::min(bytes_.size(), failsAt_.value_or(SIZE_MAX));
+        const std::size_t count = std::min({capacity, chunk_, end - at_});
         std::memcpy(buffer, bytes_.data() + at_, count);
         at_ += count;
         if (count == 0 && failsAt_) failure_ = "Input/output error";
@@ -88,7 +89,7 @@ struct MemorySystem : System {
     std::string typed;
     std::size_t chunk;
     std::map<std::string, std::shared_ptr<std::string>> files;
-    std::map<std::string, std::size_t> unreadable;  // where a file meets a read error
+    std::map<std::string, std::size_t> unreadable;  // where a file meets a read error; SIZE_MAX: at its end
     std::set<std::string> unwritable;
     std::shared_ptr<std::string> out = std::make_shared<std::string>(), err = std::make_shared<std::string>();
     bool console = false;
