@@ -123,6 +123,12 @@ constexpr const char* kTextNotUtf8 = "the text is not UTF-8";
 constexpr const char* kCantSpell = "no entry spells '";
 constexpr const char* kTooCostly = "the table's control codes leave too many ways to weigh for this text";
 constexpr const char* kAtPosition = "', character ";
+constexpr const char* kControlStart = "control code '";
+constexpr const char* kControlNeeds = "' needs its ";
+constexpr const char* kControlParameters = " parameters after it, each as <$hh>, character ";
+constexpr const char* kReadsBackOtherwise = "the text can't be spelt so that it reads back: ";
+constexpr const char* kReadsAs = " reads as '";
+constexpr const char* kNoEndingSpelling = "no spelling of the text reads back and ends in the end token";
 
 }  // namespace table
 

@@ -8,6 +8,8 @@
 #include <tuple>
 
 #include "dialogue/texts.hpp"
+#include "engine/table_search.hpp"
+#include "engine/values.hpp"
 
 namespace glyphound {
 namespace {
@@ -51,7 +53,6 @@ public:
             const Queued next = queue.top();
             queue.pop();
             if (!done_.insert(next.state).second) continue;
-            farthest_ = std::max(farthest_, next.state.settled);
             if (isGoal(next.state)) return path(next.state);
             for (const Token& token : tokensAt(next.state.spelt)) {
                 std::optional<State> after = append(next.state, token);
@@ -66,8 +67,25 @@ public:
         return std::nullopt;
     }
 
-    // The first character the search could not read back.
-    std::size_t farthest() const { return farthest_; }
+    // Why no bytes read back as the text: a character that no entry spells,
+    // a control code without its parameters, or a spelling whose bytes the
+    // reader takes for other text, as a longer key can swallow the boundary
+    // between two entries.
+    std::string whyNot() const {
+        std::vector<std::optional<std::pair<std::size_t, std::string>>> reached(text_.size() + 1);
+        reached[0] = std::pair<std::size_t, std::string>{0, ""};
+        std::size_t farthest = 0;
+        for (std::size_t at = 0; at < text_.size(); ++at) {
+            if (!reached[at]) continue;
+            farthest = at;
+            for (const Token& token : tokensAt(at))
+                if (!reached[at + token.textLength]) reached[at + token.textLength] = std::pair(at, token.bytes);
+        }
+        if (!reached[text_.size()]) return unspelt(farthest);
+        std::string bytes;
+        for (std::size_t at = text_.size(); at > 0; at = reached[at]->first) bytes.insert(0, reached[at]->second);
+        return readsOtherwise(bytes);
+    }
     // A table whose control codes take many parameters can leave so much
     // unsettled that the ways to go on multiply; the search gives up then
     // rather than take hours and gigabytes.
@@ -76,8 +94,9 @@ public:
 private:
     std::vector<Token> tokensAt(std::size_t at) const {
         std::vector<Token> tokens;
-        for (const TableEntry& entry : table_.entries()) {
-            if (text_.compare(at, entry.text.size(), entry.text) != 0 && !entry.text.empty()) continue;
+        for (std::uint32_t index : candidatesAt(at)) {
+            const TableEntry& entry = table_.entries()[index];
+            if (text_.compare(at, entry.text.size(), entry.text) != 0) continue;
             Token token{entry.key, entry.text.size(), &entry == ending_};
             for (std::size_t k = 0; k < entry.parameters; ++k) {
                 const std::size_t place = at + entry.text.size() + k;
@@ -90,6 +109,17 @@ private:
         if (at < text_.size() && isRawByte(text_[at]))
             tokens.push_back({std::string(1, static_cast<char>(text_[at] - kRawByte)), 1, false});
         return tokens;
+    }
+
+    // The entries whose text can stand at `at`, in the table's order, as
+    // ties go to the entries listed first.
+    std::vector<std::uint32_t> candidatesAt(std::size_t at) const {
+        const std::vector<std::uint32_t>& nothing = table_.readingAsNothing();
+        if (at >= text_.size()) return nothing;
+        const std::vector<std::uint32_t>& starting = table_.textStartingWith(text_[at]);
+        std::vector<std::uint32_t> both(starting.size() + nothing.size());
+        std::merge(starting.begin(), starting.end(), nothing.begin(), nothing.end(), both.begin());
+        return both;
     }
 
     std::optional<State> append(State state, const Token& token) const {
@@ -120,15 +150,44 @@ private:
     }
 
     // Whether more bytes could make a longer key than `found` stand at the
-    // start of `pending`.
+    // start of `pending`: a key that the bytes begin, or one they hold whole
+    // whose parameters are still to come.
     bool mayGrow(const std::string& pending, const TableEntry* found) const {
+        if (pending.size() < Table::kMaxKey && table_.beginsLongerKey(pending)) return true;
         const std::size_t shortest = found ? found->key.size() : 0;
-        for (const TableEntry& entry : table_.entries()) {
-            if (entry.key.size() <= shortest || entry.span() <= pending.size()) continue;
-            const std::size_t shared = std::min(entry.key.size(), pending.size());
-            if (entry.key.compare(0, shared, pending, 0, shared) == 0) return true;
+        for (std::size_t length = shortest + 1; length <= std::min(Table::kMaxKey, pending.size()); ++length) {
+            const TableEntry* entry = table_.withKey(std::string_view(pending).substr(0, length));
+            if (entry && entry->span() > pending.size()) return true;
         }
         return false;
+    }
+
+    std::string unspelt(std::size_t at) const {
+        namespace text = texts::table;
+        for (const TableEntry& entry : table_.entries())
+            if (entry.kind == TableEntry::Kind::Control && text_.compare(at, entry.text.size(), entry.text) == 0)
+                return text::kControlStart + escaped(entry.text) + text::kControlNeeds + std::to_string(entry.parameters) +
+                       text::kControlParameters + std::to_string(at + 1);
+        return text::kCantSpell + escaped(Text(1, text_[at])) + text::kAtPosition + std::to_string(at + 1);
+    }
+
+    // The first entry where `bytes`, which spell the text entry by entry,
+    // read back as something else.
+    std::string readsOtherwise(const std::string& bytes) const {
+        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+        for (std::size_t at = 0, spelt = 0; at < bytes.size();) {
+            const TableEntry* entry = table_.longestAt(data + at, bytes.size() - at);
+            const std::size_t span = entry ? entry->span() : 1;
+            const Text reading = readAll(table_, data + at, span);
+            if (text_.compare(spelt, reading.size(), reading) != 0) {
+                std::string shown;
+                for (std::size_t k = at; k < at + span; ++k) shown += (shown.empty() ? "" : " ") + hexDigits(data[k]);
+                return texts::table::kReadsBackOtherwise + shown + texts::table::kReadsAs + escaped(reading) + "'";
+            }
+            at += span;
+            spelt += reading.size();
+        }
+        return texts::table::kNoEndingSpelling;
     }
 
     bool isGoal(const State& state) const {
@@ -150,7 +209,7 @@ private:
     std::map<State, std::pair<State, std::string>> from_;
     std::map<State, std::size_t> cost_;
     std::set<State> done_;
-    std::size_t farthest_ = 0, pushed_ = 0;
+    std::size_t pushed_ = 0;
 };
 
 }  // namespace
@@ -161,10 +220,7 @@ std::optional<std::string> encode(const Table& table, const Text& text, const Ta
     if (ending) target += ending->text;
     Encoder encoder(table, target, ending);
     if (auto bytes = encoder.shortest()) return bytes;
-    if (encoder.tooCostly()) return failure = texts::table::kTooCostly, std::nullopt;
-    const std::size_t at = std::min(encoder.farthest(), text.size() - (text.empty() ? 0 : 1));
-    const std::string character = text.empty() ? "" : escaped(Text(1, text[at]));
-    failure = texts::table::kCantSpell + character + texts::table::kAtPosition + std::to_string(at + 1);
+    failure = encoder.tooCostly() ? texts::table::kTooCostly : encoder.whyNot();
     return std::nullopt;
 }
 

@@ -105,12 +105,12 @@ std::optional<Table> Table::parse(std::string_view bytes, const std::string& nam
 }
 
 bool Table::add(TableEntry entry, const std::string& where, std::string& failure) {
-    const auto same = std::find_if(entries_.begin(), entries_.end(),
-                                   [&](const TableEntry& e) { return e.key == entry.key; });
-    if (same == entries_.end()) {
+    const auto [known, added] = byKey_.emplace(entry.key, static_cast<std::uint32_t>(entries_.size()));
+    if (added) {
         entries_.push_back(std::move(entry));
         return true;
     }
+    const TableEntry* same = &entries_[known->second];
     if (sameMeaning(*same, entry)) return true;
     std::string digits;
     for (unsigned char byte : entry.key) digits += hexDigits(byte);
@@ -122,6 +122,11 @@ void Table::index() {
     for (std::uint32_t index = 0; index < entries_.size(); ++index) {
         const TableEntry& entry = entries_[index];
         byFirstByte_[static_cast<std::uint8_t>(entry.key.front())].push_back(index);
+        for (std::size_t length = 1; length < entry.key.size(); ++length) keyBeginnings_.insert(entry.key.substr(0, length));
+        if (entry.text.empty())
+            readingAsNothing_.push_back(index);
+        else
+            byFirstCharacter_[entry.text.front()].push_back(index);
         longestSpan_ = std::max(longestSpan_, entry.span());
         for (unsigned char byte : entry.key) inEntries_.add(byte);
         if (entry.parameters > 0) inEntries_.addAll();
@@ -133,12 +138,25 @@ void Table::index() {
     for (int byte = 0; byte < 256; ++byte) {
         const std::vector<std::uint32_t>& candidates = byFirstByte_[byte];
         if (candidates.size() == 1 && entries_[candidates.front()].span() == 1) alonePlusOne_[byte] = candidates.front() + 1;
+        for (std::uint32_t index : candidates) {
+            const auto length = static_cast<std::uint8_t>(entries_[index].key.size());
+            if (keyLengths_[byte].empty() || keyLengths_[byte].back() != length) keyLengths_[byte].push_back(length);
+        }
     }
 }
 
+namespace {
+
+// Past this many keys with one first byte, a look-up by key beats trying each.
+constexpr std::size_t kTriedOneByOne = 16;
+
+}  // namespace
+
 const TableEntry* Table::longestAt(const std::uint8_t* bytes, std::size_t available) const {
     if (const std::uint32_t alone = alonePlusOne_[bytes[0]]) return &entries_[alone - 1];
-    for (std::uint32_t index : startingWith(bytes[0])) {
+    const std::vector<std::uint32_t>& candidates = byFirstByte_[bytes[0]];
+    if (candidates.size() > kTriedOneByOne) return longestByLength(bytes, available);
+    for (std::uint32_t index : candidates) {
         const TableEntry& entry = entries_[index];
         // The first byte matches already; most keys have no other.
         if (entry.span() <= available &&
@@ -146,6 +164,26 @@ const TableEntry* Table::longestAt(const std::uint8_t* bytes, std::size_t availa
             return &entry;
     }
     return nullptr;
+}
+
+const TableEntry* Table::longestByLength(const std::uint8_t* bytes, std::size_t available) const {
+    for (const std::uint8_t length : keyLengths_[bytes[0]]) {
+        if (length > available) continue;
+        const TableEntry* entry = withKey({reinterpret_cast<const char*>(bytes), length});
+        if (entry && entry->span() <= available) return entry;
+    }
+    return nullptr;
+}
+
+const TableEntry* Table::withKey(std::string_view key) const {
+    const auto found = byKey_.find(std::string(key));
+    return found == byKey_.end() ? nullptr : &entries_[found->second];
+}
+
+const std::vector<std::uint32_t>& Table::textStartingWith(char32_t character) const {
+    static const std::vector<std::uint32_t> none;
+    const auto found = byFirstCharacter_.find(character);
+    return found == byFirstCharacter_.end() ? none : found->second;
 }
 
 std::vector<const TableEntry*> Table::endTokens() const {

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "search/byte_set.hpp"
@@ -46,8 +48,14 @@ public:
     // The entry with the longest key at `bytes` that fits, parameters and
     // all, in the `available` bytes there; null when none does.
     const TableEntry* longestAt(const std::uint8_t* bytes, std::size_t available) const;
-    // The entries whose key starts with `byte`, by index, longest key first.
-    const std::vector<std::uint32_t>& startingWith(std::uint8_t byte) const { return byFirstByte_[byte]; }
+    // The entry with exactly this key; null when none has it.
+    const TableEntry* withKey(std::string_view key) const;
+    // Whether `bytes` begin a key longer than themselves.
+    bool beginsLongerKey(std::string_view bytes) const { return keyBeginnings_.count(std::string(bytes)) > 0; }
+    // The entries whose text starts with `character`, by index, in the
+    // file's order; those that read as nothing are under no character.
+    const std::vector<std::uint32_t>& textStartingWith(char32_t character) const;
+    const std::vector<std::uint32_t>& readingAsNothing() const { return readingAsNothing_; }
     // The most bytes one entry reads, parameters included.
     std::size_t longestSpan() const { return longestSpan_; }
     // Every byte that an entry's key or parameters may hold; any other byte
@@ -59,8 +67,18 @@ private:
     bool add(TableEntry entry, const std::string& where, std::string& failure);
     void index();
 
+    // The entry at a place in longestAt: tried one by one, longest key
+    // first, where few keys share a first byte; looked up by key, for each
+    // length that keys with that first byte have, where many do.
+    const TableEntry* longestByLength(const std::uint8_t* bytes, std::size_t available) const;
+
     std::vector<TableEntry> entries_;
+    std::unordered_map<std::string, std::uint32_t> byKey_;
+    std::unordered_set<std::string> keyBeginnings_;  // every key's proper prefixes
+    std::unordered_map<char32_t, std::vector<std::uint32_t>> byFirstCharacter_;
+    std::vector<std::uint32_t> readingAsNothing_;
     std::array<std::vector<std::uint32_t>, 256> byFirstByte_;  // entries by index, longest key first
+    std::array<std::vector<std::uint8_t>, 256> keyLengths_;    // of the keys by first byte, longest first
     // Where a byte is the whole key of the only entry that starts with it,
     // that entry's index, else 0: most tables are mostly such, and dumps
     // read them by the million. An index, as a table is copied.
