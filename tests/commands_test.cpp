@@ -155,8 +155,8 @@ const CommandRun kRuns[] = {
      "glyphound: -: the range runs past the end of the file, at 19 bytes\n", 2, {}, kGame},
     {"dump with no bytes to a string", {"glyphound", "dump", "-t", "t.tbl", "--min", "0", "game.rom"}, "",
      usageError("dump", "--min must be 1 or more"), 2},
-    {"find a raw byte through a table", {"glyphound", "find", "--table", "t.tbl", "<$02>HELLO<$00>world", "game.rom"},
-     "0x00000001: <$02>HELLO<$00>world  \"..HELLO\\nworld<END>HELLO\"\n", "", 0},
+    {"find a raw byte through a table", {"glyphound", "find", "--table", "t.tbl", "<$02>HELLO\\nworld", "game.rom"},
+     "0x00000001: <$02>HELLO\\nworld  \"..HELLO\\nworld<END>HELLO\"\n", "", 0},
     {"standard input twice", {"glyphound", "find", "HELLO", "-", "-"},
      "-:" + kHelloHits.substr(0, kHelloHits.find('\n') + 1) + "-:" + kHelloHits.substr(kHelloHits.find('\n') + 1) +
          "\nValues found:\n  A=0x80  2 hits\n", "", 0, {}, kGame},
@@ -167,6 +167,10 @@ const CommandRun kRuns[] = {
     {"find through a table", {"glyphound", "find", "--json", "--table", "t.tbl", "world", "game.rom"},
      "{\"file\":\"game.rom\",\"offset\":8,\"length\":5,\"word\":\"world\",\"preview\":"
      "\"..HELLO\\\\nworld<END>HELLO\"}\n", "", 0},
+    {"find through a table what a dump reads", {"glyphound", "find", "--table", "dte.tbl", "-e", "AB", "-e", "@", "-e",
+     "the castle", "-e", "e hero", "dte.rom"},
+     "0x00000007: the castle  \".X.\xe3\x81\x82. the castle.the hero.\"\n"
+     "0x00000011: e hero  \"X.\xe3\x81\x82. the castle.the hero.\"\n", "", 0},
     {"find through a table, 16 units around", {"glyphound", "find", "--table", "t.tbl", "KING", "hall.rom"},
      "0x0000001B: KING  \"THE.CASTLE..THE.KING.IS.WAITING.FOR.\"\n", "", 0},
     {"encode with an end", {"glyphound", "encode", "-t", "t.tbl", "--end", "HELLO\\nworld"},
@@ -174,6 +178,10 @@ const CommandRun kRuns[] = {
     {"encode: of two keys alike, the first", {"glyphound", "encode", "-t", "alike.tbl", "AB"}, "02 01\n", "", 0},
     {"encode what no entry spells", {"glyphound", "encode", "-t", "t.tbl", "HELLO!"}, "",
      "glyphound: 'HELLO!': no entry spells '!', character 6\n", 2},
+    {"encode what reads back as other text", {"glyphound", "encode", "-t", "dte.tbl", "AB"}, "",
+     "glyphound: 'AB': the text can't be spelt so that it reads back: 41 42 reads as 'X'\n", 2},
+    {"encode a control code without its parameters", {"glyphound", "encode", "-t", "dte.tbl", "a[col]<$01>"}, "",
+     "glyphound: 'a[col]<$01>': control code '[col]' needs its 2 parameters after it, each as <$hh>, character 2\n", 2},
     {"insert a script as it was", {"glyphound", "insert", "-t", "t.tbl", "--script", "same.txt", "game.rom", "out.rom"},
      "", "", 0, {{"out.rom", kGame}}},
     {"insert an edited script", {"glyphound", "insert", "-t", "t.tbl", "--script", "edited.txt", "game.rom", "-"},
@@ -246,6 +254,10 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["two.txt"] = std::make_shared<string>("あ\nくい\n");
     system.files["t.tbl"] = std::make_shared<string>(gameTable());
     system.unwritable.insert("locked.tbl");
+    system.files["dte.tbl"] = std::make_shared<string>(
+        "41=A\n42=B\n4142=X\n40=@\n8140=\xe3\x81\x82\n90= the\n91=he\n20= \n61=a\n63=c\n65=e\n6C=l\n6F=o\n72=r\n"
+        "73=s\n74=t\n$F0=[col],2\n");
+    system.files["dte.rom"] = std::make_shared<string>("\x01\x41\x42\x01\x81\x40\x01\x90 castle\x01\x74\x91 \x91ro\x01");
     system.files["alike.tbl"] = std::make_shared<string>("02=A\n01=B\n03=A\n04=B\n");
     system.files["same.txt"] = std::make_shared<string>("@0x00000002 5\nHELLO\n\n@14 5\nHELLO\n");
     system.files["edited.txt"] = std::make_shared<string>("@0x00000002 12\r\nHI\\nyou\r\n");

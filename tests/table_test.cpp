@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <random>
 #include <set>
 
@@ -142,37 +143,63 @@ TEST(Encoder, ShortestBytesThatReadBack) {
     EXPECT_GT(encoded, 150);
 }
 
-// Every offset and every way of spelling, tried literally.
-bool spellsAt(const Table& table, const Text& word, const string& data, std::size_t at) {
-    if (word.empty()) return true;
-    for (const TableEntry& entry : table.entries())
-        if (entry.kind == TableEntry::Kind::Text && !entry.text.empty() &&
-            data.compare(at, entry.key.size(), entry.key) == 0 && word.compare(0, entry.text.size(), entry.text) == 0 &&
-            spellsAt(table, word.substr(entry.text.size()), data, at + entry.key.size()))
-            return true;
-    return false;
+// Every hit, found literally: the whole data read from its first byte, cut
+// into strings after each end token, and each word sought at every character
+// of each string; a hit runs from the entry of its first character to the end
+// of the entry of its last, each (offset, word) once, at its shortest.
+std::map<std::pair<std::uint64_t, std::size_t>, std::uint64_t> hitsIn(const Table& table, const std::vector<Text>& words,
+                                                                      const string& data) {
+    std::map<std::pair<std::uint64_t, std::size_t>, std::uint64_t> hits;
+    std::vector<std::tuple<char32_t, std::uint64_t, std::uint64_t>> read;  // character, entry start, entry end
+    const auto seek = [&] {
+        for (std::size_t w = 0; w < words.size(); ++w)
+            for (std::size_t at = 0; at + words[w].size() <= read.size(); ++at) {
+                std::size_t k = 0;
+                while (k < words[w].size() && std::get<0>(read[at + k]) == words[w][k]) ++k;
+                if (k < words[w].size()) continue;
+                const std::uint64_t offset = std::get<1>(read[at]), length = std::get<2>(read[at + k - 1]) - offset;
+                const auto [hit, added] = hits.emplace(std::pair(offset, w), length);
+                if (!added) hit->second = std::min(hit->second, length);
+            }
+        read.clear();
+    };
+    for (std::size_t at = 0; at < data.size();) {
+        const TableEntry* entry = table.longestAt(bytesOf(data) + at, data.size() - at);
+        const std::size_t span = entry ? entry->span() : 1;
+        for (char32_t c : readAll(table, bytesOf(data) + at, span)) read.emplace_back(c, at, at + span);
+        at += span;
+        if (entry && entry->kind == TableEntry::Kind::End) seek();
+    }
+    seek();
+    return hits;
 }
 
-TEST(TableSearch, EveryOffsetEverySpelling) {
+TEST(TableSearch, FindsWhatTheWholeFileReadsAs) {
     std::mt19937 random(20);
     for (int trial = 0; trial < 300; ++trial) {
         const Table table = randomTable(random);
         std::vector<Text> words(2);
+        const bool raw = trial % 3 == 0;
         for (Text& word : words)
-            for (std::size_t length = 1 + random() % 3; word.size() < length;) word += U"abc"[random() % 3];
+            for (std::size_t length = 1 + random() % 3; word.size() < length;)
+                word += raw && random() % 4 == 0 ? kRawByte + 1 + random() % 7 : U"abc#"[random() % 4];
         string data;
         for (std::size_t size = random() % (random() % 20 ? 300 : 70000); data.size() < size;)
             data += static_cast<char>(1 + random() % 7);
-        std::set<std::pair<std::uint64_t, std::size_t>> expected, found;
-        for (std::size_t at = 0; at < data.size(); ++at)
-            for (std::size_t w = 0; w < words.size(); ++w)
-                if (spellsAt(table, words[w], data, at)) expected.emplace(at, w);
+        const auto expected = hitsIn(table, words, data);
         for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Bits128, VectorWidth::Bits256}) {
             if (!vectorWidthAvailable(width)) continue;
             MemorySource source(data, 1 + random() % 5000);
-            found.clear();
+            std::map<std::pair<std::uint64_t, std::size_t>, std::uint64_t> found;
+            std::pair<std::uint64_t, std::size_t> last{0, 0};
             ASSERT_TRUE(findTableWords(
-                source, table, words, [&](const TableHit& hit) { found.emplace(hit.offset, hit.word); }, width));
+                source, table, words,
+                [&](const TableHit& hit) {
+                    EXPECT_LE(last, std::pair(hit.offset, hit.word)) << trial;
+                    last = {hit.offset, hit.word};
+                    found.emplace(last, hit.length);
+                },
+                width));
             ASSERT_EQ(found, expected) << trial;
         }
     }

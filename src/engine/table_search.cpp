@@ -1,109 +1,202 @@
 #include "engine/table_search.hpp"
 
 #include <algorithm>
-#include <cstring>
-#include <limits>
 
 #include "io/sliding_window.hpp"
 
 namespace glyphound {
 namespace {
 
-constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+// A character of the text read so far, with the bytes of the entry it is
+// read from.
+struct ReadCharacter {
+    char32_t character;
+    std::uint64_t entryStart;
+};
 
-bool spells(const TableEntry& entry) { return entry.kind == TableEntry::Kind::Text && !entry.text.empty(); }
-
-// Spells words at offsets, remembering which (character, byte) pairs led
-// nowhere, so that a word whose letters each have several keys takes time
-// in proportion to its length, not to the number of its spellings.
-class Speller {
+// Finds the words in the text as it is read, entry by entry, and lets the
+// hits out in offset order: a hit is seen when its last character is read,
+// after hits of longer words that start before it may still come.
+class WordFinder {
 public:
-    Speller(const Table& table, const Text& word) : table_(table), word_(word) {}
+    using HitMaker = std::function<TableHit(std::uint64_t offset, std::uint64_t end, std::size_t word)>;
 
-    std::size_t at(const std::uint8_t* bytes, std::size_t available) {
-        bytes_ = bytes;
-        available_ = std::min(available, word_.size() * Table::kMaxKey);
-        deadEnds_.assign((word_.size() + 1) * (available_ + 1), false);
-        return from(0, 0);
+    WordFinder(const std::vector<Text>& words, const TableHitHandler& onHit) : words_(words), onHit_(onHit) {
+        for (const Text& word : words) longest_ = std::max(longest_, word.size());
     }
 
-    // The first bytes of the spellings of the word from character `at` on;
-    // all bytes when the word ends there.
-    ByteSet firstBytes(std::size_t at) const {
-        ByteSet bytes;
-        if (at == word_.size()) bytes.addAll();
-        for (const auto& [key, next] : firstSteps(at)) bytes.add(static_cast<std::uint8_t>(key.front()));
-        return bytes;
-    }
-    // The bytes that can follow the first of a spelling.
-    ByteSet secondBytes() const {
-        ByteSet bytes;
-        for (const auto& [key, next] : firstSteps(0)) {
-            if (key.size() > 1) {
-                bytes.add(static_cast<std::uint8_t>(key[1]));
-                continue;
-            }
-            const ByteSet after = firstBytes(next);
-            for (int byte = 0; byte < 256; ++byte)
-                if (after.has(static_cast<std::uint8_t>(byte))) bytes.add(static_cast<std::uint8_t>(byte));
+    bool empty() const { return read_.empty(); }
+
+    void add(const Text& reading, std::uint64_t start, std::uint64_t end, const HitMaker& makeHit) {
+        for (const char32_t character : reading) {
+            read_.push_back({character, start});
+            for (std::size_t index = 0; index < words_.size(); ++index)
+                if (endsWith(words_[index])) {
+                    const std::uint64_t offset = read_[read_.size() - words_[index].size()].entryStart;
+                    if (!isPending(offset, index)) pending_.push_back(makeHit(offset, end, index));
+                }
         }
-        return bytes;
+        // A hit still to be seen starts at one of the last characters.
+        const std::size_t earliest = read_.size() >= longest_ ? read_.size() - longest_ + 1 : 0;
+        if (earliest < read_.size()) release(read_[earliest].entryStart);
+        if (read_.size() > 4 * longest_) read_.erase(read_.begin(), read_.end() - static_cast<std::ptrdiff_t>(longest_));
+    }
+
+    // Nothing found spans this point: the end of a string, or a raw byte
+    // that no word holds.
+    void breakText() {
+        release(UINT64_MAX);
+        read_.clear();
     }
 
 private:
-    // Each first step of a spelling from character `at`: its bytes, and the
-    // character after it.
-    std::vector<std::pair<std::string, std::size_t>> firstSteps(std::size_t at) const {
-        std::vector<std::pair<std::string, std::size_t>> steps;
-        if (at < word_.size() && isRawByte(word_[at]))
-            steps.emplace_back(std::string(1, static_cast<char>(word_[at] - kRawByte)), at + 1);
-        else
-            for (const TableEntry& entry : table_.entries())
-                if (spells(entry) && word_.compare(at, entry.text.size(), entry.text) == 0)
-                    steps.emplace_back(entry.key, at + entry.text.size());
-        return steps;
+    bool endsWith(const Text& word) const {
+        return read_.size() >= word.size() &&
+               std::equal(word.rbegin(), word.rend(), read_.rbegin(),
+                          [](char32_t expected, const ReadCharacter& read) { return expected == read.character; });
     }
 
-    std::size_t from(std::size_t character, std::size_t byte) {
-        if (character == word_.size()) return 0;
-        if (byte == available_ || deadEnds_[character * (available_ + 1) + byte]) return kNone;
-        const std::size_t found = step(character, byte);
-        if (found == kNone) deadEnds_[character * (available_ + 1) + byte] = true;
-        return found;
+    // The same word starting in the same entry is one hit, however often the
+    // entry's text holds it.
+    bool isPending(std::uint64_t offset, std::size_t word) const {
+        return std::any_of(pending_.begin(), pending_.end(),
+                           [&](const TableHit& hit) { return hit.offset == offset && hit.word == word; });
     }
 
-    std::size_t step(std::size_t character, std::size_t byte) {
-        const std::uint8_t* bytes = bytes_ + byte;
-        if (isRawByte(word_[character])) {
-            if (bytes[0] != word_[character] - kRawByte) return kNone;
-            const std::size_t rest = from(character + 1, byte + 1);
-            return rest == kNone ? kNone : rest + 1;
+    void release(std::uint64_t before) {
+        std::sort(pending_.begin(), pending_.end(), [](const TableHit& a, const TableHit& b) {
+            return a.offset != b.offset ? a.offset < b.offset : a.word < b.word;
+        });
+        const auto last = std::find_if(pending_.begin(), pending_.end(), [&](const TableHit& hit) { return hit.offset >= before; });
+        std::for_each(pending_.begin(), last, onHit_);
+        pending_.erase(pending_.begin(), last);
+    }
+
+    const std::vector<Text>& words_;
+    const TableHitHandler& onHit_;
+    std::size_t longest_ = 1;
+    std::vector<ReadCharacter> read_;
+    std::vector<TableHit> pending_;
+};
+
+// Where no word holds a raw byte, a byte that no key holds breaks every word,
+// and a hit spans at least this many bytes: its entries read at least the
+// word's characters, each at most the longest reading.
+std::size_t fewestBytesOfAHit(const Table& table, const std::vector<Text>& words) {
+    std::size_t longestReading = 1, shortestWord = SIZE_MAX;
+    for (const TableEntry& entry : table.entries())
+        longestReading = std::max(longestReading, entry.text.size() + entry.parameters);
+    for (const Text& word : words) shortestWord = std::min(shortestWord, word.size());
+    return std::max<std::size_t>(1, (shortestWord + longestReading - 1) / longestReading);
+}
+
+bool holdsRawByte(const std::vector<Text>& words) {
+    return std::any_of(words.begin(), words.end(),
+                       [](const Text& word) { return std::any_of(word.begin(), word.end(), isRawByte); });
+}
+
+class TableWordSearch {
+public:
+    TableWordSearch(ByteSource& source, const Table& table, const std::vector<Text>& words,
+                    const TableHitHandler& onHit, VectorWidth width)
+        : table_(table),
+          width_(width),
+          rawInWords_(holdsRawByte(words)),
+          rowLength_(fewestBytesOfAHit(table, words)),
+          finder_(words, onHit),
+          window_(source, kTableContext + longestHit(table, words), table.longestSpan() + kTableContext),
+          startsAt_(kTableContext + longestHit(table, words) + table.longestSpan() + 1, UINT64_MAX) {}
+
+    bool run() {
+        const ByteSet& inEntries = table_.bytesInEntries();
+        const bool skipping = !rawInWords_ && !inEntries.full();
+        while (window_.fill()) {
+            // Between words, a row of entries too short for a hit is passed
+            // over; the byte before a row holds no key, so reading starts
+            // anew there just as a reading from the file's start would.
+            if (skipping && finder_.empty()) {
+                const std::size_t skip = inEntries.firstRow(window_.position(), 0, window_.ahead(), rowLength_, width_);
+                if (skip > 0) {
+                    window_.advance(skip);
+                    continue;
+                }
+            }
+            readEntry();
         }
-        for (std::uint32_t index : table_.startingWith(bytes[0])) {
-            const TableEntry& entry = table_.entries()[index];
-            if (!spells(entry) || entry.key.size() > available_ - byte ||
-                std::memcmp(entry.key.data(), bytes, entry.key.size()) != 0 ||
-                word_.compare(character, entry.text.size(), entry.text) != 0)
-                continue;
-            const std::size_t rest = from(character + entry.text.size(), byte + entry.key.size());
-            if (rest != kNone) return rest + entry.key.size();
+        finder_.breakText();
+        return !window_.failed();
+    }
+
+private:
+    static std::size_t longestHit(const Table& table, const std::vector<Text>& words) {
+        std::size_t longest = 0;
+        for (const Text& word : words) longest = std::max(longest, word.size());
+        return longest * table.longestSpan();
+    }
+
+    void readEntry() {
+        const std::uint8_t* bytes = window_.position();
+        const std::uint64_t start = window_.offset();
+        const TableEntry* entry = table_.longestAt(bytes, window_.ahead());
+        const std::size_t span = entry ? entry->span() : 1;
+        startsAt_[start % startsAt_.size()] = start;
+        const auto makeHit = [&](std::uint64_t offset, std::uint64_t end, std::size_t word) {
+            return hitAt(offset, end, word);
+        };
+        if (entry || rawInWords_) {
+            Text reading;
+            if (entry)
+                appendReading(*entry, bytes, reading);
+            else
+                reading = Text(1, kRawByte + bytes[0]);
+            finder_.add(reading, start, start + span, makeHit);
         }
-        return kNone;
+        if (!entry ? !rawInWords_ : entry->kind == TableEntry::Kind::End) finder_.breakText();
+        window_.advance(span);
+    }
+
+    // The hit with what the table reads around it: from the first place
+    // within the context before it where an entry is known to start. Entries
+    // that read as nothing can stretch a hit past what the window keeps; its
+    // text then starts where the window does.
+    TableHit hitAt(std::uint64_t offset, std::uint64_t end, std::size_t word) const {
+        const std::uint64_t first = window_.offset() - window_.behind();
+        const std::uint64_t from = std::max(offset, first);
+        const std::uint8_t* bytes = window_.position() - (window_.offset() - from);
+        const auto kept = static_cast<std::size_t>(from - first);
+        std::size_t before = std::min(kept, kTableContext);
+        while (before > 0 && !startsAnEntry(from - before, bytes - before, before < kept)) --before;
+        const auto length = static_cast<std::size_t>(end - from);
+        const std::size_t after = std::min(kTableContext, window_.ahead() - static_cast<std::size_t>(end - window_.offset()));
+        return {offset,
+                word,
+                end - offset,
+                readAll(table_, bytes - before, before),
+                readAll(table_, bytes, length),
+                readAll(table_, bytes + length, after)};
+    }
+
+    // Known to start an entry: the file's first byte, one read as an entry
+    // lately, a byte that no key holds or the byte after one, as such a byte
+    // reads as raw wherever it stands.
+    bool startsAnEntry(std::uint64_t offset, const std::uint8_t* byte, bool afterKept) const {
+        const ByteSet& inEntries = table_.bytesInEntries();
+        return offset == 0 || !inEntries.has(byte[0]) || (afterKept && !inEntries.has(byte[-1])) ||
+               startsAt_[offset % startsAt_.size()] == offset;
     }
 
     const Table& table_;
-    const Text& word_;
-    const std::uint8_t* bytes_ = nullptr;
-    std::size_t available_ = 0;
-    std::vector<bool> deadEnds_;
+    VectorWidth width_;
+    bool rawInWords_;
+    std::size_t rowLength_;
+    WordFinder finder_;
+    SlidingWindow window_;
+    // Where the entries read lately start, each at its offset modulo the
+    // size: as far back as the window keeps.
+    std::vector<std::uint64_t> startsAt_;
 };
 
 }  // namespace
-
-std::size_t spellingAt(const Table& table, const Text& word, const std::uint8_t* bytes, std::size_t available) {
-    const std::size_t found = Speller(table, word).at(bytes, available);
-    return found == kNone ? 0 : found;
-}
 
 Text readAll(const Table& table, const std::uint8_t* bytes, std::size_t size) {
     Text text;
@@ -120,40 +213,7 @@ Text readAll(const Table& table, const std::uint8_t* bytes, std::size_t size) {
 
 bool findTableWords(ByteSource& source, const Table& table, const std::vector<Text>& words,
                     const TableHitHandler& onHit, VectorWidth width) {
-    std::vector<Speller> spellers;
-    ByteSet first, second;
-    std::size_t longest = 0;
-    for (const Text& word : words) {
-        spellers.emplace_back(table, word);
-        const ByteSet starts = spellers.back().firstBytes(0), follows = spellers.back().secondBytes();
-        for (int byte = 0; byte < 256; ++byte) {
-            if (starts.has(static_cast<std::uint8_t>(byte))) first.add(static_cast<std::uint8_t>(byte));
-            if (follows.has(static_cast<std::uint8_t>(byte))) second.add(static_cast<std::uint8_t>(byte));
-        }
-        longest = std::max(longest, word.size() * Table::kMaxKey);
-    }
-    const std::size_t need = longest + kTableContext;
-    SlidingWindow window(source, kTableContext, need + 1);
-    const auto test = [&](std::size_t at) {
-        const std::uint8_t* bytes = window.position() + at;
-        for (std::size_t index = 0; index < words.size(); ++index) {
-            const std::size_t length = spellers[index].at(bytes, window.ahead() - at);
-            if (length == kNone) continue;
-            const std::size_t before = std::min(window.behind() + at, kTableContext);
-            const std::size_t after = std::min(window.ahead() - at - length, kTableContext);
-            onHit({window.offset() + at, index, length, readAll(table, bytes - before, before),
-                   readAll(table, bytes, length), readAll(table, bytes + length, after)});
-        }
-    };
-    while (window.fill()) {
-        const std::size_t testable = window.ended() ? window.ahead() : window.ahead() - need;
-        const std::size_t scanned = std::min(testable, window.ahead() - 1);
-        for (std::size_t at = 0; (at = first.firstPair(window.position(), at, scanned, second, width)) < scanned; ++at)
-            test(at);
-        if (scanned < testable) test(scanned);
-        window.advance(testable);
-    }
-    return !window.failed();
+    return TableWordSearch(source, table, words, onHit, width).run();
 }
 
 }  // namespace glyphound

@@ -1,7 +1,8 @@
 #pragma once
 
-// Words found through a table: every offset where a sequence of its entries
-// spells the word exactly, whichever entries do it.
+// Words found through a table: wherever the text that the table reads in the
+// whole file, as a dump of it from the first byte to the last reads it,
+// holds the word within one string.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -13,25 +14,22 @@
 namespace glyphound {
 
 struct TableHit {
-    std::uint64_t offset = 0;
-    std::size_t word = 0;  // index into the words searched for
-    std::uint64_t length = 0;  // bytes of the spelling found, longer keys first
+    std::uint64_t offset = 0;  // of the entry that the word's first character is read from
+    std::size_t word = 0;      // index into the words searched for
+    std::uint64_t length = 0;  // up to the end of the entry that its last character is read from
     Text before, match, after;  // what the table reads there, up to kTableContext bytes on each side
 };
 using TableHitHandler = std::function<void(const TableHit&)>;
 
 constexpr std::size_t kTableContext = 16;
 
-// Entries that read as text spell a word; one that reads as nothing, an end
-// token and a control code spell nothing. A raw byte in a word stands for
-// itself. Reads `source` once; hits come in offset order, then word order.
-// False after a read error.
+// Reads `source` once, each entry where the longest key stands, a byte where
+// none does as raw, an end token ending its string. A word may start or end
+// inside an entry's text, and holds raw bytes, end tokens' texts and control
+// codes' labels and parameters as they read. Hits come in offset order, then
+// word order, each (offset, word) once. False after a read error.
 bool findTableWords(ByteSource& source, const Table& table, const std::vector<Text>& words,
                     const TableHitHandler& onHit, VectorWidth width = VectorWidth::Best);
-
-// The bytes that spell `word` at `bytes`, of which `available` follow; 0 when
-// none do.
-std::size_t spellingAt(const Table& table, const Text& word, const std::uint8_t* bytes, std::size_t available);
 
 // What the table reads in `bytes`, entry by entry from the first byte.
 Text readAll(const Table& table, const std::uint8_t* bytes, std::size_t size);
