@@ -147,7 +147,7 @@ const CommandRun kRuns[] = {
     {"dump a range", {"glyphound", "dump", "-t", "t.tbl", "--start", "1", "--end", "0x9", "game.rom"},
      "0x00000001: <$02>HELLO\\nw\n", "", 0},
     {"dump a script", {"glyphound", "dump", "-t", "t.tbl", "--script", "-o", "s.txt", "game.rom"}, "", "", 0,
-     {{"s.txt", "@0x00000002 12\nHELLO\\nworld<END>\n@0x0000000E 5\nHELLO\n"}}},
+     {{"s.txt", "@0x00000002 12\n// HELLO\\nworld<END>\nHELLO\\nworld<END>\n@0x0000000E 5\n// HELLO\nHELLO\n"}}},
     {"dump past the end", {"glyphound", "dump", "-t", "t.tbl", "--start", "2", "--end", "100", "game.rom"}, "",
      "glyphound: game.rom: the range runs past the end of the file, at 19 bytes\n", 2},
     {"dump a range from a pipe past its end", {"glyphound", "dump", "-t", "t.tbl", "--end", "0x20", "-"},
@@ -176,6 +176,9 @@ const CommandRun kRuns[] = {
     {"encode with an end", {"glyphound", "encode", "-t", "t.tbl", "--end", "HELLO\\nworld"},
      "87 84 8B 8B 8E 00 26 1E 21 1B 13 03\n", "", 0},
     {"encode: of two keys alike, the first", {"glyphound", "encode", "-t", "alike.tbl", "AB"}, "02 01\n", "", 0},
+    {"encode raw bytes to standard output", {"glyphound", "encode", "-t", "t.tbl", "-o", "-", "HI"}, "\x87\x88", "", 0},
+    {"dump no string of bytes that read as nothing", {"glyphound", "dump", "-t", "keep.tbl", "-"}, "0x00000006: AAAA\n",
+     "", 0, {}, "\x00\x00\x00\x00\x00\x01\x41\x41\x41\x41"s},
     {"encode what no entry spells", {"glyphound", "encode", "-t", "t.tbl", "HELLO!"}, "",
      "glyphound: 'HELLO!': no entry spells '!', character 6\n", 2},
     {"encode what reads back as other text", {"glyphound", "encode", "-t", "dte.tbl", "AB"}, "",
@@ -197,8 +200,16 @@ const CommandRun kRuns[] = {
     {"guess in text", {"glyphound", "guess", "hall.rom"},
      "1. A=0x80  score 75.0  text 68 bytes\n   0x00000000: \"WELCOME TO THE CASTLE. THE KING IS WAITING FOR Y\"\n", "", 0},
     {"insert what overflows", {"glyphound", "insert", "-t", "t.tbl", "--script", "long.txt", "game.rom", "out.rom"}, "",
-     "glyphound: long.txt:2: the text overflows its room of 5 bytes by 5 bytes\n"
-     "glyphound: long.txt:4: the offset is past the end of the file\n", 2},
+     "glyphound: long.txt:2: 0x0000000E: the text overflows its room of 5 bytes by 5 bytes\n"
+     "glyphound: long.txt:4: 0x00000100: the offset is past the end of the file\n", 2},
+    {"insert to standard output, checked before a byte is written",
+     {"glyphound", "insert", "-t", "t.tbl", "--script", "ends.txt", "game.rom", "-"}, "",
+     "glyphound: ends.txt:2: 0x00000002: the text overflows its room of 12 bytes by 1 byte\n", 2},
+    {"insert keeps the bytes of every string left as it was",
+     {"glyphound", "insert", "-t", "keep.tbl", "--script", "keep.txt", "keep.rom", "-"},
+     "\x00\xc1th\xf0\x05\x41\xff\x00tA\xff\x00"s, "", 0},
+    {"a script with notes, blank lines and a text over two lines",
+     {"glyphound", "insert", "-t", "t.tbl", "--script", "notes.txt", "game.rom", "-"}, kGameAfter, "", 0},
     {"insert by a broken script", {"glyphound", "insert", "-t", "t.tbl", "--script", "words", "game.rom", "out.rom"}, "",
      "glyphound: words:1: not a line '@0xOFFSET ROOM'\n", 2},
     {"find by order, a letter missing", {"glyphound", "find", "--match", "order", "HELLO", "gap.rom"},
@@ -258,6 +269,12 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
         "41=A\n42=B\n4142=X\n40=@\n8140=\xe3\x81\x82\n90= the\n91=he\n20= \n61=a\n63=c\n65=e\n6C=l\n6F=o\n72=r\n"
         "73=s\n74=t\n$F0=[col],2\n");
     system.files["dte.rom"] = std::make_shared<string>("\x01\x41\x42\x01\x81\x40\x01\x90 castle\x01\x74\x91 \x91ro\x01");
+    system.files["keep.tbl"] = std::make_shared<string>("41=A\nC1=A\n74=t\n68=h\n80=th\n$F0=[c],1\n/FF=<END>\n00=\n");
+    system.files["keep.rom"] = std::make_shared<string>("\x00\xc1th\xf0\x05\x41\xff\x00th\xff\x00"s);
+    system.files["keep.txt"] = std::make_shared<string>("@1 7\nAth[c]<$05>A<END>\n@9 3\n// th<END>\ntA<END>\n");
+    system.files["ends.txt"] = std::make_shared<string>("@0x00000002 12\nHELLO\\nworlds\n");
+    system.files["notes.txt"] =
+        std::make_shared<string>("// chapter 1\r\n\r\n@0x00000002 12 \t\r\n// HELLO\\nworld<END>\r\nHI\\n\r\nyou\r\n");
     system.files["alike.tbl"] = std::make_shared<string>("02=A\n01=B\n03=A\n04=B\n");
     system.files["same.txt"] = std::make_shared<string>("@0x00000002 5\nHELLO\n\n@14 5\nHELLO\n");
     system.files["edited.txt"] = std::make_shared<string>("@0x00000002 12\r\nHI\\nyou\r\n");

@@ -164,6 +164,10 @@ std::unique_ptr<ByteSource> CommandIo::openInput(const std::string& name, Readin
     return std::make_unique<ProgressSource>(std::move(source), file.size, progress_, readerGone_);
 }
 
+bool CommandIo::readsTwice(const std::string& name) {
+    return name != kStandardStream && system_.openForReading(name, Waiting::No).rereadable;
+}
+
 void CommandIo::requireStandardOutput() {
     const std::string failure = system_.standardOutputFailure();
     if (failure.empty()) return;

@@ -76,6 +76,9 @@ public:
                                           std::string& failure);
     // The same for a file the user named, with the failure reported.
     std::unique_ptr<ByteSource> openInput(const std::string& name, Reading reading = Reading::InStep);
+    // Whether the file named reads the same a second time: a regular file or
+    // a disc, not standard input, a pipe or a device that streams.
+    bool readsTwice(const std::string& name);
     // Reports and throws ReportedError when standard output was closed when
     // the program started, before a command that prints does any work.
     void requireStandardOutput();

@@ -44,10 +44,11 @@ int runDump(const DumpOptions& options, CommandIo& io) {
     if (minimum == 0) throw UsageError(text::kBadMinimum);
     if (options.script && (options.json || options.recursive || options.files.size() > 1))
         throw UsageError(text::kScriptOfOneFile);
-    const Table table = loadTable(options.table, io);
-    // Claimed before any file is read, so that no input can be the output.
+    // Claimed before any file is read, so that no input, nor the table, can
+    // be the output.
     CommandOutput file = options.output.empty() ? nullptr : io.createOutput(options.output);
     if (!options.output.empty() && !file) return kError;
+    const Table table = loadTable(options.table, io);
     if (!file) io.requireStandardOutput();
     OutputStream& out = file ? *file : io.out();
     std::vector<std::string> files = options.files;

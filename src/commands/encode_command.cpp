@@ -24,6 +24,9 @@ std::string hexLine(const std::string& bytes) {
 
 int runEncode(const EncodeOptions& options, CommandIo& io) {
     if (options.texts.empty()) throw UsageError(text::kNoText);
+    // Claimed before the table is read, so that the table can't be the output.
+    CommandOutput file = options.output.empty() ? nullptr : io.createOutput(options.output);
+    if (!options.output.empty() && !file) return kError;
     const Table table = loadTable(options.table, io);
     const TableEntry* ending = options.end ? endingOf(table) : nullptr;
     std::vector<std::string> encoded;
@@ -34,13 +37,11 @@ int runEncode(const EncodeOptions& options, CommandIo& io) {
         if (!bytes) io.fail(std::string("'") + given + "': " + failure);
         encoded.push_back(*bytes);
     }
-    if (options.output.empty()) {
+    if (!file) {
         io.requireStandardOutput();
         for (const std::string& bytes : encoded) io.out().print(hexLine(bytes));
         return kSuccess;
     }
-    CommandOutput file = io.createOutput(options.output);
-    if (!file) return kError;
     for (const std::string& bytes : encoded) file->print(bytes);
     return file->close() ? kSuccess : io.failWrite(options.output, *file);
 }

@@ -42,6 +42,17 @@ std::vector<ScriptString> stringsOf(const InsertOptions& options, CommandIo& io)
     return *strings;
 }
 
+// Reports a failed read, or else the problems; true when there was either.
+bool reported(const std::vector<std::string>& problems, bool readFailed, const std::string& inName,
+              const ByteSource& source, CommandIo& io) {
+    if (readFailed) {
+        io.reportFile(inName, readFailure(source));
+        return true;
+    }
+    for (const std::string& problem : problems) io.err().print(std::string(text::kProgramName) + ": " + problem + "\n");
+    return !problems.empty();
+}
+
 }  // namespace
 
 int runInsert(const InsertOptions& options, CommandIo& io) {
@@ -49,26 +60,31 @@ int runInsert(const InsertOptions& options, CommandIo& io) {
     if (options.room && !options.at) throw UsageError(text::kRoomWithAt);
     if (options.operands.size() != (options.at ? 3u : 2u))
         throw UsageError(options.at ? text::kInsertAtOperands : text::kInsertOperands);
+    const std::string& inName = options.operands[options.operands.size() - 2];
+    const std::string& outName = options.operands.back();
+    // Claimed before any file is read, so that neither the input, the table
+    // nor the script can be the output.
+    CommandOutput output = io.createOutput(outName);
+    if (!output) return kError;
     const Table table = loadTable(options.table, io);
     const std::vector<const TableEntry*> ends = table.endTokens();
     const Insertion insertion{ends.empty() ? nullptr : ends.front(),
                               options.fill ? std::optional(fillOf(*options.fill)) : std::nullopt};
     if (options.at && !options.room && !insertion.endToken) throw UsageError(text::kNoRoom);
-    const std::vector<ScriptString> strings = stringsOf(options, io);
-    const std::string& inName = options.operands[options.operands.size() - 2];
-    const std::string& outName = options.operands.back();
+    const ScriptInsertion strings(table, stringsOf(options, io), insertion);
+    // Standard output can't be taken back: what the file's bytes decide is
+    // checked in a pass of its own first, where the file can be read twice,
+    // and so is everything when something is already known to be wrong.
+    const bool checkFirst = !strings.problemsBeforeReading().empty() || (outName == kStandardStream && io.readsTwice(inName));
+    bool readFailed = false;
+    if (checkFirst) {
+        auto source = io.openInput(inName);
+        if (!source) return kError;
+        if (reported(strings.run(*source, nullptr, readFailed), readFailed, inName, *source, io)) return kError;
+    }
     auto source = io.openInput(inName);
     if (!source) return kError;
-    CommandOutput output = io.createOutput(outName);
-    if (!output) return kError;
-    bool readFailed = false;
-    const std::vector<std::string> problems = insertStrings(*source, *output, table, strings, insertion, readFailed);
-    if (readFailed) {
-        io.reportFile(inName, readFailure(*source));
-        return kError;
-    }
-    for (const std::string& problem : problems) io.err().print(std::string(text::kProgramName) + ": " + problem + "\n");
-    if (!problems.empty()) return kError;
+    if (reported(strings.run(*source, output.get(), readFailed), readFailed, inName, *source, io)) return kError;
     return output->close() ? kSuccess : io.failWrite(outName, *output);
 }
 

@@ -136,6 +136,7 @@ constexpr const char* kNoEndingSpelling = "no spelling of the text reads back an
 namespace script {
 
 constexpr const char* kBadHeader = ": not a line '@0xOFFSET ROOM'";
+constexpr const char* kDirective = ": lines that start with '#' are kept for directives, and this is none";
 constexpr const char* kNoText = ": the last string has no line of text";
 constexpr const char* kOverlaps = ": the string overlaps the one before";
 constexpr const char* kPastTheEnd = ": the offset is past the end of the file";

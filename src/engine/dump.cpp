@@ -30,7 +30,8 @@ public:
         continued_ = true;
     }
     void close() {
-        if (open_ && (string_.length >= minLength_ || continued_) && string_.length > 0) onString_(string_);
+        // Bytes that read as nothing, such as padding, are no string.
+        if (open_ && (string_.length >= minLength_ || continued_) && !string_.text.empty()) onString_(string_);
         clear();
         open_ = continued_ = false;
     }

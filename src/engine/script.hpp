@@ -2,8 +2,9 @@
 
 // A script: the strings of a file as `dump --script` writes them, for a
 // translator to edit and `insert --script` to put back. Each string is a line
-// `@0xOFFSET ROOM` (ROOM: its bytes, an end token included), then its text
-// on the next line in the escaped form.
+// `@0xOFFSET ROOM` (ROOM: its bytes, an end token included), a comment line
+// `// ` with its text as it was, then its text on the next line in the
+// escaped form, which may go on over further lines that end in `\n`.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,7 +23,7 @@ struct ScriptString {
     std::uint64_t offset = 0;
     std::optional<std::uint64_t> room;  // none: the string that stands at the offset
     Text text;
-    std::string where;  // "NAME:LINE" of its text, for messages
+    std::string where;  // "NAME:LINE: 0xOFFSET" of its text, for messages
 };
 
 // Empty, with `failure` naming the line, when the text is no script.
@@ -36,11 +37,32 @@ struct Insertion {
     std::optional<std::uint8_t> fill;
 };
 
-// Copies `in` to `out` with each string's encoded text in its room, padded,
-// checking every string first: nothing is written while anything is wrong.
-// Returns what is wrong, each in one line; `readFailed` after a read error.
-std::vector<std::string> insertStrings(ByteSource& in, OutputStream& out, const Table& table,
-                                       const std::vector<ScriptString>& strings, const Insertion& insertion,
-                                       bool& readFailed);
+// Strings to put in a file, encoded once. A string whose text is what its
+// room reads as keeps its bytes; any other is encoded, padded and checked
+// against its room.
+class ScriptInsertion {
+public:
+    ScriptInsertion(const Table& table, std::vector<ScriptString> strings, const Insertion& insertion);
+
+    // What is wrong that the file's bytes can't change: an encoded text
+    // longer than its room, rooms that overlap. Each in one line.
+    std::vector<std::string> problemsBeforeReading() const;
+    // Copies `in` to `out`, or only reads it when `out` is null, with each
+    // string in its room. Returns every problem, each in one line, in the
+    // script's order; `readFailed` after a read error. Nothing should be
+    // kept of `out` when there are any.
+    std::vector<std::string> run(ByteSource& in, OutputStream* out, bool& readFailed) const;
+
+    struct Prepared {
+        ScriptString string;
+        std::optional<std::string> encoded;
+        std::string encodingFailure;
+    };
+
+private:
+    const Table& table_;
+    std::vector<Prepared> strings_;  // by offset
+    const Insertion& insertion_;
+};
 
 }  // namespace glyphound

@@ -257,8 +257,8 @@ std::optional<Text> unescaped(std::string_view utf8, std::string& failure) {
                                                      hexValue(static_cast<char>(rest[3])));
             at += 4;
         } else if (characters[at] == U'\\' && at + 1 < characters.size() &&
-                   (characters[at + 1] == U'n' || characters[at + 1] == U'\\')) {
-            text += characters[++at] == U'n' ? kLineBreak : U'\\';
+                   (characters[at + 1] == U'n' || characters[at + 1] == U'\\' || characters[at + 1] == U'/')) {
+            text += characters[++at] == U'n' ? kLineBreak : characters[at];
         } else {
             text += characters[at];
         }

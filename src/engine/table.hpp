@@ -91,7 +91,8 @@ private:
 // parameters raw.
 void appendReading(const TableEntry& entry, const std::uint8_t* bytes, Text& text);
 
-// The text forms: `\n` for a line break, `\\` for a backslash, `<$hh>` for a
+// The text forms: `\n` for a line break, `\\` for a backslash (`\/` reads as
+// a slash, for a script's text that starts as a comment does), `<$hh>` for a
 // raw byte; `escaped` writes them, `unescaped` reads them back (empty, with
 // `failure` set, for what is not UTF-8).
 std::string escaped(const Text& text);
