@@ -4,6 +4,7 @@
 //
 //   glyphound_bench PATH-TO-glyphound [MiB]     (default 1024 MiB)
 //   glyphound_bench --worst                      (only the in-memory worst cases)
+//   glyphound_bench --tables PATH-TO-glyphound   (only the big tables)
 //
 // With GLYPHOUND_PAGE (the built page) and GLYPHOUND_PAGE_BENCH (a script
 // that drives it in Chromium: tests/browser/bench_page.js) set, a row for
@@ -19,8 +20,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -426,6 +429,50 @@ void measurePage(const std::string& program, const Files& files, const std::stri
     std::remove(file.c_str());
 }
 
+std::string utf8Of(std::uint32_t ideograph) {  // U+0800 to U+FFFF, three bytes
+    return {static_cast<char>(0xE0 | ideograph >> 12), static_cast<char>(0x80 | (ideograph >> 6 & 63)),
+            static_cast<char>(0x80 | (ideograph & 63))};
+}
+
+double medianOf(const Command& command, const std::string& outputFolder) {
+    std::vector<double> seconds;
+    for (int round = 0; round < kRounds; ++round) seconds.push_back(runOnce(command, outputFolder).seconds);
+    return median(seconds);
+}
+
+// Big tables: reading one of 80,000 four-byte keys, the most a table may
+// hold (1 MiB), and encoding 3,000 texts through one of 4,600 entries.
+void measureTables(const std::string& program, const Files& files) {
+    std::printf("\nTables, median of %d runs:\n", kRounds);
+    std::mt19937 random(31);
+    std::set<std::uint32_t> keys;
+    while (keys.size() < 80000) keys.insert(static_cast<std::uint32_t>(random()));
+    std::string big;
+    char key[16];
+    std::uint32_t count = 0;
+    for (std::uint32_t value : keys) {
+        std::snprintf(key, sizeof key, "%08X=", value);
+        big += key + utf8Of(0x4E00 + count++ % 20000) + "\n";
+    }
+    std::string kanji;
+    for (std::uint32_t entry = 0; entry < 4600; ++entry) {
+        std::snprintf(key, sizeof key, "%04X=", 0x8140 + entry);
+        kanji += key + utf8Of(0x4E00 + entry) + "\n";
+    }
+    const std::string bigTable = files.folder + "/big.tbl", kanjiTable = files.folder + "/kanji.tbl";
+    std::ofstream(bigTable, std::ios::binary) << big;
+    std::ofstream(kanjiTable, std::ios::binary) << kanji;
+    Command encodeTexts{{program, "encode", "-t", kanjiTable}, ""};
+    for (int text = 0; text < 3000; ++text) {
+        encodeTexts.argv.emplace_back();
+        for (int character = 0; character < 12; ++character)
+            encodeTexts.argv.back() += utf8Of(0x4E00 + static_cast<std::uint32_t>(random() % 4600));
+    }
+    std::printf("  %-52s %8.3f s\n", "read a table of 80,000 keys (1 MiB), encode one text",
+                medianOf({{program, "encode", "-t", bigTable, utf8Of(0x4E00)}, ""}, files.output));
+    std::printf("  %-52s %8.3f s\n", "encode 3,000 texts of 12 characters, 4,600 entries", medianOf(encodeTexts, files.output));
+}
+
 void printPeakMemory(const std::string& program, const Files& files, const std::string& planted) {
     std::printf("\nPeak memory (maximum resident set), KiB:\n");
     const std::string small = files.folder + "/small.bin", sparse = files.folder + "/sparse.bin";
@@ -460,11 +507,18 @@ void printPeakMemory(const std::string& program, const Files& files, const std::
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "Usage: %s PATH-TO-glyphound [MiB] | --worst\n", argv[0]);
+        std::fprintf(stderr, "Usage: %s PATH-TO-glyphound [MiB] | --worst | --tables PATH-TO-glyphound\n", argv[0]);
         return 1;
     }
     if (std::string(argv[1]) == "--worst") {
         compareWorstCases();
+        return 0;
+    }
+    if (std::string(argv[1]) == "--tables" && argc > 2) {
+        const Files files = generateFiles(1, "");
+        measureTables(argv[2], files);
+        std::error_code failure;
+        std::filesystem::remove_all(files.folder, failure);
         return 0;
     }
     const std::string program = argv[1];
@@ -479,6 +533,7 @@ int main(int argc, char** argv) {
     printTableHeading();
     for (const std::vector<Row>& rows : tableRows(program, files)) measureAndPrint(rows, files.output);
     measurePage(program, files, hello);
+    measureTables(program, files);
     compareWorstCases();
     printPeakMemory(program, files, hello);
 
