@@ -210,6 +210,8 @@ const CommandRun kRuns[] = {
      "\x00\xc1th\xf0\x05\x41\xff\x00tA\xff\x00"s, "", 0},
     {"a script with notes, blank lines and a text over two lines",
      {"glyphound", "insert", "-t", "t.tbl", "--script", "notes.txt", "game.rom", "-"}, kGameAfter, "", 0},
+    {"insert what no entry spells", {"glyphound", "insert", "-t", "t.tbl", "--script", "bang.txt", "game.rom", "out.rom"}, "",
+     "glyphound: bang.txt:2: 0x0000000E: no entry spells '!', character 6\n", 2},
     {"insert by a broken script", {"glyphound", "insert", "-t", "t.tbl", "--script", "words", "game.rom", "out.rom"}, "",
      "glyphound: words:1: not a line '@0xOFFSET ROOM'\n", 2},
     {"find by order, a letter missing", {"glyphound", "find", "--match", "order", "HELLO", "gap.rom"},
@@ -272,6 +274,7 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["keep.tbl"] = std::make_shared<string>("41=A\nC1=A\n74=t\n68=h\n80=th\n$F0=[c],1\n/FF=<END>\n00=\n");
     system.files["keep.rom"] = std::make_shared<string>("\x00\xc1th\xf0\x05\x41\xff\x00th\xff\x00"s);
     system.files["keep.txt"] = std::make_shared<string>("@1 7\nAth[c]<$05>A<END>\n@9 3\n// th<END>\ntA<END>\n");
+    system.files["bang.txt"] = std::make_shared<string>("@0xE 5\nHELLO!\n");
     system.files["ends.txt"] = std::make_shared<string>("@0x00000002 12\nHELLO\\nworlds\n");
     system.files["notes.txt"] =
         std::make_shared<string>("// chapter 1\r\n\r\n@0x00000002 12 \t\r\n// HELLO\\nworld<END>\r\nHI\\n\r\nyou\r\n");

@@ -116,7 +116,7 @@ private:
             return;
         }
         if (!prepared.encoded) {
-            problem(index, prepared.encodingFailure);
+            problem(index, ": " + prepared.encodingFailure);
         } else {
             const auto [length, roomEnd] = stringAt(table_, window_.position(), room);
             const bool terminated = length == room && roomEnd;
