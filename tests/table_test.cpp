@@ -174,6 +174,24 @@ std::map<std::pair<std::uint64_t, std::size_t>, std::uint64_t> hitsIn(const Tabl
     return hits;
 }
 
+// Every hit with its context, read in parts that start at random, or in one
+// pass without a generator.
+std::vector<std::tuple<std::uint64_t, std::size_t, std::uint64_t, Text>> hitsInParts(
+    const Table& table, const std::vector<Text>& words, const string& data, std::optional<std::mt19937> random) {
+    std::vector<std::uint64_t> cuts = {0};
+    for (int part = random ? (*random)() % 5 : 0; part > 0; --part) cuts.push_back((*random)() % (data.size() + 2));
+    std::sort(cuts.begin(), cuts.end());
+    std::vector<std::tuple<std::uint64_t, std::size_t, std::uint64_t, Text>> hits;
+    for (std::size_t part = 0; part < cuts.size(); ++part) {
+        MemorySource source(data, 1 + cuts[part] % 5000);
+        EXPECT_TRUE(findTableWords(
+            source, table, words,
+            [&](const TableHit& hit) { hits.emplace_back(hit.offset, hit.word, hit.length, hit.before + hit.match + hit.after); },
+            VectorWidth::Best, {cuts[part], part + 1 < cuts.size() ? cuts[part + 1] : UINT64_MAX}));
+    }
+    return hits;
+}
+
 TEST(TableSearch, FindsWhatTheWholeFileReadsAs) {
     std::mt19937 random(20);
     for (int trial = 0; trial < 300; ++trial) {
@@ -202,6 +220,7 @@ TEST(TableSearch, FindsWhatTheWholeFileReadsAs) {
                 width));
             ASSERT_EQ(found, expected) << trial;
         }
+        if (readableInParts(table, words)) EXPECT_EQ(hitsInParts(table, words, data, random), hitsInParts(table, words, data, {})) << trial;
     }
 }
 

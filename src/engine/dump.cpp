@@ -62,15 +62,13 @@ void readEntry(SlidingWindow& window, const Table& table, StringBuilder& run) {
     }
 }
 
-// To the first byte at or after the position that no entry holds, if there
-// is one before `end`.
+}  // namespace
+
 bool toByteOutside(SlidingWindow& window, const ByteSet& inEntries, std::uint64_t end) {
     for (; window.offset() < end && window.fill(); window.advance(1))
         if (!inEntries.has(*window.position())) return true;
     return false;
 }
-
-}  // namespace
 
 bool findStrings(ByteSource& source, const Table& table, std::uint64_t minLength, const StringHandler& onString,
                  VectorWidth width, const Part& part) {

@@ -31,6 +31,11 @@ struct Part {
     std::uint64_t end = UINT64_MAX;
 };
 
+class SlidingWindow;
+// To the first byte at or after the window's position that no entry holds,
+// if there is one before `end`: where a part's reading starts.
+bool toByteOutside(SlidingWindow& window, const ByteSet& inEntries, std::uint64_t end);
+
 // Every run of at least `minLength` bytes that the table reads with no raw
 // byte, in one pass over `source`: a run ends before a byte where no entry
 // stands and right after an end token. False after a read error.

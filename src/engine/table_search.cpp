@@ -98,24 +98,32 @@ bool holdsRawByte(const std::vector<Text>& words) {
 class TableWordSearch {
 public:
     TableWordSearch(ByteSource& source, const Table& table, const std::vector<Text>& words,
-                    const TableHitHandler& onHit, VectorWidth width)
+                    const TableHitHandler& onHit, VectorWidth width, std::uint64_t origin)
         : table_(table),
           width_(width),
           rawInWords_(holdsRawByte(words)),
           rowLength_(fewestBytesOfAHit(table, words)),
           finder_(words, onHit),
-          window_(source, kTableContext + longestHit(table, words), table.longestSpan() + kTableContext),
+          window_(source, kTableContext + longestHit(table, words), table.longestSpan() + kTableContext, origin),
           startsAt_(kTableContext + longestHit(table, words) + table.longestSpan() + 1, UINT64_MAX) {}
 
-    bool run() {
+    bool run(const Part& part) {
         const ByteSet& inEntries = table_.bytesInEntries();
+        // A part reads from its first byte that no key holds, with the bytes
+        // before it at hand for the context of a hit.
+        if (part.start > 0) {
+            window_.fill();
+            window_.advance(std::min<std::size_t>(window_.ahead(), part.start - window_.offset()));
+            if (!toByteOutside(window_, inEntries, part.end)) return !window_.failed();
+        }
         const bool skipping = !rawInWords_ && !inEntries.full();
-        while (window_.fill()) {
+        while (window_.offset() < part.end && window_.fill()) {
             // Between words, a row of entries too short for a hit is passed
             // over; the byte before a row holds no key, so reading starts
             // anew there just as a reading from the file's start would.
             if (skipping && finder_.empty()) {
-                const std::size_t skip = inEntries.firstRow(window_.position(), 0, window_.ahead(), rowLength_, width_);
+                const auto to = static_cast<std::size_t>(std::min<std::uint64_t>(window_.ahead(), part.end - window_.offset()));
+                const std::size_t skip = inEntries.firstRow(window_.position(), 0, to, rowLength_, width_);
                 if (skip > 0) {
                     window_.advance(skip);
                     continue;
@@ -123,6 +131,8 @@ public:
             }
             readEntry();
         }
+        // Past its end, a part reads on to where the next one starts.
+        while (window_.fill() && inEntries.has(*window_.position())) readEntry();
         finder_.breakText();
         return !window_.failed();
     }
@@ -155,19 +165,17 @@ private:
         window_.advance(span);
     }
 
-    // The hit with what the table reads around it: from the first place
-    // within the context before it where an entry is known to start. Entries
-    // that read as nothing can stretch a hit past what the window keeps; its
-    // text then starts where the window does.
+    // The hit with what the table reads around it. Entries that read as
+    // nothing can stretch a hit past what the window keeps; its text then
+    // starts where the window does.
     TableHit hitAt(std::uint64_t offset, std::uint64_t end, std::size_t word) const {
         const std::uint64_t first = window_.offset() - window_.behind();
         const std::uint64_t from = std::max(offset, first);
         const std::uint8_t* bytes = window_.position() - (window_.offset() - from);
         const auto kept = static_cast<std::size_t>(from - first);
-        std::size_t before = std::min(kept, kTableContext);
-        while (before > 0 && !startsAnEntry(from - before, bytes - before, before < kept)) --before;
-        const auto length = static_cast<std::size_t>(end - from);
         const std::size_t after = std::min(kTableContext, window_.ahead() - static_cast<std::size_t>(end - window_.offset()));
+        const std::size_t before = contextBefore(from, bytes, std::min(kept, kTableContext), kept);
+        const auto length = static_cast<std::size_t>(end - from);
         return {offset,
                 word,
                 end - offset,
@@ -176,13 +184,25 @@ private:
                 readAll(table_, bytes + length, after)};
     }
 
-    // Known to start an entry: the file's first byte, one read as an entry
-    // lately, a byte that no key holds or the byte after one, as such a byte
-    // reads as raw wherever it stands.
-    bool startsAnEntry(std::uint64_t offset, const std::uint8_t* byte, bool afterKept) const {
+    // How far before `bytes`, at most `most`, an entry is known to start:
+    // the file's first byte, a byte that no key holds or the byte after one,
+    // as such a byte reads as raw wherever it stands, or an entry read lately
+    // in the hit's own run of bytes that keys hold. Those are known alike
+    // whichever part of the file a reading starts in.
+    std::size_t contextBefore(std::uint64_t from, const std::uint8_t* bytes, std::size_t most, std::size_t kept) const {
         const ByteSet& inEntries = table_.bytesInEntries();
-        return offset == 0 || !inEntries.has(byte[0]) || (afterKept && !inEntries.has(byte[-1])) ||
-               startsAt_[offset % startsAt_.size()] == offset;
+        const auto at = [&](std::size_t before) { return bytes[-static_cast<std::ptrdiff_t>(before)]; };
+        std::size_t known = 0;
+        bool sameRun = true;
+        for (std::size_t before = 1; before <= most; ++before) {
+            const std::uint64_t offset = from - before;
+            const bool outside = !inEntries.has(at(before));
+            sameRun = sameRun && !outside;
+            if (offset == 0 || outside || (before < kept && !inEntries.has(at(before + 1))) ||
+                (sameRun && startsAt_[offset % startsAt_.size()] == offset))
+                known = before;
+        }
+        return known;
     }
 
     const Table& table_;
@@ -212,8 +232,15 @@ Text readAll(const Table& table, const std::uint8_t* bytes, std::size_t size) {
 }
 
 bool findTableWords(ByteSource& source, const Table& table, const std::vector<Text>& words,
-                    const TableHitHandler& onHit, VectorWidth width) {
-    return TableWordSearch(source, table, words, onHit, width).run();
+                    const TableHitHandler& onHit, VectorWidth width, const Part& part) {
+    // The context of a hit at a part's start lies before the part.
+    const std::uint64_t origin = part.start - std::min<std::uint64_t>(part.start, kTableContext);
+    if (origin > 0 && !source.skip(origin)) return false;
+    return TableWordSearch(source, table, words, onHit, width, origin).run(part);
+}
+
+bool readableInParts(const Table& table, const std::vector<Text>& words) {
+    return !holdsRawByte(words) && !table.bytesInEntries().full();
 }
 
 }  // namespace glyphound

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/dump.hpp"
 #include "engine/table.hpp"
 #include "platform/system.hpp"
 
@@ -28,8 +29,15 @@ constexpr std::size_t kTableContext = 16;
 // inside an entry's text, and holds raw bytes, end tokens' texts and control
 // codes' labels and parameters as they read. Hits come in offset order, then
 // word order, each (offset, word) once. False after a read error.
+//
+// Of a `part`, as `findStrings` reads one, the hits between the first bytes
+// that no key holds at or after its start and its end; only where
+// `readableInParts`, as no hit crosses such a byte there. `source` is
+// positioned at the source's start.
 bool findTableWords(ByteSource& source, const Table& table, const std::vector<Text>& words,
-                    const TableHitHandler& onHit, VectorWidth width = VectorWidth::Best);
+                    const TableHitHandler& onHit, VectorWidth width = VectorWidth::Best, const Part& part = {});
+// Whether no word holds a raw byte, and some byte holds no key.
+bool readableInParts(const Table& table, const std::vector<Text>& words);
 
 // What the table reads in `bytes`, entry by entry from the first byte.
 Text readAll(const Table& table, const std::uint8_t* bytes, std::size_t size);
