@@ -325,10 +325,10 @@ TEST(CommandHelp, BothWaysPrintTheSameHelpOnStandardOutput) {
     }
 }
 
-// A big file read in parts side by side prints what one pass prints: text
-// runs across the seam between the first two parts, and a read error in the
-// second part ends the output there.
-TEST(CommandDump, ABigFileInPartsPrintsWhatOnePassPrints) {
+// A big file read in parts side by side prints what one pass prints, of
+// dump and of find --table: text runs across the seam between the first two
+// parts, and a read error in the second part ends the output there.
+TEST(CommandParts, ABigFileInPartsPrintsWhatOnePassPrints) {
     struct Processors : MemorySystem {
         explicit Processors(unsigned count) : MemorySystem(""), count(count) {}
         unsigned processors() override { return count; }
@@ -339,6 +339,7 @@ TEST(CommandDump, ABigFileInPartsPrintsWhatOnePassPrints) {
     for (char& byte : rom) byte = static_cast<char>(random());
     for (std::size_t at = (16 << 20) - 70000; at < (16 << 20) + 70000; ++at)
         rom[at] = static_cast<char>(random() % 7 ? 0x80 + random() % 26 : random() % 4);
+    rom.replace((16 << 20) - 2, 5, moved("HELLO", 0x3F));
     for (const std::optional<std::size_t> readError : {std::optional<std::size_t>(), std::optional<std::size_t>(20 << 20)}) {
         Processors inParts(2), onePass(1);
         for (Processors* system : {&inParts, &onePass}) {
@@ -346,13 +347,16 @@ TEST(CommandDump, ABigFileInPartsPrintsWhatOnePassPrints) {
             system->files["big.rom"] = std::make_shared<string>(rom);
             if (readError) system->unreadable["big.rom"] = *readError;
         }
-        const std::vector<const char*> argv{"glyphound", "dump", "-t", "t.tbl", "big.rom"};
-        EXPECT_EQ(runGlyphound(5, argv.data(), inParts), readError ? 2 : 0);
-        EXPECT_EQ(runGlyphound(5, argv.data(), onePass), readError ? 2 : 0);
-        EXPECT_GT(inParts.out->size(), 500000u);
-        EXPECT_TRUE(*inParts.out == *onePass.out);
-        EXPECT_EQ(*inParts.err, *onePass.err);
-        EXPECT_EQ(*inParts.err, readError ? "glyphound: big.rom: Input/output error\n" : "");
+        for (const std::vector<const char*>& argv : {std::vector<const char*>{"glyphound", "dump", "-t", "t.tbl", "big.rom"},
+                                                      {"glyphound", "find", "--table", "t.tbl", "-e", "HE", "-e", "HELLO", "big.rom"}}) {
+            inParts.out->clear(), inParts.err->clear(), onePass.out->clear(), onePass.err->clear();
+            EXPECT_EQ(runGlyphound(static_cast<int>(argv.size()), argv.data(), inParts), readError ? 2 : 0);
+            EXPECT_EQ(runGlyphound(static_cast<int>(argv.size()), argv.data(), onePass), readError ? 2 : 0);
+            EXPECT_GT(inParts.out->size(), 20000u);
+            EXPECT_TRUE(*inParts.out == *onePass.out);
+            EXPECT_EQ(*inParts.err, *onePass.err);
+            EXPECT_EQ(*inParts.err, readError ? "glyphound: big.rom: Input/output error\n" : "");
+        }
     }
 }
 

@@ -88,10 +88,13 @@ CommandSearch planSearch(const SearchOptions& options, CommandIo& io, const std:
 
 int searchFiles(const CommandSearch& search, const SearchOptions& options, CommandIo& io,
                 const FileItemHandler<Found>& onFound, bool previews) {
-    const FileWork<Found> work = [&](ByteSource& source, const Job&, const ItemHandler<Found>& onItem) {
-        return searchSource(search.plan, source, onItem, previews) ? std::string() : readFailure(source);
+    const FileWork<Found> work = [&](ByteSource& source, const Job& job, const ItemHandler<Found>& onItem) {
+        return searchSource(search.plan, source, onItem, previews, {job.start, job.end}) ? std::string()
+                                                                                          : readFailure(source);
     };
-    return FileJobs<Found>(jobsFor(search.files, options.recursive, io), io, work, onFound, keptSize).run();
+    std::vector<Job> jobs = jobsFor(search.files, options.recursive, io);
+    if (readableInParts(search.plan)) jobs = inParts(std::move(jobs), io);
+    return FileJobs<Found>(std::move(jobs), io, work, onFound, keptSize).run();
 }
 
 }  // namespace glyphound::commands

@@ -161,17 +161,22 @@ SearchPlan planSearch(const SearchRequest& request) {
 }
 
 bool searchSource(const SearchPlan& plan, ByteSource& source, const std::function<void(const Found&)>& onFound,
-                  bool previews) {
+                  bool previews, const Part& part) {
     if (plan.table)
-        return findTableWords(source, *plan.table, plan.tableWords, [&](const TableHit& hit) {
-            onFound({hit.offset, hit.word, hit.length, {}, {}, previews ? previewOf(hit) : ""});
-        });
+        return findTableWords(
+            source, *plan.table, plan.tableWords,
+            [&](const TableHit& hit) { onFound({hit.offset, hit.word, hit.length, {}, {}, previews ? previewOf(hit) : ""}); },
+            VectorWidth::Best, part);
     return findPatterns(source, plan.patterns, [&](const Hit& hit) {
         const Pattern& pattern = plan.patterns[hit.pattern];
         std::string preview = previews ? pattern.preview(hit) : "";
         if (plan.match != MatchMode::Relative) return onFound(foundByUnits(plan, hit, std::move(preview)));
         onFound({hit.offset, hit.pattern, pattern.length(), hit.values, {}, std::move(preview)});
     });
+}
+
+bool readableInParts(const SearchPlan& plan) {
+    return plan.table && readableInParts(*plan.table, plan.tableWords);
 }
 
 std::string decodedAround(const SearchPlan& plan, const Found& found, const std::uint8_t* bytes, std::size_t size,

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/dump.hpp"
 #include "engine/refusal.hpp"
 #include "engine/table.hpp"
 #include "platform/system.hpp"
@@ -65,9 +66,13 @@ PatternOptions patternOptions(const SearchRequest& request);
 Width widthNamed(const std::string& name);
 
 // Hands over every hit in `source`, in offset order, then word order; the
-// previews only when asked, as they cost. False after a read error.
+// previews only when asked, as they cost. False after a read error. Of a
+// `part` where `readableInParts`, as `findTableWords` reads one.
 bool searchSource(const SearchPlan& plan, ByteSource& source, const std::function<void(const Found&)>& onFound,
-                  bool previews);
+                  bool previews, const Part& part = {});
+// Whether a big file may be searched in parts side by side: through a table,
+// where no hit can cross some byte.
+bool readableInParts(const SearchPlan& plan);
 
 // What a hit proves about the bytes around it, as its preview says it: a
 // character for each whole unit of `bytes`, which hold the hit from
