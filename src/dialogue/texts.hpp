@@ -150,6 +150,16 @@ constexpr const char* kNoFill = ": the table has no end token to pad with: give 
 
 }  // namespace script
 
+// What is wrong with a mapping, a pointer table or a relocation.
+namespace pointers {
+
+constexpr const char* kUnknownMap =
+    "--map must be linear[:BASE], nes, nes8, gb, snes-lorom, snes-hirom, relative or auto, not ";
+constexpr const char* kBadBase = "--map linear:BASE takes a base of 0 or more";
+constexpr const char* kNotInes = "--map nes: the file has no iNES header";
+
+}  // namespace pointers
+
 // What the page answers when asked out of turn.
 namespace page {
 

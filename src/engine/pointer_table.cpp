@@ -1,0 +1,344 @@
+#include "engine/pointer_table.hpp"
+
+#include <algorithm>
+#include <map>
+
+#include "io/sliding_window.hpp"
+
+namespace glyphound {
+namespace {
+
+constexpr std::uint64_t kTouchedBlock = 64;
+
+// The forms a search tries: each map in each of its widths and byte orders.
+struct Combination {
+    const AddressMap* map;
+    PointerFormat format;
+};
+
+std::vector<Combination> combinationsOf(const PointerSearch& search) {
+    std::vector<Combination> combinations;
+    for (const AddressMap& map : search.maps) {
+        const bool eitherOrder = map.kind() == MapKind::Linear || map.kind() == MapKind::Relative;
+        for (const int bits : search.bits ? std::vector<int>{*search.bits} : map.widths())
+            for (const bool big : {false, true}) {
+                if (search.bigEndian ? *search.bigEndian != big : big && !eitherOrder) continue;
+                PointerFormat format;
+                format.bits = bits;
+                format.bigEndian = big;
+                combinations.push_back({&map, format});
+            }
+    }
+    return combinations;
+}
+
+// Runs of pointers that lead to strings, at every stride and every offset
+// modulo it, for one combination; a run that ends long enough is a table.
+class Runs {
+public:
+    Runs(const Combination& combination, const PointerSearch& search, std::vector<FoundTable>& found)
+        : combination_(combination),
+          fewest_(search.fewest),
+          widest_(std::max<std::uint64_t>(search.widestStride, combination.format.bytes())),
+          runs_((widest_ + 1) * (widest_ + 1)),
+          found_(found) {}
+
+    void add(const FoundPointer& pointer) {
+        for (std::uint64_t stride = combination_.format.bytes(); stride <= widest_; ++stride) {
+            Run& run = runs_[stride * (widest_ + 1) + pointer.offset % stride];
+            if (run.pointers.empty() || run.pointers.back().offset + stride != pointer.offset) finish(run, stride);
+            run.pointers.push_back(pointer);
+        }
+    }
+
+    void finishAll() {
+        for (std::uint64_t stride = combination_.format.bytes(); stride <= widest_; ++stride)
+            for (std::uint64_t rest = 0; rest < stride; ++rest) finish(runs_[stride * (widest_ + 1) + rest], stride);
+    }
+
+private:
+    struct Run {
+        std::vector<FoundPointer> pointers;
+    };
+
+    void finish(Run& run, std::uint64_t stride) {
+        if (run.pointers.size() >= fewest_) {
+            FoundTable table;
+            table.table = {run.pointers.front().offset, run.pointers.size(), stride, *combination_.map,
+                           combination_.format};
+            for (const FoundPointer& pointer : run.pointers)
+                (pointer.landing == Landing::Start ? table.starts : table.inside) += 1;
+            table.pointers = run.pointers;
+            found_.push_back(std::move(table));
+        }
+        run.pointers.clear();
+    }
+
+    const Combination& combination_;
+    std::size_t fewest_;
+    std::uint64_t widest_;
+    std::vector<Run> runs_;
+    std::vector<FoundTable>& found_;
+};
+
+// Where a split table's other arrays lie from its low bytes.
+std::pair<std::int64_t, std::int64_t> splitDistances(const PointerTable& table) {
+    if (!table.format.split) return {0, 0};
+    const auto from = [&](std::uint64_t array) { return static_cast<std::int64_t>(array - table.offset); };
+    return {from(table.format.split->high), table.format.split->bank ? from(*table.format.split->bank) : 0};
+}
+
+// Whether every pointer of `inner` is one of `outer`'s.
+bool holds(const PointerTable& outer, const PointerTable& inner) {
+    return outer.map.name() == inner.map.name() && outer.format.bits == inner.format.bits &&
+           outer.format.bigEndian == inner.format.bigEndian && splitDistances(outer) == splitDistances(inner) &&
+           inner.stride % outer.stride == 0 && inner.offset >= outer.offset &&
+           (inner.offset - outer.offset) % outer.stride == 0 && inner.at(inner.count - 1) <= outer.at(outer.count - 1);
+}
+
+// A split table's arrays are searched for in files of consoles that store
+// them, whose ROMs are at most this big.
+constexpr std::size_t kSplitFiles = 16 << 20;
+// The earlier values of a pointer that keep each window of a map in play.
+constexpr std::uint64_t kWindows[] = {0x8000, 0xC000, 0, 0x400000, 0x800000, 0xC00000};
+
+// Every place in a file, by the three bytes that start there.
+class TripleIndex {
+public:
+    explicit TripleIndex(const std::string& file) : file_(file) {
+        for (std::uint32_t at = 0; at + 2 < file.size(); ++at) places_.push_back(at);
+        std::sort(places_.begin(), places_.end(), [&](std::uint32_t a, std::uint32_t b) { return key(a) < key(b); });
+    }
+    std::pair<const std::uint32_t*, const std::uint32_t*> with(std::uint32_t wanted) const {
+        const auto range = std::equal_range(places_.begin(), places_.end(), Key{wanted}, Less{this});
+        return {places_.data() + (range.first - places_.begin()), places_.data() + (range.second - places_.begin())};
+    }
+
+private:
+    struct Key {
+        std::uint32_t value;
+    };
+    struct Less {
+        const TripleIndex* index;
+        bool operator()(std::uint32_t at, Key wanted) const { return index->key(at) < wanted.value; }
+        bool operator()(Key wanted, std::uint32_t at) const { return wanted.value < index->key(at); }
+    };
+    std::uint32_t key(std::uint32_t at) const {
+        return static_cast<std::uint32_t>(static_cast<std::uint8_t>(file_[at]) << 16 |
+                                          static_cast<std::uint8_t>(file_[at + 1]) << 8 |
+                                          static_cast<std::uint8_t>(file_[at + 2]));
+    }
+    const std::string& file_;
+    std::vector<std::uint32_t> places_;
+};
+
+// Split tables of one map and width: from each place of low bytes, the high
+// (and bank) bytes that would lead its first three pointers to strings'
+// starts, sought as three bytes anywhere in the file, then followed on.
+class SplitSearch {
+public:
+    SplitSearch(const std::string& file, const StringTargets& targets, const std::vector<std::uint64_t>& starts,
+                const AddressMap& map, int bits, const TripleIndex& index, std::size_t fewest)
+        : file_(file), targets_(targets), starts_(starts), map_(map), index_(index), fewest_(fewest) {
+        format_.bits = bits;
+        format_.split = PointerFormat::Split{};
+    }
+
+    void run(std::vector<FoundTable>& found) {
+        for (std::uint64_t low = 0; low + fewest_ <= file_.size(); ++low) {
+            const auto context = map_.context(low, format_);
+            if (!context) continue;
+            const auto& rests = restsOf(*context);
+            const auto& first = rests[byte(low)];
+            const auto& second = rests[byte(low + 1)];
+            const auto& third = rests[byte(low + 2)];
+            if (first.empty() || second.empty() || third.empty()) continue;
+            for (std::uint32_t a : first)
+                for (std::uint32_t b : second)
+                    for (std::uint32_t c : third) tryArrays(low, a, b, c, found);
+        }
+    }
+
+private:
+    std::uint8_t byte(std::uint64_t at) const { return static_cast<std::uint8_t>(file_[at]); }
+
+    // By low byte, the rest of each value that leads to a start from this context.
+    const std::vector<std::vector<std::uint32_t>>& restsOf(std::uint64_t context) {
+        auto [known, added] = rests_.try_emplace(context, 256);
+        if (!added) return known->second;
+        for (const std::uint64_t start : starts_)
+            for (const std::uint64_t was : kWindows) {
+                const auto value = map_.valueOf(start, context, was, format_);
+                if (!value) continue;
+                auto& list = known->second[*value & 0xFF];
+                const auto rest = static_cast<std::uint32_t>(*value >> 8);
+                if (std::find(list.begin(), list.end(), rest) == list.end()) list.push_back(rest);
+            }
+        return known->second;
+    }
+
+    void tryArrays(std::uint64_t low, std::uint32_t a, std::uint32_t b, std::uint32_t c, std::vector<FoundTable>& found) {
+        const auto highs = index_.with((a & 0xFF) << 16 | (b & 0xFF) << 8 | (c & 0xFF));
+        for (const std::uint32_t* high = highs.first; high != highs.second; ++high) {
+            if (*high == low) continue;
+            if (format_.bits == 16) {
+                follow(low, *high, std::nullopt, found);
+                continue;
+            }
+            const auto banks = index_.with((a >> 8 & 0xFF) << 16 | (b >> 8 & 0xFF) << 8 | (c >> 8 & 0xFF));
+            for (const std::uint32_t* bank = banks.first; bank != banks.second; ++bank)
+                if (*bank != low && *bank != *high) follow(low, *high, *bank, found);
+        }
+    }
+
+    void follow(std::uint64_t low, std::uint64_t high, std::optional<std::uint64_t> bank, std::vector<FoundTable>& found) {
+        FoundTable table;
+        table.table.offset = low;
+        table.table.stride = 1;
+        table.table.map = map_;
+        table.table.format = format_;
+        table.table.format.split = PointerFormat::Split{high, bank};
+        // A table's arrays don't overlap: each ends where another starts.
+        std::uint64_t limit = file_.size() - std::max({low, high, bank.value_or(0)});
+        for (const std::uint64_t from : {low, high, bank.value_or(low)})
+            for (const std::uint64_t to : {low, high, bank.value_or(low)})
+                if (to > from) limit = std::min(limit, to - from);
+        for (std::uint64_t index = 0; index < limit; ++index) {
+            std::uint8_t bytes[3] = {byte(low + index), byte(high + index), bank ? byte(*bank + index) : std::uint8_t{0}};
+            FoundPointer pointer{low + index, valueOfBytes(bytes, table.table.format), std::nullopt, Landing::Nowhere};
+            pointer.target = map_.offsetOf(pointer.value, pointer.offset, table.table.format);
+            pointer.landing = pointer.target ? targets_.landing(*pointer.target) : Landing::Nowhere;
+            if (pointer.landing == Landing::Nowhere) break;
+            (pointer.landing == Landing::Start ? table.starts : table.inside) += 1;
+            table.pointers.push_back(pointer);
+        }
+        table.table.count = table.pointers.size();
+        if (table.table.count >= fewest_) found.push_back(std::move(table));
+    }
+
+    const std::string& file_;
+    const StringTargets& targets_;
+    const std::vector<std::uint64_t>& starts_;
+    const AddressMap& map_;
+    const TripleIndex& index_;
+    std::size_t fewest_;
+    PointerFormat format_;
+    std::map<std::uint64_t, std::vector<std::vector<std::uint32_t>>> rests_;
+};
+
+}  // namespace
+
+std::vector<std::uint64_t> PointerTable::byteOffsets(std::uint64_t index) const {
+    std::vector<std::uint64_t> offsets;
+    if (!format.split) {
+        for (std::uint64_t k = 0; k < format.bytes(); ++k) offsets.push_back(at(index) + k);
+        return offsets;
+    }
+    offsets = {at(index), format.split->high + index * stride};
+    if (format.split->bank) offsets.push_back(*format.split->bank + index * stride);
+    return offsets;
+}
+
+void StringTargets::add(std::uint64_t start, std::uint64_t end) {
+    strings_.emplace_back(start, end);
+    const std::uint64_t last = (end - 1) / kTouchedBlock;
+    if (touched_.size() <= last / 64) touched_.resize(last / 64 + 1);
+    for (std::uint64_t block = start / kTouchedBlock; block <= last; ++block) touched_[block / 64] |= std::uint64_t{1} << (block % 64);
+}
+
+Landing StringTargets::landing(std::uint64_t offset) const {
+    const std::uint64_t block = offset / kTouchedBlock;
+    if (block / 64 >= touched_.size() || !(touched_[block / 64] >> (block % 64) & 1)) return Landing::Nowhere;
+    auto after = std::upper_bound(strings_.begin(), strings_.end(), offset,
+                                  [](std::uint64_t at, const auto& string) { return at < string.first; });
+    if (after == strings_.begin()) return Landing::Nowhere;
+    --after;
+    if (after->first == offset) return Landing::Start;
+    return offset < after->second ? Landing::Inside : Landing::Nowhere;
+}
+
+std::vector<std::uint64_t> StringTargets::starts() const {
+    std::vector<std::uint64_t> starts;
+    for (const auto& string : strings_) starts.push_back(string.first);
+    return starts;
+}
+
+std::size_t StringTargets::startsBetween(std::uint64_t from, std::uint64_t to) const {
+    const auto byStart = [](const auto& string, std::uint64_t at) { return string.first < at; };
+    return static_cast<std::size_t>(std::lower_bound(strings_.begin(), strings_.end(), to, byStart) -
+                                    std::lower_bound(strings_.begin(), strings_.end(), from, byStart));
+}
+
+bool findPointerTables(ByteSource& source, const StringTargets& targets, const PointerSearch& search,
+                       std::vector<FoundTable>& found) {
+    const std::vector<Combination> combinations = combinationsOf(search);
+    std::vector<Runs> runs;
+    for (const Combination& combination : combinations) runs.emplace_back(combination, search, found);
+    SlidingWindow window(source, 0, 4);
+    while (window.fill()) {
+        const std::size_t ahead = window.ahead(), whole = window.ended() ? ahead : ahead - 3;
+        for (std::size_t at = 0; at < whole; ++at) {
+            const std::uint64_t offset = window.offset() + at;
+            for (std::size_t k = 0; k < combinations.size(); ++k) {
+                const PointerFormat& format = combinations[k].format;
+                if (format.bytes() > ahead - at) continue;
+                const std::uint64_t value = valueOfBytes(window.position() + at, format);
+                const auto target = combinations[k].map->offsetOf(value, offset, format);
+                const Landing landing = target ? targets.landing(*target) : Landing::Nowhere;
+                if (landing != Landing::Nowhere) runs[k].add({offset, value, target, landing});
+            }
+        }
+        window.advance(whole);
+    }
+    for (Runs& run : runs) run.finishAll();
+    return !window.failed();
+}
+
+std::vector<FoundTable> findSplitTables(const std::string& file, const StringTargets& targets,
+                                        const PointerSearch& search) {
+    std::vector<FoundTable> found;
+    if (file.size() > kSplitFiles || search.fewest < 3 || search.bigEndian.value_or(false)) return found;
+    const std::vector<std::uint64_t> starts = targets.starts();
+    const TripleIndex index(file);
+    for (const AddressMap& map : search.maps) {
+        if (map.kind() == MapKind::Relative || map.kind() == MapKind::Linear) continue;
+        for (const int bits : map.widths())
+            if (!search.bits || *search.bits == bits) SplitSearch(file, targets, starts, map, bits, index, search.fewest).run(found);
+    }
+    return found;
+}
+
+void rankTables(std::vector<FoundTable>& tables) {
+    std::stable_sort(tables.begin(), tables.end(), [](const FoundTable& a, const FoundTable& b) {
+        if (a.starts != b.starts) return a.starts > b.starts;
+        if (a.table.count != b.table.count) return a.table.count > b.table.count;
+        return a.inside < b.inside;
+    });
+    std::vector<FoundTable> kept;
+    for (FoundTable& table : tables)
+        if (std::none_of(kept.begin(), kept.end(), [&](const FoundTable& better) { return holds(better.table, table.table); }))
+            kept.push_back(std::move(table));
+    tables = std::move(kept);
+}
+
+std::optional<std::vector<FoundPointer>> readTable(const std::string& file, const PointerTable& table,
+                                                   const StringTargets* targets) {
+    std::vector<FoundPointer> pointers;
+    for (std::uint64_t index = 0; index < table.count; ++index) {
+        std::uint8_t bytes[4];
+        const std::vector<std::uint64_t> offsets = table.byteOffsets(index);
+        for (std::size_t k = 0; k < offsets.size(); ++k) {
+            if (offsets[k] >= file.size()) return std::nullopt;
+            bytes[k] = static_cast<std::uint8_t>(file[offsets[k]]);
+        }
+        FoundPointer pointer;
+        pointer.offset = table.at(index);
+        pointer.value = valueOfBytes(bytes, table.format);
+        pointer.target = table.map.offsetOf(pointer.value, pointer.offset, table.format);
+        if (targets && pointer.target) pointer.landing = targets->landing(*pointer.target);
+        pointers.push_back(pointer);
+    }
+    return pointers;
+}
+
+}  // namespace glyphound

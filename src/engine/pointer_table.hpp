@@ -1,0 +1,85 @@
+#pragma once
+
+// Tables of pointers to a game's strings: where they are, and finding them
+// with nothing but the file, the strings a table reads in it, and the
+// consoles' address mappings.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/address_map.hpp"
+#include "platform/system.hpp"
+
+namespace glyphound {
+
+struct PointerTable {
+    std::uint64_t offset = 0;  // of the first pointer, or of a split table's first low byte
+    std::uint64_t count = 0;
+    std::uint64_t stride = 2;  // from one pointer to the next; 1 in a split table's arrays
+    AddressMap map;
+    PointerFormat format;
+    // Where pointer `index` is stored: its first byte, or its low byte.
+    std::uint64_t at(std::uint64_t index) const { return offset + index * stride; }
+    // The offsets of its bytes, in the order `valueOfBytes` takes them.
+    std::vector<std::uint64_t> byteOffsets(std::uint64_t index) const;
+};
+
+// Where a pointer leads among the file's strings.
+enum class Landing { Nowhere, Start, Inside };
+
+// The strings of a file, as the starts and ends of the runs `dump` finds.
+class StringTargets {
+public:
+    // In offset order.
+    void add(std::uint64_t start, std::uint64_t end);
+    Landing landing(std::uint64_t offset) const;
+    std::size_t size() const { return strings_.size(); }
+    std::vector<std::uint64_t> starts() const;
+    // The starts in [from, to).
+    std::size_t startsBetween(std::uint64_t from, std::uint64_t to) const;
+
+private:
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> strings_;
+    // One bit for every 64 bytes that a string touches: most places a
+    // pointer leads to on bytes that hold none are passed at once.
+    std::vector<std::uint64_t> touched_;
+};
+
+struct FoundPointer {
+    std::uint64_t offset = 0, value = 0;
+    std::optional<std::uint64_t> target;  // none: it leads outside the file
+    Landing landing = Landing::Nowhere;
+};
+
+struct FoundTable {
+    PointerTable table;
+    std::uint64_t starts = 0, inside = 0;
+    std::vector<FoundPointer> pointers;
+};
+
+struct PointerSearch {
+    std::vector<AddressMap> maps;
+    std::optional<int> bits;         // none: each map's widths
+    std::optional<bool> bigEndian;   // none: both where a map may store either
+    std::size_t fewest = 3;          // pointers in a row
+    std::uint64_t widestStride = 16;
+};
+
+// Tables of at least `fewest` pointers in a row at a constant stride, each
+// leading to a string's start or into a string; the best first, by the
+// pointers that lead to starts, then their count. One pass over `source`;
+// false after a read error.
+bool findPointerTables(ByteSource& source, const StringTargets& targets, const PointerSearch& search,
+                       std::vector<FoundTable>& found);
+// Tables whose pointers are split in arrays of low, high (and bank) bytes,
+// anywhere in `file`.
+std::vector<FoundTable> findSplitTables(const std::string& file, const StringTargets& targets, const PointerSearch& search);
+// The best first, with no table whose every pointer another table holds.
+void rankTables(std::vector<FoundTable>& tables);
+
+// A table's pointers read from the whole file; none past its end.
+std::optional<std::vector<FoundPointer>> readTable(const std::string& file, const PointerTable& table,
+                                                   const StringTargets* targets);
+
+}  // namespace glyphound
