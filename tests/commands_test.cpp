@@ -188,6 +188,8 @@ const CommandRun kRuns[] = {
      "0x00000000: " + string(65536, 'A') + "\n0x00010000: " + string(4464, 'A') + "\n", "", 0},
     {"guess in text", {"glyphound", "guess", "hall.rom"},
      "1. A=0x80  score 75.0  text 68 bytes\n   0x00000000: \"WELCOME TO THE CASTLE. THE KING IS WAITING FOR Y\"\n", "", 0},
+    {"guess a menu behind a stray letter", {"glyphound", "guess", "menu.rom"},
+     "1. A=0x80  score 15.0  text 42 bytes\n   0x00000002: \"LIVES.RESUME.EXIT MENU.EXIT MENU.LIVES.NEW\"\n", "", 0},
     {"insert what overflows", {"glyphound", "insert", "-t", "t.tbl", "--script", "long.txt", "game.rom", "out.rom"}, "",
      "glyphound: long.txt:2: the text overflows its room of 5 bytes by 5 bytes\n"
      "glyphound: long.txt:4: the offset is past the end of the file\n", 2},
@@ -256,6 +258,7 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["long.rom"] = std::make_shared<string>(70000, '\x80');
     system.files["hall.rom"] =
         std::make_shared<string>(moved("WELCOME TO THE CASTLE. THE KING IS WAITING FOR YOU IN THE GREAT HALL.", 63));
+    system.files["menu.rom"] = std::make_shared<string>(moved("Q@LIVES@RESUME@EXIT MENU@EXIT MENU@LIVES@NEW GAME@", 63));
     system.unreadable["bad.rom"] = SIZE_MAX;
     std::map<string, string> written;
     std::set<string> inputs;

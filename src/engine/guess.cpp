@@ -247,13 +247,52 @@ struct Lane {
     std::uint64_t offset;
 };
 
+// Tile maps and code hold long stretches that repeat a few units ("90 91 90
+// 91", a row of three or four tiles), which read as "DEDEDE" or "STSTST"
+// under some place and, being long, would outweigh the real text. No English
+// text repeats a period of one to four letters more than twice in a row, so
+// such stretches are cut out of the lanes: nothing after reads them, and no
+// word or chain of pairs spans the cut.
+constexpr std::size_t kLongestPeriod = 4;
+constexpr std::size_t kMostRepeats = 2;
+
+// Calls `onPiece` with each piece of `lane` between such stretches that
+// holds a pair of units at least. A stretch shows only once its third period
+// is in, so the piece before it ends where the stretch began.
+template <typename OnPiece>
+void forEachAperiodicPiece(const Lane& lane, Width width, OnPiece onPiece) {
+    const std::size_t unit = bytesPerUnit(width);
+    const auto unitOf = [&](std::size_t index) { return unitAt(lane.bytes + index * unit, width); };
+    const auto piece = [&](std::size_t from, std::size_t to) {
+        if (to >= from + 2) onPiece(Lane{lane.bytes + from * unit, to - from, lane.offset + from * unit});
+    };
+    // For each period, how many units in a row equal the one a period before.
+    std::size_t repeated[kLongestPeriod + 1] = {};
+    std::size_t from = 0;
+    for (std::size_t index = 0; index < lane.units; ++index) {
+        std::size_t repeatsFrom = index + 1;
+        for (std::size_t period = 1; period <= kLongestPeriod; ++period) {
+            const bool same = index >= period && unitOf(index) == unitOf(index - period);
+            repeated[period] = same ? repeated[period] + 1 : 0;
+            if (repeated[period] >= kMostRepeats * period)
+                repeatsFrom = std::min(repeatsFrom, index + 1 - period - repeated[period]);
+        }
+        if (repeatsFrom > index) continue;
+        if (repeatsFrom > from) piece(from, repeatsFrom);
+        from = index + 1;
+    }
+    piece(from, lane.units);
+}
+
 std::vector<Lane> lanesOf(const TextSample& sample, Width width) {
     const std::size_t unit = bytesPerUnit(width);
     std::vector<Lane> lanes;
     for (const TextSample::Stretch& stretch : sample.stretches)
-        for (std::size_t parity = 0; parity < unit && parity + unit <= stretch.size; ++parity)
-            lanes.push_back({sample.bytes.data() + stretch.start + parity, (stretch.size - parity) / unit,
-                             stretch.offset + parity});
+        for (std::size_t parity = 0; parity < unit && parity + unit <= stretch.size; ++parity) {
+            const Lane whole{sample.bytes.data() + stretch.start + parity, (stretch.size - parity) / unit,
+                             stretch.offset + parity};
+            forEachAperiodicPiece(whole, width, [&](const Lane& piece) { lanes.push_back(piece); });
+        }
     return lanes;
 }
 
@@ -306,27 +345,26 @@ struct Run {
 // letters drawn at random almost never reach.
 constexpr double kTextScore = 12;
 
-// No English word has a letter three times in a row; a padding run of a
-// letter's unit would otherwise read as a long and likely run.
-bool thirdInARow(std::uint32_t unit, std::uint32_t previous, std::uint32_t beforeThat, std::size_t index) {
-    return index >= 2 && unit == previous && unit == beforeThat;
-}
-
+// Stray letters at a run's edges, such as a random byte that one end code
+// parts from a menu, read worse than nothing and would sink a short text. So
+// a run starts anew at a word before which it adds up to nothing, and ends
+// with the word after which it read best.
 template <typename OnRun>
 void forEachRun(const Lane& lane, const Decoder& reading, OnRun onRun) {
     const english::PairModel& model = english::pairModel();
-    Run run{&lane, 0, 0, 0};
+    Run run{&lane, 0, 0, 0}, best = run;
     bool inRun = false;
     int previous = 0, others = 0;
     double sinceLetter = 0;
-    std::uint32_t last = 0, beforeLast = 0;
+    const auto end = [&] {
+        onRun(run.score > best.score ? run : best);
+        inRun = false;
+    };
     for (std::size_t index = 0; index < lane.units; ++index) {
-        const std::uint32_t unit = reading.unit(lane, index);
-        const int symbol = thirdInARow(unit, last, beforeLast, index) ? Decoder::kOther : reading.symbol(unit);
-        beforeLast = std::exchange(last, unit);
+        const int symbol = reading.symbol(reading.unit(lane, index));
         if (!inRun) {
             if (symbol < 0 || symbol == kGap) continue;
-            run = {&lane, index, index, 0};
+            run = best = {&lane, index, index, 0};
             inRun = true;
             previous = symbol;
             others = 0;
@@ -335,20 +373,24 @@ void forEachRun(const Lane& lane, const Decoder& reading, OnRun onRun) {
         }
         others = symbol == Decoder::kOther ? others + 1 : 0;
         if (others == 2) {
-            onRun(run);
-            inRun = false;
+            end();
             continue;
         }
         // Punctuation ends a word as a space does.
         const int read = symbol == Decoder::kOther ? kGap : symbol;
         sinceLetter += model.symbols(previous, read);
+        const bool wordEnds = read == kGap && previous != kGap, wordStarts = read != kGap && previous == kGap;
         previous = read;
-        if (read != kGap) {
-            run.score += std::exchange(sinceLetter, 0);
-            run.last = index;
+        if (wordEnds && run.score > best.score) best = run;
+        if (read == kGap) continue;
+        run.score += std::exchange(sinceLetter, 0);
+        if (wordStarts && run.score <= 0) {
+            onRun(best);
+            run = best = {&lane, index, index, 0};
         }
+        run.last = index;
     }
-    if (inRun) onRun(run);
+    if (inRun) end();
 }
 
 template <typename OnRun>
