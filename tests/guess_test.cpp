@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <map>
 #include <random>
+#include <set>
 
 #include "engine/guess.hpp"
 #include "memory_system.hpp"
@@ -39,8 +41,10 @@ const char* const kMenuWords[] = {"GAME PAUSED", "CONTINUE", "EXIT MENU", "SCORE
 
 constexpr std::size_t kFileSize = 32 << 10, kLetters = 300, kMenuEntries = 8;
 
-// Prose in capitals alone or in mixed case, or menu entries in capitals.
-enum class Text { Capitals, Mixed, Menu };
+// Prose in capitals alone, in mixed case, in mixed case whose capitals after
+// a space are two to four letters (the others made lower case), or menu
+// entries in capitals alone.
+enum class Text { Capitals, Mixed, FewCapitals, Menu };
 
 class FileMaker {
 public:
@@ -72,6 +76,8 @@ private:
 
     ClassValues plantProse(std::string& bytes, Text text) {
         const bool mixedCase = text != Text::Capitals;
+        std::set<char> capitals;
+        const std::size_t mostCapitals = text == Text::FewCapitals ? 2 + draw(3) : kLetters;
         const std::uint32_t upper = draw(mask_ + 1);
         std::uint32_t lower = upper;
         while (inRange(lower, upper) || inRange(upper, lower)) lower = draw(mask_ + 1);
@@ -82,11 +88,15 @@ private:
         const std::string prose = kProse;
         std::size_t at = prose.find(". ", draw(static_cast<std::uint32_t>(prose.size() / 2))) + 2, letters = 0;
         for (; letters < kLetters || prose[at - 1] != '.'; at = (at + 1) % prose.size()) {
-            const char c = mixedCase ? prose[at] : static_cast<char>(std::toupper(prose[at]));
+            char c = mixedCase ? prose[at] : static_cast<char>(std::toupper(prose[at]));
+            // The text's first letter follows no space: a guess can't tell it a capital.
+            const bool seen = letters > 0 && std::isupper(c);
+            if (seen && !capitals.count(c) && capitals.size() == mostCapitals) c = static_cast<char>(std::tolower(c));
+            if (seen && std::isupper(c)) capitals.insert(c);
             letters += std::isalpha(static_cast<unsigned char>(c)) != 0;
             put(bytes, std::isupper(c) ? upper + (c - 'A') : std::islower(c) ? lower + (c - 'a') : others[c]);
         }
-        return {static_cast<std::int32_t>(upper), mixedCase ? static_cast<std::int32_t>(lower) : -1};
+        return expected(upper, mixedCase ? static_cast<std::int32_t>(lower) : -1);
     }
 
     // A few menu entries in a row, each ended by one unit that is no letter.
@@ -100,7 +110,13 @@ private:
                 put(bytes, c == ' ' ? space : upper + (c - 'A'));
             put(bytes, end);
         }
-        return {static_cast<std::int32_t>(upper), -1};
+        return expected(upper, -1);
+    }
+
+    // Text of one case that sits where ASCII has its lower case is called so.
+    ClassValues expected(std::uint32_t upper, std::int32_t lower) const {
+        if (lower < 0 && upper == 'a') return {-1, 'a'};
+        return {static_cast<std::int32_t>(upper), lower};
     }
 
     // Random bytes, padding, or bytes as programs and their tables have them:
@@ -134,15 +150,23 @@ std::vector<AlphabetGuess> guessesIn(const std::string& file, Width width, std::
     return rankAlphabets(sample, width, top);
 }
 
+// Where few capitals leave the place of 'A' open, the guess may say so
+// instead, but a place it states must be right.
 TEST(Guess, NamesThePlantedAlphabetFirstInAtLeast95Of100Files) {
     for (const Width width : {Width::Byte, Width::Little16, Width::Big16}) {
         FileMaker maker(width, 2026);
         int right = 0;
         for (int file = 0; file < 100; ++file) {
+            const Text text = std::array{Text::Capitals, Text::Mixed, Text::FewCapitals}[file % 3];
             ClassValues planted;
-            const std::string bytes = maker.file(file % 2 == 0 ? Text::Mixed : Text::Capitals, file % 4 < 2, planted);
-            const std::vector<AlphabetGuess> guesses = guessesIn(bytes, width, 1);
-            right += !guesses.empty() && guesses[0].values == planted;
+            const std::vector<AlphabetGuess> guesses = guessesIn(maker.file(text, file % 4 < 2, planted), width, 1);
+            if (guesses.empty()) continue;
+            const ClassValues& values = guesses[0].values;
+            const bool unplaced = text == Text::FewCapitals && values[0] < 0 && guesses[0].capitalsUnplaced;
+            right += values == planted || (unplaced && values[1] == planted[1]);
+            if (text != Text::Capitals && values[1] == planted[1] && values[0] >= 0) {
+                EXPECT_EQ(values[0], planted[0]) << "file " << file;
+            }
         }
         EXPECT_GE(right, 95) << "width " << static_cast<int>(width);
     }
@@ -154,7 +178,8 @@ TEST(Guess, PlacesShortMenuWordsAmongTileMapsInTheTop3) {
         FileMaker maker(width, 42);
         for (int file = 0; file < 20; ++file) {
             ClassValues planted;
-            const std::vector<AlphabetGuess> guesses = guessesIn(maker.file(Text::Menu, file % 2 == 0, planted), width, 3);
+            const std::string bytes = maker.file(Text::Menu, file % 2 == 0, planted);
+            const std::vector<AlphabetGuess> guesses = guessesIn(bytes, width, 3);
             EXPECT_TRUE(std::any_of(guesses.begin(), guesses.end(), [&](const AlphabetGuess& guess) {
                 return guess.values == planted;
             })) << "width " << static_cast<int>(width) << ", file " << file;

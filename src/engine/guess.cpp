@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "engine/english.hpp"
@@ -498,23 +499,76 @@ std::int32_t spaceUnit(const std::vector<Lane>& lanes, const Decoder& letters) {
 
 // Capitals: in text of one case, units that are neither letters nor the
 // space but stand after a space and before a letter, as sentences and names
-// start. The place of 'A' is the one that makes letters of the most such
-// units, then the one whose letters start words best. Two units at least,
-// as sentences start with several letters; and on average no worse at
-// starting words than letters drawn at random, which a unit such as an
-// opening quote, met in text of capitals alone, is not.
+// start. Two units at least, as sentences start with several letters; and on
+// average no worse at starting words than letters drawn at random, which a
+// unit such as an opening quote, met in text of capitals alone, is not.
+//
+// A few capitals fit many places, and how well their letters start words
+// tells those apart only weakly: "She" reads hardly better than "Bhe". What
+// does tell them apart is a known word: one that the text also has in lower
+// case, as "The" and "the", or one of English's commonest, which start most
+// sentences. So the place of 'A' is the one that makes letters of the most
+// such units, then the one under which the most of them start a known word;
+// where another place is as good on both, the capitals don't settle it, and
+// the text is given by its lower case alone.
 constexpr std::size_t kCapitalUnits = 2;
 constexpr double kCapitalScore = -1;  // per unit
 
 struct CapitalCandidate {
     double score = 0;
     std::set<std::uint32_t> units;
+    std::set<std::uint32_t> known;  // those that start a known word
+    std::pair<std::size_t, std::size_t> evidence() const { return {units.size(), known.size()}; }
 };
 
-void addCapital(std::uint32_t unit, int nextLetter, const Decoder& lower,
-                std::map<std::uint32_t, CapitalCandidate>& places) {
+// What the capitals say: whether the text has any, and their place, -1 when
+// several places fit them equally well.
+struct Capitals {
+    bool seen = false;
+    std::int32_t place = -1;
+};
+
+// The letters from `index` on, as 'a' to 'z'.
+std::string wordAt(const Lane& lane, std::size_t index, const Decoder& lower) {
+    std::string word;
+    for (; index < lane.units; ++index) {
+        const int letter = lower.symbol(lower.unit(lane, index));
+        if (letter < 0 || letter >= kLetters) break;
+        word += static_cast<char>('a' + letter);
+    }
+    return word;
+}
+
+// The words after a space in the text's runs: those in lower case, and those
+// that start with a unit that is no letter, by that unit and the lower-case
+// rest, with how often each comes.
+struct WordStarts {
+    std::unordered_set<std::string> lower;
+    std::map<std::pair<std::uint32_t, std::string>, unsigned> capitalised;
+};
+
+WordStarts wordStartsOf(const std::vector<Lane>& lanes, const Decoder& lower) {
+    WordStarts words;
+    forEachTextRun(lanes, lower, [&](const Run& run) {
+        for (std::size_t index = std::max<std::size_t>(run.first, 2) - 1; index < run.last; ++index) {
+            if (static_cast<std::int32_t>(lower.unit(*run.lane, index - 1)) != lower.space()) continue;
+            const std::uint32_t unit = lower.unit(*run.lane, index);
+            const int symbol = lower.symbol(unit);
+            if (symbol >= 0 && symbol < kLetters) words.lower.insert(wordAt(*run.lane, index, lower));
+            if (symbol != Decoder::kOther) continue;
+            std::string rest = wordAt(*run.lane, index + 1, lower);
+            if (!rest.empty()) ++words.capitalised[{unit, std::move(rest)}];
+        }
+    });
+    return words;
+}
+
+// Scores every place that makes a letter of `unit` by how `rest` then reads.
+void addCapital(std::uint32_t unit, const std::string& rest, unsigned count, const WordStarts& words,
+                const Decoder& lower, std::map<std::uint32_t, CapitalCandidate>& places) {
     const english::PairModel& model = english::pairModel();
     const std::uint32_t mask = unitMask(lower.width());
+    const int nextLetter = rest[0] - 'a';
     for (int letter = 0; letter < kLetters; ++letter) {
         const std::uint32_t place = (unit - static_cast<std::uint32_t>(letter)) & mask;
         const auto holds = [&](std::uint32_t first, std::int32_t member) {
@@ -525,32 +579,31 @@ void addCapital(std::uint32_t unit, int nextLetter, const Decoder& lower,
             (lower.space() >= 0 && holds(place, lower.space())))
             continue;
         CapitalCandidate& candidate = places[place];
-        candidate.score += model.symbols(kGap, letter) + model.symbols(letter, nextLetter);
+        candidate.score += count * (model.symbols(kGap, letter) + model.symbols(letter, nextLetter));
         candidate.units.insert(unit);
+        const std::string read = static_cast<char>('a' + letter) + rest;
+        if (words.lower.count(read) || english::isCommonWord(read)) candidate.known.insert(unit);
     }
 }
 
-std::int32_t capitalPlace(const std::vector<Lane>& lanes, const Decoder& lower) {
+Capitals capitalPlace(const std::vector<Lane>& lanes, const Decoder& lower) {
+    const WordStarts words = wordStartsOf(lanes, lower);
     std::map<std::uint32_t, CapitalCandidate> places;
-    forEachTextRun(lanes, lower, [&](const Run& run) {
-        for (std::size_t index = std::max<std::size_t>(run.first, 2) - 1; index < run.last; ++index) {
-            const std::uint32_t unit = lower.unit(*run.lane, index);
-            const int next = lower.symbol(lower.unit(*run.lane, index + 1));
-            if (lower.symbol(unit) == Decoder::kOther && next >= 0 && next < kLetters &&
-                lower.symbol(lower.unit(*run.lane, index - 1)) == kGap)
-                addCapital(unit, next, lower, places);
-        }
-    });
+    for (const auto& [word, count] : words.capitalised)
+        addCapital(word.first, word.second, count, words, lower, places);
     const CapitalCandidate* best = nullptr;
     std::int32_t bestPlace = -1;
     for (const auto& [place, candidate] : places)
-        if (!best || candidate.units.size() > best->units.size() ||
-            (candidate.units.size() == best->units.size() && candidate.score > best->score))
+        if (!best || candidate.evidence() > best->evidence() ||
+            (candidate.evidence() == best->evidence() && candidate.score > best->score))
             best = &candidate, bestPlace = static_cast<std::int32_t>(place);
     if (!best || best->units.size() < kCapitalUnits ||
         best->score < kCapitalScore * static_cast<double>(best->units.size()))
-        return -1;
-    return bestPlace;
+        return {};
+    const auto alike = std::count_if(places.begin(), places.end(), [&](const auto& entry) {
+        return entry.second.evidence() == best->evidence();
+    });
+    return {true, alike == 1 ? bestPlace : -1};
 }
 
 std::string previewOf(const Run& run, const Decoder& reading) {
@@ -583,14 +636,21 @@ AlphabetGuess summaryOf(const std::vector<Lane>& lanes, const Decoder& reading) 
     return guess;
 }
 
+constexpr std::int32_t kAsciiLowerA = 0x61;
+
 // One candidate for each likely place of the letters: its space, then its
 // capitals, which make that place the lower case's.
 AlphabetGuess candidateAt(const std::vector<Lane>& lanes, Width width, std::uint32_t place) {
     const auto letters = static_cast<std::int32_t>(place);
     const std::int32_t space = spaceUnit(lanes, Decoder(width, letters, -1, -1));
-    const std::int32_t capitals = capitalPlace(lanes, Decoder(width, -1, letters, space));
-    if (capitals >= 0) return summaryOf(lanes, Decoder(width, capitals, letters, space));
-    return summaryOf(lanes, Decoder(width, letters, -1, space));
+    const Capitals capitals = capitalPlace(lanes, Decoder(width, -1, letters, space));
+    if (capitals.place >= 0) return summaryOf(lanes, Decoder(width, capitals.place, letters, space));
+    // Text of one case is mostly capitals in games, but not where it sits
+    // exactly at ASCII's lower case.
+    if (!capitals.seen && letters != kAsciiLowerA) return summaryOf(lanes, Decoder(width, letters, -1, space));
+    AlphabetGuess guess = summaryOf(lanes, Decoder(width, -1, letters, space));
+    guess.capitalsUnplaced = capitals.seen;
+    return guess;
 }
 
 // The places a full reading is worth: the pair scores alone put the right
