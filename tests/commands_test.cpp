@@ -24,6 +24,12 @@ string moved(const string& bytes, int amount) {
     return out;
 }
 
+string utf16le(const string& ascii) {
+    string out;
+    for (char c : ascii) out += string{c, '\0'};
+    return out;
+}
+
 // 'A' at 0x80 and 'a' at 0x10, as a game might put them; the text wraps past 0xFF.
 const string kGame = "\x01\x02"s + moved("HELLO", 0x3F) + "\x00"s + moved("world", -0x51) + "\x03"s + moved("HELLO", 0x3F);
 
@@ -199,6 +205,18 @@ const CommandRun kRuns[] = {
      "0x00000000: " + string(65536, 'A') + "\n0x00010000: " + string(4464, 'A') + "\n", "", 0},
     {"guess in text", {"glyphound", "guess", "hall.rom"},
      "1. A=0x80  score 75.0  text 68 bytes\n   0x00000000: \"WELCOME TO THE CASTLE. THE KING IS WAITING FOR Y\"\n", "", 0},
+    {"guess lower case alone where ASCII has it", {"glyphound", "guess", "--width", "16le", "hall16.rom"},
+     "1. a=0x0061  score 75.0  text 136 bytes\n   0x00000000: \"welcome to the castle. the king is waiting for y\"\n",
+     "", 0},
+    {"guess capitals that fit several places", {"glyphound", "guess", "few.rom"},
+     "1. a=0x31  score 97.1  text 90 bytes\n   the capitals seen fit more than one place of 'A'; only 'a' is given\n"
+     "   0x00000001: \"elcome to the castle. friend. .erald is waiting \"\n", "", 0},
+    {"guess capitals that fit several places, as JSON", {"glyphound", "guess", "--json", "few.rom"},
+     "{\"file\":\"few.rom\",\"values\":{\"a\":49},\"note\":\"the capitals seen fit more than one place of 'A'; only "
+     "'a' is given\",\"score\":97.1,\"text_bytes\":90,\"runs\":[{\"offset\":1,\"length\":90,\"preview\":\"elcome to "
+     "the castle. friend. .erald is waiting \"}]}\n", "", 0},
+    {"guess a menu behind a stray letter", {"glyphound", "guess", "menu.rom"},
+     "1. A=0x80  score 15.0  text 42 bytes\n   0x00000002: \"LIVES.RESUME.EXIT MENU.EXIT MENU.LIVES.NEW\"\n", "", 0},
     {"insert what overflows", {"glyphound", "insert", "-t", "t.tbl", "--script", "long.txt", "game.rom", "out.rom"}, "",
      "glyphound: long.txt:2: 0x0000000E: the text overflows its room of 5 bytes by 5 bytes\n"
      "glyphound: long.txt:4: 0x00000100: the offset is past the end of the file\n", 2},
@@ -288,6 +306,11 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["long.rom"] = std::make_shared<string>(70000, '\x80');
     system.files["hall.rom"] =
         std::make_shared<string>(moved("WELCOME TO THE CASTLE. THE KING IS WAITING FOR YOU IN THE GREAT HALL.", 63));
+    system.files["hall16.rom"] = std::make_shared<string>(
+        utf16le("welcome to the castle. the king is waiting for you in the great hall."));
+    system.files["few.rom"] = std::make_shared<string>(
+        moved("Welcome to the castle, friend. Gerald is waiting for you in the great hall. Kings rest here.", -0x30));
+    system.files["menu.rom"] = std::make_shared<string>(moved("Q@LIVES@RESUME@EXIT MENU@EXIT MENU@LIVES@NEW GAME@", 63));
     system.unreadable["bad.rom"] = SIZE_MAX;
     std::map<string, string> written;
     std::set<string> inputs;

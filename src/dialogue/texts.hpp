@@ -104,6 +104,7 @@ constexpr const char* kSampled = "more of it looks like text than guess keeps; j
 constexpr const char* kScore = "  score ";
 constexpr const char* kTextBytes = "  text ";
 constexpr const char* kBytes = " bytes\n";
+constexpr const char* kCapitalsUnplaced = "the capitals seen fit more than one place of 'A'; only 'a' is given";
 
 }  // namespace command
 

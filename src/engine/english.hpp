@@ -2,9 +2,10 @@
 
 // How English text looks to a guess: which letter pairs it favours, and how
 // its words start and end, as log-likelihood ratios against letters drawn at
-// random. Built from published frequencies of English letters and letter
-// pairs, never from any sample text.
+// random, and which words it uses most. Built from published frequencies of
+// English letters, letter pairs and words, never from any sample text.
 #include <array>
+#include <string_view>
 
 namespace glyphound::english {
 
@@ -29,5 +30,9 @@ private:
 };
 
 const PairModel& pairModel();
+
+// Whether `word`, in lower case, is one of the hundred commonest words of
+// English, which start most sentences.
+bool isCommonWord(std::string_view word);
 
 }  // namespace glyphound::english

@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "engine/english.hpp"
@@ -247,13 +248,52 @@ struct Lane {
     std::uint64_t offset;
 };
 
+// Tile maps and code hold long stretches that repeat a few units ("90 91 90
+// 91", a row of three or four tiles), which read as "DEDEDE" or "STSTST"
+// under some place and, being long, would outweigh the real text. No English
+// text repeats a period of one to four letters more than twice in a row, so
+// such stretches are cut out of the lanes: nothing after reads them, and no
+// word or chain of pairs spans the cut.
+constexpr std::size_t kLongestPeriod = 4;
+constexpr std::size_t kMostRepeats = 2;
+
+// Calls `onPiece` with each piece of `lane` between such stretches that
+// holds a pair of units at least. A stretch shows only once its third period
+// is in, so the piece before it ends where the stretch began.
+template <typename OnPiece>
+void forEachAperiodicPiece(const Lane& lane, Width width, OnPiece onPiece) {
+    const std::size_t unit = bytesPerUnit(width);
+    const auto unitOf = [&](std::size_t index) { return unitAt(lane.bytes + index * unit, width); };
+    const auto piece = [&](std::size_t from, std::size_t to) {
+        if (to >= from + 2) onPiece(Lane{lane.bytes + from * unit, to - from, lane.offset + from * unit});
+    };
+    // For each period, how many units in a row equal the one a period before.
+    std::size_t repeated[kLongestPeriod + 1] = {};
+    std::size_t from = 0;
+    for (std::size_t index = 0; index < lane.units; ++index) {
+        std::size_t repeatsFrom = index + 1;
+        for (std::size_t period = 1; period <= kLongestPeriod; ++period) {
+            const bool same = index >= period && unitOf(index) == unitOf(index - period);
+            repeated[period] = same ? repeated[period] + 1 : 0;
+            if (repeated[period] >= kMostRepeats * period)
+                repeatsFrom = std::min(repeatsFrom, index + 1 - period - repeated[period]);
+        }
+        if (repeatsFrom > index) continue;
+        if (repeatsFrom > from) piece(from, repeatsFrom);
+        from = index + 1;
+    }
+    piece(from, lane.units);
+}
+
 std::vector<Lane> lanesOf(const TextSample& sample, Width width) {
     const std::size_t unit = bytesPerUnit(width);
     std::vector<Lane> lanes;
     for (const TextSample::Stretch& stretch : sample.stretches)
-        for (std::size_t parity = 0; parity < unit && parity + unit <= stretch.size; ++parity)
-            lanes.push_back({sample.bytes.data() + stretch.start + parity, (stretch.size - parity) / unit,
-                             stretch.offset + parity});
+        for (std::size_t parity = 0; parity < unit && parity + unit <= stretch.size; ++parity) {
+            const Lane whole{sample.bytes.data() + stretch.start + parity, (stretch.size - parity) / unit,
+                             stretch.offset + parity};
+            forEachAperiodicPiece(whole, width, [&](const Lane& piece) { lanes.push_back(piece); });
+        }
     return lanes;
 }
 
@@ -306,27 +346,26 @@ struct Run {
 // letters drawn at random almost never reach.
 constexpr double kTextScore = 12;
 
-// No English word has a letter three times in a row; a padding run of a
-// letter's unit would otherwise read as a long and likely run.
-bool thirdInARow(std::uint32_t unit, std::uint32_t previous, std::uint32_t beforeThat, std::size_t index) {
-    return index >= 2 && unit == previous && unit == beforeThat;
-}
-
+// Stray letters at a run's edges, such as a random byte that one end code
+// parts from a menu, read worse than nothing and would sink a short text. So
+// a run starts anew at a word before which it adds up to nothing, and ends
+// with the word after which it read best.
 template <typename OnRun>
 void forEachRun(const Lane& lane, const Decoder& reading, OnRun onRun) {
     const english::PairModel& model = english::pairModel();
-    Run run{&lane, 0, 0, 0};
+    Run run{&lane, 0, 0, 0}, best = run;
     bool inRun = false;
     int previous = 0, others = 0;
     double sinceLetter = 0;
-    std::uint32_t last = 0, beforeLast = 0;
+    const auto end = [&] {
+        onRun(run.score > best.score ? run : best);
+        inRun = false;
+    };
     for (std::size_t index = 0; index < lane.units; ++index) {
-        const std::uint32_t unit = reading.unit(lane, index);
-        const int symbol = thirdInARow(unit, last, beforeLast, index) ? Decoder::kOther : reading.symbol(unit);
-        beforeLast = std::exchange(last, unit);
+        const int symbol = reading.symbol(reading.unit(lane, index));
         if (!inRun) {
             if (symbol < 0 || symbol == kGap) continue;
-            run = {&lane, index, index, 0};
+            run = best = {&lane, index, index, 0};
             inRun = true;
             previous = symbol;
             others = 0;
@@ -335,20 +374,24 @@ void forEachRun(const Lane& lane, const Decoder& reading, OnRun onRun) {
         }
         others = symbol == Decoder::kOther ? others + 1 : 0;
         if (others == 2) {
-            onRun(run);
-            inRun = false;
+            end();
             continue;
         }
         // Punctuation ends a word as a space does.
         const int read = symbol == Decoder::kOther ? kGap : symbol;
         sinceLetter += model.symbols(previous, read);
+        const bool wordEnds = read == kGap && previous != kGap, wordStarts = read != kGap && previous == kGap;
         previous = read;
-        if (read != kGap) {
-            run.score += std::exchange(sinceLetter, 0);
-            run.last = index;
+        if (wordEnds && run.score > best.score) best = run;
+        if (read == kGap) continue;
+        run.score += std::exchange(sinceLetter, 0);
+        if (wordStarts && run.score <= 0) {
+            onRun(best);
+            run = best = {&lane, index, index, 0};
         }
+        run.last = index;
     }
-    if (inRun) onRun(run);
+    if (inRun) end();
 }
 
 template <typename OnRun>
@@ -456,23 +499,76 @@ std::int32_t spaceUnit(const std::vector<Lane>& lanes, const Decoder& letters) {
 
 // Capitals: in text of one case, units that are neither letters nor the
 // space but stand after a space and before a letter, as sentences and names
-// start. The place of 'A' is the one that makes letters of the most such
-// units, then the one whose letters start words best. Two units at least,
-// as sentences start with several letters; and on average no worse at
-// starting words than letters drawn at random, which a unit such as an
-// opening quote, met in text of capitals alone, is not.
+// start. Two units at least, as sentences start with several letters; and on
+// average no worse at starting words than letters drawn at random, which a
+// unit such as an opening quote, met in text of capitals alone, is not.
+//
+// A few capitals fit many places, and how well their letters start words
+// tells those apart only weakly: "She" reads hardly better than "Bhe". What
+// does tell them apart is a known word: one that the text also has in lower
+// case, as "The" and "the", or one of English's commonest, which start most
+// sentences. So the place of 'A' is the one that makes letters of the most
+// such units, then the one under which the most of them start a known word;
+// where another place is as good on both, the capitals don't settle it, and
+// the text is given by its lower case alone.
 constexpr std::size_t kCapitalUnits = 2;
 constexpr double kCapitalScore = -1;  // per unit
 
 struct CapitalCandidate {
     double score = 0;
     std::set<std::uint32_t> units;
+    std::set<std::uint32_t> known;  // those that start a known word
+    std::pair<std::size_t, std::size_t> evidence() const { return {units.size(), known.size()}; }
 };
 
-void addCapital(std::uint32_t unit, int nextLetter, const Decoder& lower,
-                std::map<std::uint32_t, CapitalCandidate>& places) {
+// What the capitals say: whether the text has any, and their place, -1 when
+// several places fit them equally well.
+struct Capitals {
+    bool seen = false;
+    std::int32_t place = -1;
+};
+
+// The letters from `index` on, as 'a' to 'z'.
+std::string wordAt(const Lane& lane, std::size_t index, const Decoder& lower) {
+    std::string word;
+    for (; index < lane.units; ++index) {
+        const int letter = lower.symbol(lower.unit(lane, index));
+        if (letter < 0 || letter >= kLetters) break;
+        word += static_cast<char>('a' + letter);
+    }
+    return word;
+}
+
+// The words after a space in the text's runs: those in lower case, and those
+// that start with a unit that is no letter, by that unit and the lower-case
+// rest, with how often each comes.
+struct WordStarts {
+    std::unordered_set<std::string> lower;
+    std::map<std::pair<std::uint32_t, std::string>, unsigned> capitalised;
+};
+
+WordStarts wordStartsOf(const std::vector<Lane>& lanes, const Decoder& lower) {
+    WordStarts words;
+    forEachTextRun(lanes, lower, [&](const Run& run) {
+        for (std::size_t index = std::max<std::size_t>(run.first, 2) - 1; index < run.last; ++index) {
+            if (static_cast<std::int32_t>(lower.unit(*run.lane, index - 1)) != lower.space()) continue;
+            const std::uint32_t unit = lower.unit(*run.lane, index);
+            const int symbol = lower.symbol(unit);
+            if (symbol >= 0 && symbol < kLetters) words.lower.insert(wordAt(*run.lane, index, lower));
+            if (symbol != Decoder::kOther) continue;
+            std::string rest = wordAt(*run.lane, index + 1, lower);
+            if (!rest.empty()) ++words.capitalised[{unit, std::move(rest)}];
+        }
+    });
+    return words;
+}
+
+// Scores every place that makes a letter of `unit` by how `rest` then reads.
+void addCapital(std::uint32_t unit, const std::string& rest, unsigned count, const WordStarts& words,
+                const Decoder& lower, std::map<std::uint32_t, CapitalCandidate>& places) {
     const english::PairModel& model = english::pairModel();
     const std::uint32_t mask = unitMask(lower.width());
+    const int nextLetter = rest[0] - 'a';
     for (int letter = 0; letter < kLetters; ++letter) {
         const std::uint32_t place = (unit - static_cast<std::uint32_t>(letter)) & mask;
         const auto holds = [&](std::uint32_t first, std::int32_t member) {
@@ -483,32 +579,31 @@ void addCapital(std::uint32_t unit, int nextLetter, const Decoder& lower,
             (lower.space() >= 0 && holds(place, lower.space())))
             continue;
         CapitalCandidate& candidate = places[place];
-        candidate.score += model.symbols(kGap, letter) + model.symbols(letter, nextLetter);
+        candidate.score += count * (model.symbols(kGap, letter) + model.symbols(letter, nextLetter));
         candidate.units.insert(unit);
+        const std::string read = static_cast<char>('a' + letter) + rest;
+        if (words.lower.count(read) || english::isCommonWord(read)) candidate.known.insert(unit);
     }
 }
 
-std::int32_t capitalPlace(const std::vector<Lane>& lanes, const Decoder& lower) {
+Capitals capitalPlace(const std::vector<Lane>& lanes, const Decoder& lower) {
+    const WordStarts words = wordStartsOf(lanes, lower);
     std::map<std::uint32_t, CapitalCandidate> places;
-    forEachTextRun(lanes, lower, [&](const Run& run) {
-        for (std::size_t index = std::max<std::size_t>(run.first, 2) - 1; index < run.last; ++index) {
-            const std::uint32_t unit = lower.unit(*run.lane, index);
-            const int next = lower.symbol(lower.unit(*run.lane, index + 1));
-            if (lower.symbol(unit) == Decoder::kOther && next >= 0 && next < kLetters &&
-                lower.symbol(lower.unit(*run.lane, index - 1)) == kGap)
-                addCapital(unit, next, lower, places);
-        }
-    });
+    for (const auto& [word, count] : words.capitalised)
+        addCapital(word.first, word.second, count, words, lower, places);
     const CapitalCandidate* best = nullptr;
     std::int32_t bestPlace = -1;
     for (const auto& [place, candidate] : places)
-        if (!best || candidate.units.size() > best->units.size() ||
-            (candidate.units.size() == best->units.size() && candidate.score > best->score))
+        if (!best || candidate.evidence() > best->evidence() ||
+            (candidate.evidence() == best->evidence() && candidate.score > best->score))
             best = &candidate, bestPlace = static_cast<std::int32_t>(place);
     if (!best || best->units.size() < kCapitalUnits ||
         best->score < kCapitalScore * static_cast<double>(best->units.size()))
-        return -1;
-    return bestPlace;
+        return {};
+    const auto alike = std::count_if(places.begin(), places.end(), [&](const auto& entry) {
+        return entry.second.evidence() == best->evidence();
+    });
+    return {true, alike == 1 ? bestPlace : -1};
 }
 
 std::string previewOf(const Run& run, const Decoder& reading) {
@@ -541,14 +636,21 @@ AlphabetGuess summaryOf(const std::vector<Lane>& lanes, const Decoder& reading) 
     return guess;
 }
 
+constexpr std::int32_t kAsciiLowerA = 0x61;
+
 // One candidate for each likely place of the letters: its space, then its
 // capitals, which make that place the lower case's.
 AlphabetGuess candidateAt(const std::vector<Lane>& lanes, Width width, std::uint32_t place) {
     const auto letters = static_cast<std::int32_t>(place);
     const std::int32_t space = spaceUnit(lanes, Decoder(width, letters, -1, -1));
-    const std::int32_t capitals = capitalPlace(lanes, Decoder(width, -1, letters, space));
-    if (capitals >= 0) return summaryOf(lanes, Decoder(width, capitals, letters, space));
-    return summaryOf(lanes, Decoder(width, letters, -1, space));
+    const Capitals capitals = capitalPlace(lanes, Decoder(width, -1, letters, space));
+    if (capitals.place >= 0) return summaryOf(lanes, Decoder(width, capitals.place, letters, space));
+    // Text of one case is mostly capitals in games, but not where it sits
+    // exactly at ASCII's lower case.
+    if (!capitals.seen && letters != kAsciiLowerA) return summaryOf(lanes, Decoder(width, letters, -1, space));
+    AlphabetGuess guess = summaryOf(lanes, Decoder(width, -1, letters, space));
+    guess.capitalsUnplaced = capitals.seen;
+    return guess;
 }
 
 // The places a full reading is worth: the pair scores alone put the right

@@ -48,9 +48,13 @@ constexpr std::size_t kPreviewUnits = 48;
 
 struct AlphabetGuess {
     // The units of 'A' and 'a' (the classes of Alphabet's first two
-    // orders); 'a' is -1 when the text is in capitals alone.
+    // orders); 'a' is -1 when the text is in capitals alone, 'A' when it is
+    // in lower case alone or its capitals don't settle their place.
     ClassValues values;
     std::int32_t space = -1;  // -1 when no unit stands between words
+    // Mixed-case text whose capitals leave the place of 'A' open: only 'a'
+    // is given.
+    bool capitalsUnplaced = false;
     double score = 0;
     std::uint64_t textBytes = 0;
     std::vector<TextRun> runs;  // the longest first

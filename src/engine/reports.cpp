@@ -150,6 +150,7 @@ std::string guessLines(std::size_t rank, const AlphabetGuess& guess, Width width
     char score[32];
     std::snprintf(score, sizeof score, "%.1f", rounded(guess.score));
     lines += text::kScore + std::string(score) + text::kTextBytes + std::to_string(guess.textBytes) + text::kBytes;
+    if (guess.capitalsUnplaced) lines += std::string("   ") + text::kCapitalsUnplaced + "\n";
     for (const TextRun& run : guess.runs)
         lines += std::string("   ") + offsetText(run.offset) + ": \"" + run.preview + "\"\n";
     return lines;
@@ -160,11 +161,12 @@ std::string guessJson(const std::string& file, const AlphabetGuess& guess) {
     for (const auto& [key, value] : namedValues(guess)) values[key] = value;
     for (const TextRun& run : guess.runs)
         runs.push_back({{"offset", run.offset}, {"length", run.length}, {"preview", run.preview}});
-    return lineOf({{"file", file},
-                   {"values", values},
-                   {"score", rounded(guess.score)},
-                   {"text_bytes", guess.textBytes},
-                   {"runs", runs}});
+    Json line = {{"file", file}, {"values", values}};
+    if (guess.capitalsUnplaced) line.push_back({"note", text::kCapitalsUnplaced});
+    line.push_back({"score", rounded(guess.score)});
+    line.push_back({"text_bytes", guess.textBytes});
+    line.push_back({"runs", runs});
+    return lineOf(line);
 }
 
 }  // namespace glyphound
