@@ -132,10 +132,44 @@ void addTableOption(CLI::App& app, std::string& table) {
         ->required()->type_name("TABLE");
 }
 
+void addPointerOptions(CLI::App& app, PointerOptions& options, bool withStride) {
+    single(app.add_option("--map", options.map,
+                          "How a pointer leads to an offset: linear[:BASE], nes, nes8, gb, snes-lorom, snes-hirom, "
+                          "relative (default: linear)"))->type_name("MAP");
+    single(app.add_option("--ptr", options.bits, "The pointer's width: 16, 24 or 32 bits (default: 16)"))->type_name("BITS");
+    single(app.add_option("--endian", options.endian, "The pointer's byte order: le or be (default: le)"))->type_name("E");
+    single(app.add_option("--split", options.split,
+                          "A split table: where the array of high bytes starts, and for 24 bits the bank bytes' "
+                          "(HIGH,BANK)"))->type_name("HIGH[,BANK]");
+    if (withStride)
+        single(app.add_option("--stride", options.stride, "From one pointer to the next, in bytes (default: the "
+                                                          "pointer's width; 1 in a split table's arrays)"))->type_name("N");
+}
+
+std::unique_ptr<CLI::App> pointersApp(PointersOptions& options) {
+    auto app = newApp("pointers", "Find the tables of pointers that lead to the strings of a file.",
+                      "Usage: glyphound pointers [-t TABLE] [--map MAP|auto] [--ptr 16|24|32] [--endian le|be] "
+                      "[--min N] [--to OFF]... [--json] FILE");
+    single(app->add_option("-t,--table", options.table, "The table the strings read by (default: ASCII text)"))
+        ->type_name("TABLE");
+    addPointerOptions(*app, options.pointer, false);
+    single(app->add_option("--min", options.fewest, "The fewest pointers in a row that make a table (default: 3)"))
+        ->type_name("N");
+    app->add_option("--to", options.targets, "A place pointers lead to, instead of the strings (repeatable)")
+        ->allow_extra_args(false)->type_name("OFF");
+    app->add_flag("--json", options.json, "One JSON object per table and line, the best first");
+    app->add_option("file", options.operands, "The file")->type_name("");
+    app->footer("Without --map, or with --map auto, every mapping is tried and ranked.\n"
+                "Exit status: 0 if a table was found, 1 if none was, 2 on an error.");
+    return app;
+}
+
 std::unique_ptr<CLI::App> dumpApp(DumpOptions& options) {
     auto app = newApp("dump", "Print the text a table reads in files: every run of at least --min bytes that reads as "
                               "text, or every byte of a range.",
-                      "Usage: glyphound dump -t TABLE [--start OFF] [--end OFF] [--min N] [--json|--script] [FILE]...");
+                      "Usage: glyphound dump -t TABLE [--start OFF] [--end OFF] [--min N] [--json|--script] [FILE]...\n"
+                      "   or: glyphound dump -t TABLE --pointers OFFSET:COUNT... [--map MAP] [--ptr BITS] [--endian E]\n"
+                      "                      [--split HIGH[,BANK]] [--stride N] [--until-next] [--json|--script] FILE");
     addTableOption(*app, options.table);
     single(app->add_option("--start", options.start, "Read every byte from this offset (decimal, or hexadecimal with 0x)"))
         ->type_name("OFF");
@@ -147,6 +181,12 @@ std::unique_ptr<CLI::App> dumpApp(DumpOptions& options) {
     single(app->add_option("-o,--output", options.output, "Write to this file instead of standard output"))
         ->type_name("FILE");
     app->add_flag("-r,--recursive", options.recursive, "Read the files under each directory, in name order");
+    app->add_option("--pointers", options.pointers, "The strings a table of pointers leads to, in its order: where "
+                                                    "its first pointer is stored, and how many (repeatable)")
+        ->allow_extra_args(false)->type_name("OFFSET:COUNT");
+    addPointerOptions(*app, options.pointer, true);
+    app->add_flag("--until-next", options.untilNext, "With --pointers, each string up to the next one a pointer "
+                                                     "leads to, for games without end tokens");
     app->add_option("files", options.files, "The files; none or - is standard input")->type_name("");
     app->footer("Exit status: 0 if a string was printed, 1 if none was, 2 on an error.");
     return app;
@@ -167,7 +207,8 @@ std::unique_ptr<CLI::App> encodeApp(EncodeOptions& options) {
 std::unique_ptr<CLI::App> insertApp(InsertOptions& options) {
     auto app = newApp("insert", "Copy IN to OUT with new text in place of strings, each in its room.",
                       "Usage: glyphound insert -t TABLE --at OFF [--room N] [--fill XX] TEXT IN OUT\n"
-                      "   or: glyphound insert -t TABLE --script FILE [--fill XX] IN OUT");
+                      "   or: glyphound insert -t TABLE --script FILE [--fill XX] [--free RANGE]... [--free-fill XX] "
+                      "IN OUT");
     addTableOption(*app, options.table);
     single(app->add_option("--at", options.at, "Put TEXT in place of the string at this offset"))->type_name("OFF");
     single(app->add_option("--room", options.room, "The room at --at, in bytes (default: the string there, its end "
@@ -176,6 +217,11 @@ std::unique_ptr<CLI::App> insertApp(InsertOptions& options) {
         ->type_name("FILE");
     single(app->add_option("--fill", options.fill, "The byte that fills a room after a shorter text's end token "
                                                    "(default: the end token's first byte)"))->type_name("XX");
+    app->add_option("--free", options.free, "Free space for the strings of a script with #ptr lines that grew: "
+                                            "START-END, END past its last byte (repeatable)")
+        ->allow_extra_args(false)->type_name("RANGE");
+    single(app->add_option("--free-fill", options.freeFill, "The byte free space holds, checked before it is used "
+                                                            "(default: FF)"))->type_name("XX");
     app->add_option("operands", options.operands, "TEXT with --at, then IN and OUT; - is standard input or output")
         ->type_name("");
     return app;
@@ -186,7 +232,9 @@ std::unique_ptr<CLI::App> helpApp() {
                           "  guess   guess the alphabet with no word given\n"
                           "  table   write a table file\n  dump    print the text a table reads in files\n"
                           "  encode  print the bytes a table spells a text with\n"
-                          "  insert  put new text in a copy of a file\n  shift   shift every byte of a file\n"
+                          "  insert  put new text in a copy of a file\n"
+                          "  pointers find the tables of pointers to a file's strings\n"
+                          "  shift   shift every byte of a file\n"
                           "  help    show a command's help\n"
                           "With no argument or one (a file), glyphound asks its questions instead.",
                   "Usage: glyphound help COMMAND\n   or: glyphound COMMAND --help\n   or: glyphound help --version");
@@ -259,7 +307,7 @@ const std::vector<Command>& commandList() {
         commandOf("find", findApp, runFind),       commandOf("table", tableApp, runTable),
         commandOf("dump", dumpApp, runDump),       commandOf("encode", encodeApp, runEncode),
         commandOf("insert", insertApp, runInsert), commandOf("shift", shiftApp, runShift),
-        commandOf("guess", guessApp, runGuess),
+        commandOf("guess", guessApp, runGuess),    commandOf("pointers", pointersApp, runPointers),
         {"help", nullptr, [] { return helpApp()->help(); }},
     };
     return list;

@@ -12,6 +12,7 @@
 
 #include "commands/command_io.hpp"
 #include "commands/file_jobs.hpp"
+#include "engine/address_map.hpp"
 #include "engine/guess.hpp"
 #include "engine/refusal.hpp"
 #include "engine/search_plan.hpp"
@@ -47,12 +48,29 @@ struct TableOptions {
     std::optional<std::string> values[3];  // --A, --a, --0
 };
 
+// How pointers are read: --map, --ptr, --endian, --split and --stride.
+struct PointerOptions {
+    std::optional<std::string> map, bits, endian, split, stride;
+};
+
 struct DumpOptions {
     std::string table;
     std::optional<std::string> start, end, minimum;
     bool json = false, script = false, recursive = false;
     std::string output;  // none: standard output
     std::vector<std::string> files;
+    std::vector<std::string> pointers;  // OFFSET:COUNT
+    PointerOptions pointer;
+    bool untilNext = false;
+};
+
+struct PointersOptions {
+    std::string table;  // none: text in ASCII
+    PointerOptions pointer;
+    std::optional<std::string> fewest;
+    std::vector<std::string> targets;  // --to
+    bool json = false;
+    std::vector<std::string> operands;
 };
 
 struct EncodeOptions {
@@ -64,7 +82,8 @@ struct EncodeOptions {
 
 struct InsertOptions {
     std::string table, script;
-    std::optional<std::string> at, room, fill;
+    std::optional<std::string> at, room, fill, freeFill;
+    std::vector<std::string> free;
     std::vector<std::string> operands;
 };
 
@@ -88,6 +107,7 @@ int runGuess(const GuessOptions& options, CommandIo& io);
 int runDump(const DumpOptions& options, CommandIo& io);
 int runEncode(const EncodeOptions& options, CommandIo& io);
 int runInsert(const InsertOptions& options, CommandIo& io);
+int runPointers(const PointersOptions& options, CommandIo& io);
 
 // The words, and the files to search: the first operand is the word when
 // neither -e nor -f gives words.
@@ -107,5 +127,12 @@ int searchFiles(const CommandSearch& search, const SearchOptions& options, Comma
 // one larger than `limit` is a usage error that says it is `tooLarge`.
 std::string readSmallFile(const std::string& name, CommandIo& io, std::size_t limit, const char* tooLarge);
 Table loadTable(const std::string& name, CommandIo& io);
+// A file read whole into memory, for what goes back and forth in it; one
+// larger than `limit` is an error that says so.
+std::string readWholeFile(const std::string& name, CommandIo& io, std::uint64_t limit);
+// The first 16 bytes of a file, where a console's header says how it maps.
+inline std::string headerOf(const std::string& file) { return file.substr(0, 16); }
+AddressMap mapOf(const std::optional<std::string>& name, const std::string& file);
+PointerFormat formatOf(const PointerOptions& options);
 
 }  // namespace glyphound::commands

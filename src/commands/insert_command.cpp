@@ -1,5 +1,8 @@
+#include <algorithm>
+
 #include "commands/command_options.hpp"
 #include "dialogue/texts.hpp"
+#include "engine/relocation.hpp"
 #include "engine/script.hpp"
 
 namespace glyphound::commands {
@@ -9,6 +12,8 @@ namespace text = texts::command;
 
 // Scripts hold a whole game's text, but no more.
 constexpr std::size_t kMaxScript = 64 << 20;
+// A file whose strings move is read whole.
+constexpr std::uint64_t kMostBytes = std::uint64_t{1} << 30;
 
 std::uint64_t numberFrom(const std::string& given, const char* name, std::int64_t lowest, std::int64_t highest,
                          const char* range) {
@@ -17,13 +22,13 @@ std::uint64_t numberFrom(const std::string& given, const char* name, std::int64_
     return static_cast<std::uint64_t>(value);
 }
 
-// A fill byte as two hexadecimal digits, or with 0x.
-std::uint8_t fillOf(const std::string& given) {
+// A byte as two hexadecimal digits, or with 0x.
+std::uint8_t fillOf(const std::string& given, const char* option = "--fill") {
     const std::string digits = given.compare(0, 2, "0x") == 0 || given.compare(0, 2, "0X") == 0 ? given : "0x" + given;
-    return static_cast<std::uint8_t>(numberFrom(digits, "--fill", 0, 255, text::kBadValue));
+    return static_cast<std::uint8_t>(numberFrom(digits, option, 0, 255, text::kBadValue));
 }
 
-std::vector<ScriptString> stringsOf(const InsertOptions& options, CommandIo& io) {
+Script scriptOf(const InsertOptions& options, CommandIo& io) {
     if (options.at) {
         ScriptString string;
         string.offset = numberFrom(*options.at, "--at", 0, INT64_MAX, text::kBadOffset);
@@ -33,13 +38,32 @@ std::vector<ScriptString> stringsOf(const InsertOptions& options, CommandIo& io)
         if (!characters) throw UsageError(failure);
         string.text = *characters;
         string.where = offsetText(string.offset);
-        return {string};
+        return {std::nullopt, {string}};
     }
     std::string failure;
-    auto strings = parseScript(readSmallFile(options.script, io, kMaxScript, text::kScriptTooLarge), options.script,
-                               failure);
-    if (!strings) io.fail(failure);
-    return *strings;
+    auto script = parseScript(readSmallFile(options.script, io, kMaxScript, text::kScriptTooLarge), options.script,
+                              failure);
+    if (!script) io.fail(failure);
+    return *script;
+}
+
+// A script whose strings pointers lead to: the file is read whole, and the
+// strings that grew move to free space, their pointers rewritten.
+int relocateScript(const InsertOptions& options, const Script& script, const Table& table, const Insertion& insertion,
+                   OutputStream& output, CommandIo& io) {
+    const std::string& inName = options.operands.front();
+    std::string file = readWholeFile(inName, io, kMostBytes);
+    Relocation relocation{mapOf(script.pointers->map, file), script.pointers->format, {}, 0xFF};
+    for (const std::string& range : options.free) relocation.free.push_back(freeRangeOf(range));
+    if (options.freeFill) relocation.freeFill = fillOf(*options.freeFill, "--free-fill");
+    const ScriptInsertion strings(table, script.strings, insertion);
+    const Relocated relocated = relocate(file, strings, table, insertion, relocation);
+    const auto say = [&](const std::string& line) { io.err().print(std::string(text::kProgramName) + ": " + line + "\n"); };
+    std::for_each(relocated.problems.begin(), relocated.problems.end(), say);
+    if (!relocated.problems.empty()) return kError;
+    std::for_each(relocated.report.begin(), relocated.report.end(), say);
+    output.print(file);
+    return kSuccess;
 }
 
 // Reports a failed read, or else the problems; true when there was either.
@@ -71,7 +95,14 @@ int runInsert(const InsertOptions& options, CommandIo& io) {
     const Insertion insertion{ends.empty() ? nullptr : ends.front(),
                               options.fill ? std::optional(fillOf(*options.fill)) : std::nullopt};
     if (options.at && !options.room && !insertion.endToken) throw UsageError(text::kNoRoom);
-    const ScriptInsertion strings(table, stringsOf(options, io), insertion);
+    const Script script = scriptOf(options, io);
+    if (!options.free.empty() && !script.pointers) throw UsageError(text::kFreeWithoutPointers);
+    if (script.pointers) {
+        const int status = relocateScript(options, script, table, insertion, *output, io);
+        if (status != kSuccess) return status;
+        return output->close() ? kSuccess : io.failWrite(outName, *output);
+    }
+    const ScriptInsertion strings(table, script.strings, insertion);
     // Standard output can't be taken back: what the file's bytes decide is
     // checked in a pass of its own first, where the file can be read twice,
     // and so is everything when something is already known to be wrong.

@@ -43,6 +43,34 @@ std::string readSmallFile(const std::string& name, CommandIo& io, std::size_t li
     }
 }
 
+std::string readWholeFile(const std::string& name, CommandIo& io, std::uint64_t limit) {
+    auto source = io.openInput(name);
+    if (!source) throw ReportedError{};
+    std::string bytes;
+    std::vector<std::uint8_t> block(std::size_t{1} << 20);
+    for (;;) {
+        const ReadResult got = source->read(block.data(), block.size());
+        if (got.failed) {
+            io.reportFile(name, readFailure(*source));
+            throw ReportedError{};
+        }
+        if (got.count == 0) return bytes;
+        bytes.append(reinterpret_cast<const char*>(block.data()), got.count);
+        if (bytes.size() > limit) io.fail(name + text::kFileTooLarge);
+    }
+}
+
+AddressMap mapOf(const std::optional<std::string>& name, const std::string& file) {
+    std::string failure;
+    auto map = AddressMap::named(name.value_or("linear"), file.size(), headerOf(file), failure);
+    if (!map) throw UsageError(failure);
+    return *map;
+}
+
+PointerFormat formatOf(const PointerOptions& options) {
+    return pointerFormatOf(options.bits, options.endian, options.split);
+}
+
 Table loadTable(const std::string& name, CommandIo& io) {
     std::string failure;
     auto table = Table::parse(readSmallFile(name, io, Table::kMaxFile, texts::table::kTooLarge), name, failure);

@@ -92,6 +92,8 @@ constexpr const char* kInsertOperands = "give IN and OUT";
 constexpr const char* kNoRoom = "the table has no end token to find the string's room: give --room";
 constexpr const char* kBadRoom = " must be from 1 to 65536";
 constexpr const char* kScriptTooLarge = ": larger than 64 MiB, too large for a script";
+constexpr const char* kFreeWithoutPointers = "--free goes with a script whose strings pointers lead to (#ptr lines)";
+constexpr const char* kFileTooLarge = ": larger than 1 GiB, too large to go back and forth in";
 constexpr const char* kTableWithRelativeOptions = "--table takes no --case, --width, --wildcard or --order";
 constexpr const char* kBadTableWord = " is not UTF-8 text of 1 to 255 characters";
 constexpr const char* kUnknownOrder = ": no such order or file; the built-in orders are ";
@@ -105,6 +107,14 @@ constexpr const char* kScore = "  score ";
 constexpr const char* kTextBytes = "  text ";
 constexpr const char* kBytes = " bytes\n";
 constexpr const char* kCapitalsUnplaced = "the capitals seen fit more than one place of 'A'; only 'a' is given";
+constexpr const char* kPointers = " pointers, stride ";
+constexpr const char* kToStarts = " to string starts, ";
+constexpr const char* kInside = " inside\n";
+constexpr const char* kMappingsHeading = "\nMappings, the best first:\n";
+constexpr const char* kTable = " table, ";
+constexpr const char* kTables = " tables, ";
+constexpr const char* kStartsByChance = " pointers to string starts; by chance on random bytes of the same size, ";
+constexpr const char* kOnRandomBytes = "\n";
 
 }  // namespace command
 
@@ -137,7 +147,9 @@ constexpr const char* kNoEndingSpelling = "no spelling of the text reads back an
 namespace script {
 
 constexpr const char* kBadHeader = ": not a line '@0xOFFSET ROOM'";
-constexpr const char* kDirective = ": lines that start with '#' are kept for directives, and this is none";
+constexpr const char* kDirective =
+    ": lines that start with '#' are directives: '#pointers MAP BITS ENDIAN [split]' once at the head";
+constexpr const char* kBadPlaces = ": not a line '#ptr 0xOFFSET...' after a script's '#pointers' line";
 constexpr const char* kNoText = ": the last string has no line of text";
 constexpr const char* kOverlaps = ": the string overlaps the one before";
 constexpr const char* kPastTheEnd = ": the offset is past the end of the file";
@@ -158,8 +170,43 @@ constexpr const char* kUnknownMap =
     "--map must be linear[:BASE], nes, nes8, gb, snes-lorom, snes-hirom, relative or auto, not ";
 constexpr const char* kBadBase = "--map linear:BASE takes a base of 0 or more";
 constexpr const char* kNotInes = "--map nes: the file has no iNES header";
+constexpr const char* kBadWidth = "--ptr must be 16, 24 or 32";
+constexpr const char* kBadSpec = "--pointers takes OFFSET:COUNT, not ";
+constexpr const char* kOneFile = "give one file";
+constexpr const char* kSplitFound = "pointers finds split tables by itself: --split goes with dump and insert";
+constexpr const char* kBadFewest = "--min must be from 2 to 1000";
+constexpr const char* kTablePastTheEnd = ": the table of pointers runs past the end of the file";
+constexpr const char* kLeadsOutside = ": the pointer leads outside the file, with its value ";
+constexpr const char* kBadEndian = "--endian must be 'le' or 'be'";
+constexpr const char* kBadSplit = "--split takes pointers of 16 or 24 bits, their bytes in arrays of their own";
+constexpr const char* kSplitArrays = "--split gives the high bytes' array for 16 bits, and HIGH,BANK for 24";
 
 }  // namespace pointers
+
+// What is wrong with free space or a string that moves, and what moved.
+namespace relocation {
+
+constexpr const char* kBadFree = "--free takes START-END, END past the last free byte, not ";
+constexpr const char* kFreeOverlap = ": the free range overlaps another";
+constexpr const char* kFreePastTheEnd = ": the free range runs past the end of the file";
+constexpr const char* kFreeNotFill = ": the free range holds bytes other than ";
+constexpr const char* kFreeNotFillAt = ", first at ";
+constexpr const char* kStringInFree = ": the string lies in the free range ";
+constexpr const char* kPointerPastTheEnd = ": the pointer runs past the end of the file, at ";
+constexpr const char* kPointerElsewhere = ": the pointer at ";
+constexpr const char* kPointerLeadsTo = " doesn't lead to the string; it leads to ";
+constexpr const char* kOutside = "outside the file";
+constexpr const char* kNoFreeSpace = ": the text needs ";
+constexpr const char* kNoFreeSpaceEnd = " bytes, and no free space that its pointers reach has them";
+constexpr const char* kKept = "kept ";
+constexpr const char* kMoved = " strings in their rooms, moved ";
+constexpr const char* kMovedBytes = " bytes)";
+constexpr const char* kFree = "free ";
+constexpr const char* kInBank = " in the bank at ";
+constexpr const char* kUsed = " bytes used, ";
+constexpr const char* kLeft = " left";
+
+}  // namespace relocation
 
 // What the page answers when asked out of turn.
 namespace page {

@@ -1,6 +1,7 @@
 #include "engine/address_map.hpp"
 
 #include "dialogue/texts.hpp"
+#include "engine/refusal.hpp"
 #include "engine/values.hpp"
 
 namespace glyphound {
@@ -37,6 +38,31 @@ std::string PointerFormat::name() const {
     std::string text = std::to_string(bits) + (bigEndian ? " be" : " le");
     if (split) text += " split " + offsetText(split->high) + (split->bank ? "," + offsetText(*split->bank) : "");
     return text;
+}
+
+PointerFormat pointerFormatOf(const std::optional<std::string>& bits, const std::optional<std::string>& endian,
+                              const std::optional<std::string>& split) {
+    namespace text = texts::pointers;
+    PointerFormat format;
+    if (bits) {
+        if (*bits != "16" && *bits != "24" && *bits != "32") throw Refusal(text::kBadWidth);
+        format.bits = std::stoi(*bits);
+    }
+    if (endian && *endian != "le" && *endian != "be") throw Refusal(text::kBadEndian);
+    format.bigEndian = endian == std::optional<std::string>("be");
+    if (split) {
+        if (format.bits == 32 || format.bigEndian) throw Refusal(text::kBadSplit);
+        const std::size_t comma = split->find(',');
+        const auto offset = [](const std::string& given) {
+            const std::int64_t value = parseNumber(given, "--split");
+            if (value < 0) throw Refusal(std::string("--split") + texts::command::kBadOffset);
+            return static_cast<std::uint64_t>(value);
+        };
+        format.split = PointerFormat::Split{offset(split->substr(0, comma)), std::nullopt};
+        if (comma != std::string::npos) format.split->bank = offset(split->substr(comma + 1));
+        if (format.split->bank.has_value() != (format.bits == 24)) throw Refusal(text::kSplitArrays);
+    }
+    return format;
 }
 
 std::optional<AddressMap> AddressMap::named(const std::string& name, std::uint64_t size, const std::string& header,

@@ -24,6 +24,11 @@ struct PointerFormat {
     std::string name() const;
 };
 
+// The form `--ptr`, `--endian` and `--split HIGH[,BANK]` give, as a user
+// types them; throws Refusal in the commands' words.
+PointerFormat pointerFormatOf(const std::optional<std::string>& bits, const std::optional<std::string>& endian,
+                              const std::optional<std::string>& split);
+
 enum class MapKind { Linear, Nes, Nes8, GameBoy, SnesLoRom, SnesHiRom, Relative };
 
 class AddressMap {

@@ -321,6 +321,48 @@ void rankTables(std::vector<FoundTable>& tables) {
     tables = std::move(kept);
 }
 
+namespace {
+
+// Random values land on a start about as often as the values that lead to
+// starts are among all values, estimated at places spread over the file.
+double chanceOfLanding(const Combination& combination, const std::vector<std::uint64_t>& starts, std::uint64_t size) {
+    constexpr std::uint64_t kPlaces = 32, kStarts = 2000;
+    const std::uint64_t every = std::max<std::uint64_t>(1, starts.size() / kStarts);
+    double values = 0;
+    for (std::uint64_t place = 0; place < kPlaces; ++place) {
+        const std::uint64_t at = size * place / kPlaces;
+        std::vector<std::uint64_t> leading;
+        for (std::size_t start = 0; start < starts.size(); start += every)
+            for (const std::uint64_t was : kWindows)
+                if (const auto value = combination.map->valueOf(starts[start], at, was, combination.format)) leading.push_back(*value);
+        std::sort(leading.begin(), leading.end());
+        values += static_cast<double>(std::unique(leading.begin(), leading.end()) - leading.begin()) * static_cast<double>(every);
+    }
+    const double range = static_cast<double>(std::uint64_t{1} << combination.format.bits);
+    return values / kPlaces / range * static_cast<double>(size);
+}
+
+}  // namespace
+
+std::vector<MappingEvidence> rankMappings(const std::vector<FoundTable>& found, const PointerSearch& search,
+                                          const StringTargets& targets, std::uint64_t size) {
+    std::vector<MappingEvidence> evidence;
+    const std::vector<std::uint64_t> starts = targets.starts();
+    for (const AddressMap& map : search.maps) {
+        MappingEvidence mapping{map.name(), 0, 0, 0};
+        for (const FoundTable& table : found)
+            if (table.table.map.name() == mapping.map) ++mapping.tables, mapping.starts += table.starts;
+        if (mapping.tables == 0) continue;
+        PointerSearch alone = search;
+        alone.maps = {map};
+        for (const Combination& combination : combinationsOf(alone)) mapping.chance += chanceOfLanding(combination, starts, size);
+        evidence.push_back(mapping);
+    }
+    std::stable_sort(evidence.begin(), evidence.end(),
+                     [](const MappingEvidence& a, const MappingEvidence& b) { return a.starts > b.starts; });
+    return evidence;
+}
+
 std::optional<std::vector<FoundPointer>> readTable(const std::string& file, const PointerTable& table,
                                                    const StringTargets* targets) {
     std::vector<FoundPointer> pointers;

@@ -78,6 +78,19 @@ std::vector<FoundTable> findSplitTables(const std::string& file, const StringTar
 // The best first, with no table whose every pointer another table holds.
 void rankTables(std::vector<FoundTable>& tables);
 
+// How well a mapping explains a file: its tables, their pointers to
+// strings' starts, and how many would land on starts by chance on random
+// bytes of the same size.
+struct MappingEvidence {
+    std::string map;
+    std::size_t tables = 0;
+    std::uint64_t starts = 0;
+    double chance = 0;
+};
+// Every mapping searched that found a table, the best first.
+std::vector<MappingEvidence> rankMappings(const std::vector<FoundTable>& found, const PointerSearch& search,
+                                          const StringTargets& targets, std::uint64_t size);
+
 // A table's pointers read from the whole file; none past its end.
 std::optional<std::vector<FoundPointer>> readTable(const std::string& file, const PointerTable& table,
                                                    const StringTargets* targets);

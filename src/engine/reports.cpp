@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "dialogue/texts.hpp"
+#include "engine/pointed_strings.hpp"
 
 namespace glyphound {
 namespace {
@@ -167,6 +168,52 @@ std::string guessJson(const std::string& file, const AlphabetGuess& guess) {
     line.push_back({"text_bytes", guess.textBytes});
     line.push_back({"runs", runs});
     return lineOf(line);
+}
+
+std::string pointerTableLine(const FoundTable& table) {
+    const PointerTable& pointers = table.table;
+    return offsetText(pointers.offset) + ": " + std::to_string(pointers.count) + text::kPointers +
+           std::to_string(pointers.stride) + ", " + pointers.map.name() + " " + pointers.format.name() + ", " +
+           std::to_string(table.starts) + text::kToStarts + std::to_string(table.inside) + text::kInside;
+}
+
+std::string pointerTableJson(const FoundTable& table, const std::string& file, const Table& text) {
+    const PointerTable& pointers = table.table;
+    Json split = nullptr;
+    if (pointers.format.split) {
+        split = {{"high", pointers.format.split->high}};
+        if (pointers.format.split->bank) split["bank"] = *pointers.format.split->bank;
+    }
+    Json each = Json::array();
+    for (const FoundPointer& pointer : table.pointers) {
+        Json one = {{"offset", pointer.offset}, {"value", pointer.value}, {"target", nullptr}, {"string", nullptr}};
+        if (pointer.target) {
+            one["target"] = *pointer.target;
+            one["string"] = plain(textAt(file, text, *pointer.target));
+        }
+        each.push_back(one);
+    }
+    return lineOf({{"offset", pointers.offset},
+                   {"count", pointers.count},
+                   {"stride", pointers.stride},
+                   {"map", pointers.map.name()},
+                   {"ptr", pointers.format.bits},
+                   {"endian", pointers.format.bigEndian ? "be" : "le"},
+                   {"split", split},
+                   {"starts", table.starts},
+                   {"inside", table.inside},
+                   {"pointers", each}});
+}
+
+std::string mappingLines(const std::vector<MappingEvidence>& mappings) {
+    std::string lines = text::kMappingsHeading;
+    for (const MappingEvidence& mapping : mappings) {
+        char chance[32];
+        std::snprintf(chance, sizeof chance, "%.1f", mapping.chance);
+        lines += "  " + mapping.map + "  " + std::to_string(mapping.tables) + (mapping.tables == 1 ? text::kTable : text::kTables) +
+                 std::to_string(mapping.starts) + text::kStartsByChance + chance + text::kOnRandomBytes;
+    }
+    return lines;
 }
 
 }  // namespace glyphound

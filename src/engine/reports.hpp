@@ -7,6 +7,7 @@
 
 #include "engine/dump.hpp"
 #include "engine/guess.hpp"
+#include "engine/pointer_table.hpp"
 #include "engine/search_plan.hpp"
 #include "engine/values.hpp"
 
@@ -35,5 +36,12 @@ std::string stringJson(const std::string& file, const TableString& string);
 // "1. A=0x80 a=0x10  score 402.3  text 812 bytes", then a line per run.
 std::string guessLines(std::size_t rank, const AlphabetGuess& guess, Width width);
 std::string guessJson(const std::string& file, const AlphabetGuess& guess);
+
+// "0x00001234: 12 pointers, stride 2, nes 16 le, 12 to string starts, 0 inside"
+std::string pointerTableLine(const FoundTable& table);
+// With each pointer, where it leads and the text there as `dump` prints it.
+std::string pointerTableJson(const FoundTable& table, const std::string& file, const Table& text);
+// "Mappings:" and each mapping with its evidence, the best first.
+std::string mappingLines(const std::vector<MappingEvidence>& mappings);
 
 }  // namespace glyphound

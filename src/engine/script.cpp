@@ -4,6 +4,7 @@
 
 #include "dialogue/texts.hpp"
 #include "engine/encoder.hpp"
+#include "engine/refusal.hpp"
 #include "engine/table_search.hpp"
 #include "engine/values.hpp"
 #include "io/lines.hpp"
@@ -14,33 +15,74 @@ namespace {
 
 namespace text = texts::script;
 
+// An offset in hexadecimal after 0x, or in decimal.
+std::optional<std::uint64_t> offsetIn(std::string_view given) {
+    const bool hex = given.substr(0, 2) == "0x" || given.substr(0, 2) == "0X";
+    const std::string digits(hex ? given.substr(2) : given);
+    if (digits.empty() || digits.size() > 15 ||
+        digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
+        return std::nullopt;
+    return std::stoull(digits, nullptr, hex ? 16 : 10);
+}
+
 // "@0x1234 56": the offset in hexadecimal or decimal, then the room.
 bool parseHeader(std::string_view line, ScriptString& string) {
     const std::size_t space = line.find(' ');
     if (line.size() < 4 || line.front() != '@' || space == std::string_view::npos) return false;
-    const std::string offset(line.substr(1, space - 1)), room(line.substr(space + 1));
-    const bool hex = offset.compare(0, 2, "0x") == 0 || offset.compare(0, 2, "0X") == 0;
-    const std::string digits = hex ? offset.substr(2) : offset;
-    if (digits.empty() || digits.size() > 15 || room.empty() || room.size() > 15 ||
-        digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos ||
-        room.find_first_not_of("0123456789") != std::string::npos)
+    const std::string_view room = line.substr(space + 1);
+    const auto offset = offsetIn(line.substr(1, space - 1));
+    if (!offset || room.empty() || room.size() > 15 || room.find_first_not_of("0123456789") != std::string_view::npos)
         return false;
-    string.offset = std::stoull(digits, nullptr, hex ? 16 : 10);
-    string.room = std::stoull(room);
+    string.offset = *offset;
+    string.room = std::stoull(std::string(room));
     return *string.room > 0 && *string.room <= kMaxStringBytes;
 }
 
-// Where the string that stands at `bytes` ends: after its end token, before
-// a byte where no entry stands, or at `available`; whether an end token ends it.
-std::pair<std::size_t, const TableEntry*> stringAt(const Table& table, const std::uint8_t* bytes, std::size_t available) {
-    std::size_t length = 0;
-    while (length < available) {
-        const TableEntry* entry = table.longestAt(bytes + length, available - length);
-        if (!entry) break;
-        length += entry->span();
-        if (entry->kind == TableEntry::Kind::End) return {length, entry};
+std::vector<std::string_view> wordsOf(std::string_view line) {
+    std::vector<std::string_view> words;
+    for (std::size_t at = 0; at < line.size();) {
+        const std::size_t end = std::min(line.find(' ', at), line.size());
+        if (end > at) words.push_back(line.substr(at, end - at));
+        at = end + 1;
     }
-    return {length, nullptr};
+    return words;
+}
+
+// "#pointers MAP BITS ENDIAN [split]": how the script's pointers are read.
+std::optional<ScriptPointers> pointersOf(std::string_view line) {
+    const std::vector<std::string_view> words = wordsOf(line);
+    if (words.size() < 4 || words.size() > 5 || words[0] != kPointersDirective || (words.size() == 5 && words[4] != "split"))
+        return std::nullopt;
+    ScriptPointers pointers{std::string(words[1]), {}};
+    try {
+        pointers.format = pointerFormatOf(std::string(words[2]), std::string(words[3]), std::nullopt);
+    } catch (const Refusal&) {
+        return std::nullopt;
+    }
+    if (words.size() == 5) pointers.format.split = PointerFormat::Split{};
+    return pointers;
+}
+
+// "#ptr 0x1234 0x1300:0x1400": where each pointer to the string is stored.
+bool parsePlaces(std::string_view line, ScriptString& string) {
+    const std::vector<std::string_view> words = wordsOf(line);
+    if (words.size() < 2 || words[0] != kPlacesDirective) return false;
+    for (std::size_t k = 1; k < words.size(); ++k) {
+        std::vector<std::uint64_t> offsets;
+        for (std::string_view rest = words[k]; !rest.empty();) {
+            const std::size_t colon = std::min(rest.find(':'), rest.size());
+            const auto offset = offsetIn(rest.substr(0, colon));
+            if (!offset || offsets.size() == 3) return false;
+            offsets.push_back(*offset);
+            rest.remove_prefix(std::min(colon + 1, rest.size()));
+        }
+        if (offsets.empty()) return false;
+        PointerPlace place{offsets[0], std::nullopt, std::nullopt};
+        if (offsets.size() > 1) place.high = offsets[1];
+        if (offsets.size() > 2) place.bank = offsets[2];
+        string.pointers.push_back(place);
+    }
+    return true;
 }
 
 // The end token that ends `bytes` as the table reads them, or null.
@@ -56,6 +98,30 @@ std::string overflow(std::uint64_t room, std::uint64_t over) {
     return text::kOverflow + std::to_string(room) + text::kOverflowBy + std::to_string(over) +
            (over == 1 ? text::kByte : text::kBytes);
 }
+
+}  // namespace
+
+Placement placeInRoom(const Table& table, const Insertion& insertion, const ScriptInsertion::Prepared& prepared,
+                      const std::uint8_t* room, std::size_t size) {
+    // A string left as it was keeps its bytes, however else they could be
+    // spelt.
+    if (prepared.string.text == readAll(table, room, size))
+        return {Placement::Kind::Kept, std::string(reinterpret_cast<const char*>(room), size), ""};
+    if (!prepared.encoded) return {Placement::Kind::Failed, "", ": " + prepared.encodingFailure};
+    const auto [length, roomEnd] = stringAt(table, room, size);
+    const bool terminated = length == size && roomEnd;
+    const TableEntry* end = terminated ? roomEnd : insertion.endToken;
+    std::string bytes = *prepared.encoded;
+    // A string that had its end token keeps one, and padding starts with one.
+    if (end && !endingOf(table, bytes) && (terminated || bytes.size() < size)) bytes += end->key;
+    if (bytes.size() > size) return {Placement::Kind::TooLong, bytes, overflow(size, bytes.size() - size)};
+    if (bytes.size() < size && !insertion.fill && !end) return {Placement::Kind::Failed, "", text::kNoFill};
+    const std::uint8_t fill = insertion.fill ? *insertion.fill : static_cast<std::uint8_t>(end ? end->key[0] : 0);
+    bytes.resize(size, static_cast<char>(fill));
+    return {Placement::Kind::InPlace, bytes, ""};
+}
+
+namespace {
 
 // One pass over the file: each string's room, and the bytes between them.
 class Inserter {
@@ -108,36 +174,12 @@ private:
             problem(index, room == 0 ? text::kNoString : text::kRoomPastTheEnd);
             return;
         }
-        // A string left as it was keeps its bytes, however else they could
-        // be spelt.
-        if (string.text == readAll(table_, window_.position(), room)) {
-            write(window_.position(), room);
-            window_.advance(room);
-            return;
-        }
-        if (!prepared.encoded) {
-            problem(index, ": " + prepared.encodingFailure);
-        } else {
-            const auto [length, roomEnd] = stringAt(table_, window_.position(), room);
-            const bool terminated = length == room && roomEnd;
-            std::string bytes = padded(*prepared.encoded, room, terminated ? roomEnd : insertion_.endToken, terminated);
-            if (bytes.size() > room)
-                problem(index, overflow(room, bytes.size() - room));
-            else if (bytes.size() < room && !insertion_.fill && !(terminated ? roomEnd : insertion_.endToken))
-                problem(index, text::kNoFill);
-            else
-                write(reinterpret_cast<const std::uint8_t*>(bytes.data()), room);
-        }
+        const Placement placement = placeInRoom(table_, insertion_, prepared, window_.position(), room);
+        if (placement.kind == Placement::Kind::Kept || placement.kind == Placement::Kind::InPlace)
+            write(reinterpret_cast<const std::uint8_t*>(placement.bytes.data()), room);
+        else
+            problem(index, placement.problem);
         window_.advance(room);
-    }
-
-    // A string that had its end token keeps one, and padding starts with one.
-    std::string padded(std::string bytes, std::size_t room, const TableEntry* end, bool terminated) const {
-        if (end && !endingOf(table_, bytes) && (terminated || bytes.size() < room)) bytes += end->key;
-        if (bytes.size() >= room) return bytes;
-        const std::uint8_t fill = insertion_.fill ? *insertion_.fill : static_cast<std::uint8_t>(end ? end->key[0] : 0);
-        bytes.resize(room, static_cast<char>(fill));
-        return bytes;
     }
 
     SlidingWindow window_;
@@ -167,25 +209,50 @@ bool goesOn(std::string_view line) {
 
 }  // namespace
 
-std::string scriptLines(const TableString& string) {
+std::pair<std::size_t, const TableEntry*> stringAt(const Table& table, const std::uint8_t* bytes, std::size_t available) {
+    std::size_t length = 0;
+    while (length < available) {
+        const TableEntry* entry = table.longestAt(bytes + length, available - length);
+        if (!entry) break;
+        length += entry->span();
+        if (entry->kind == TableEntry::Kind::End) return {length, entry};
+    }
+    return {length, nullptr};
+}
+
+std::string scriptHead(const ScriptPointers& pointers) {
+    return std::string(kPointersDirective) + " " + pointers.map + " " + std::to_string(pointers.format.bits) +
+           (pointers.format.bigEndian ? " be" : " le") + (pointers.format.split ? " split" : "") + "\n";
+}
+
+std::string scriptLines(const TableString& string, const std::vector<PointerPlace>& pointers) {
     std::string text = escaped(string.text);
     // A text line that starts as a comment does would be taken for one.
     if (isComment(text)) text.replace(0, 1, "\\/");
-    return "@" + offsetText(string.offset) + " " + std::to_string(string.length) + "\n// " + text + "\n" + text + "\n";
+    std::string places;
+    for (const PointerPlace& place : pointers) places += " " + place.text();
+    return "@" + offsetText(string.offset) + " " + std::to_string(string.length) + "\n" +
+           (places.empty() ? "" : kPlacesDirective + places + "\n") + "// " + text + "\n" + text + "\n";
 }
 
-std::optional<std::vector<ScriptString>> parseScript(std::string_view bytes, const std::string& name,
-                                                     std::string& failure) {
-    std::vector<ScriptString> strings;
+std::optional<Script> parseScript(std::string_view bytes, const std::string& name, std::string& failure) {
+    Script script;
     const std::vector<std::string_view> lines = linesOf(bytes);
     for (std::size_t number = 0; number < lines.size();) {
-        const std::string_view line = lines[number++];
+        const std::string_view line = withoutTrailingBlanks(lines[number++]);
         const std::string where = name + ":" + std::to_string(number);
         if (line.empty() || isComment(line)) continue;
-        if (line.front() == '#') return failure = where + text::kDirective, std::nullopt;
-        strings.emplace_back();
-        ScriptString& string = strings.back();
-        if (!parseHeader(withoutTrailingBlanks(line), string)) return failure = where + text::kBadHeader, std::nullopt;
+        if (line.front() == '#') {
+            if (!script.strings.empty() || script.pointers || !(script.pointers = pointersOf(line)))
+                return failure = where + text::kDirective, std::nullopt;
+            continue;
+        }
+        script.strings.emplace_back();
+        ScriptString& string = script.strings.back();
+        if (!parseHeader(line, string)) return failure = where + text::kBadHeader, std::nullopt;
+        for (; number < lines.size() && lines[number].substr(0, 1) == "#"; ++number)
+            if (!script.pointers || !parsePlaces(withoutTrailingBlanks(lines[number]), string))
+                return failure = name + ":" + std::to_string(number + 1) + text::kBadPlaces, std::nullopt;
         while (number < lines.size() && isComment(lines[number])) ++number;
         if (number == lines.size()) return failure = name + text::kNoText, std::nullopt;
         string.where = name + ":" + std::to_string(number + 1) + ": " + offsetText(string.offset);
@@ -195,7 +262,7 @@ std::optional<std::vector<ScriptString>> parseScript(std::string_view bytes, con
         if (!characters) return failure = string.where + ": " + failure, std::nullopt;
         string.text = *characters;
     }
-    return strings;
+    return script;
 }
 
 ScriptInsertion::ScriptInsertion(const Table& table, std::vector<ScriptString> strings, const Insertion& insertion)
