@@ -28,8 +28,9 @@ using Json = nlohmann::ordered_json;
 constexpr std::size_t kKeptHits = 10000;
 // Bytes shown on each side of a hit, in rows of 16.
 constexpr std::uint64_t kHexRow = 16, kHexAround = 48;
-// The page hears how far a pass has come after this many bytes.
-constexpr std::uint64_t kProgressStep = std::uint64_t{8} << 20;
+// The page hears how far a pass has come at most this often, in
+// milliseconds: a slow pass moves the bar, a fast one is not held up by it.
+constexpr double kProgressEvery = 100;
 
 EM_JS(void, reportProgress, (double done, double total), {
     if (Module["onProgress"]) Module["onProgress"](done, total);
@@ -60,17 +61,24 @@ public:
         const std::size_t count = std::min(capacity, bytes_.size() - at_);
         std::memcpy(buffer, bytes_.data() + at_, count);
         at_ += count;
-        if (at_ >= reported_ + kProgressStep) {
-            reported_ = at_;
-            reportProgress(static_cast<double>(at_), static_cast<double>(bytes_.size()));
-        }
+        report();
         return {count, false};
     }
     std::int64_t size() const override { return static_cast<std::int64_t>(bytes_.size()); }
 
 private:
+    // One look at the clock a read is cheap: the passes read 64 KiB or more
+    // at a time.
+    void report() {
+        const double now = emscripten_get_now();
+        if (now < nextReport_) return;
+        nextReport_ = now + kProgressEvery;
+        reportProgress(static_cast<double>(at_), static_cast<double>(bytes_.size()));
+    }
+
     const std::vector<std::uint8_t>& bytes_;
-    std::size_t at_ = 0, reported_ = 0;
+    std::size_t at_ = 0;
+    double nextReport_ = 0;
 };
 
 class MemorySink : public ByteSink {
@@ -136,8 +144,10 @@ std::string controlRefused(const SearchRequest& request) {
     return request.table ? "use-table" : "words";
 }
 
-// The value most hits gave 'A', for the shift to start from.
+// The value most hits gave 'A', for the shift to start from. A shift moves
+// bytes, so a search of 16-bit units gives none.
 std::string letterAOf(const Tally& tally, const SearchPlan& plan) {
+    if (plan.width != Width::Byte) return "";
     for (std::size_t slot = 0; slot < tally.orders() && slot < plan.slots.size(); ++slot)
         if (plan.slots[slot].key() == "A" && !tally.ranked(slot).empty())
             return valueText(tally.ranked(slot).front().first, plan.width);
