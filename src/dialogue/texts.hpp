@@ -208,11 +208,13 @@ constexpr const char* kLeft = " left";
 
 }  // namespace relocation
 
-// What the page answers when asked out of turn.
+// What the page answers when asked out of turn, or when its memory runs out.
 namespace page {
 
 constexpr const char* kLoadTableFirst = "load a table first";
 constexpr const char* kNoSuchHit = "no such hit";
+constexpr const char* kOutOfMemory =
+    "the file is too big for this tab: the page holds the file and what it writes in 2 GiB at most";
 
 }  // namespace page
 

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <nlohmann/json.hpp>
 
 #include "dialogue/texts.hpp"
@@ -28,15 +30,16 @@ using Json = nlohmann::ordered_json;
 constexpr std::size_t kKeptHits = 10000;
 // Bytes shown on each side of a hit, in rows of 16.
 constexpr std::uint64_t kHexRow = 16, kHexAround = 48;
-// The page hears how far a pass has come after this many bytes.
-constexpr std::uint64_t kProgressStep = std::uint64_t{8} << 20;
+// The page hears how far a pass has come at most this often, in
+// milliseconds: a slow pass moves the bar, a fast one is not held up by it.
+constexpr double kProgressEvery = 100;
 
 EM_JS(void, reportProgress, (double done, double total), {
     if (Module["onProgress"]) Module["onProgress"](done, total);
 });
 
-// The file opened, the edited file to shift back, a table, and what the
-// last pass wrote for the page to download.
+// The file opened, a slice of the edited file to shift back, a table, and
+// what the last pass wrote for the page to download.
 struct Buffers {
     std::string romName, tableName;
     std::vector<std::uint8_t> rom, edited, table, output;
@@ -52,25 +55,36 @@ Buffers buffers;
 LastSearch last;
 std::optional<Table> loadedTable;
 
-// Hands the bytes over as a file would, and the page its progress.
+// Hands the bytes over as a file would and, unless it is one slice of a
+// longer pass, tells the page how far it has come.
 class MemorySource : public ByteSource {
 public:
-    explicit MemorySource(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
+    MemorySource(const std::uint8_t* bytes, std::size_t size, bool reports)
+        : bytes_(bytes), size_(size), reports_(reports) {}
+    explicit MemorySource(const std::vector<std::uint8_t>& bytes) : MemorySource(bytes.data(), bytes.size(), true) {}
     ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
-        const std::size_t count = std::min(capacity, bytes_.size() - at_);
-        std::memcpy(buffer, bytes_.data() + at_, count);
+        const std::size_t count = std::min(capacity, size_ - at_);
+        std::memcpy(buffer, bytes_ + at_, count);
         at_ += count;
-        if (at_ >= reported_ + kProgressStep) {
-            reported_ = at_;
-            reportProgress(static_cast<double>(at_), static_cast<double>(bytes_.size()));
-        }
+        if (reports_) report();
         return {count, false};
     }
-    std::int64_t size() const override { return static_cast<std::int64_t>(bytes_.size()); }
+    std::int64_t size() const override { return static_cast<std::int64_t>(size_); }
 
 private:
-    const std::vector<std::uint8_t>& bytes_;
-    std::size_t at_ = 0, reported_ = 0;
+    // One look at the clock a read is cheap: the passes read 64 KiB or more
+    // at a time.
+    void report() {
+        const double now = emscripten_get_now();
+        if (now < nextReport_) return;
+        nextReport_ = now + kProgressEvery;
+        reportProgress(static_cast<double>(at_), static_cast<double>(size_));
+    }
+
+    const std::uint8_t* bytes_;
+    std::size_t size_, at_ = 0;
+    bool reports_;
+    double nextReport_ = 0;
 };
 
 class MemorySink : public ByteSink {
@@ -136,8 +150,10 @@ std::string controlRefused(const SearchRequest& request) {
     return request.table ? "use-table" : "words";
 }
 
-// The value most hits gave 'A', for the shift to start from.
+// The value most hits gave 'A', for the shift to start from. A shift moves
+// bytes, so a search of 16-bit units gives none.
 std::string letterAOf(const Tally& tally, const SearchPlan& plan) {
+    if (plan.width != Width::Byte) return "";
     for (std::size_t slot = 0; slot < tally.orders() && slot < plan.slots.size(); ++slot)
         if (plan.slots[slot].key() == "A" && !tally.ranked(slot).empty())
             return valueText(tally.ranked(slot).front().first, plan.width);
@@ -246,34 +262,47 @@ std::string dump() {
     return answer(Json::object());
 }
 
-// The file, or the edited one shifted back, into the output.
-std::string shift(const std::string& letterA, bool back) {
-    std::int64_t amount = 0;
+// How far a shift moves every byte, or the refusal of the value of A.
+std::string shiftAmountOf(const std::string& letterA, bool back) {
     try {
-        amount = shiftAmount(letterA.empty() ? std::nullopt : std::optional(letterA), std::nullopt, back);
+        return answer({{"amount", shiftAmount(letterA.empty() ? std::nullopt : std::optional(letterA), std::nullopt, back)}});
     } catch (const Refusal& refused) {
         return refusal("shift-a", refused.what());
     }
+}
+
+// `size` bytes of a buffer from `at` on, moved by `amount`, into the output.
+// The page shifts a file slice by slice, so that only a slice of the shifted
+// copy is ever here beside the file.
+std::string shiftSlice(const std::string& which, std::size_t at, std::size_t size, int amount) {
+    const std::vector<std::uint8_t>& from = bufferNamed(which);
+    size = std::min(size, from.size() - std::min(at, from.size()));
     buffers.output.clear();
-    const std::vector<std::uint8_t>& from = back ? buffers.edited : buffers.rom;
-    buffers.output.reserve(from.size());
-    InputStream input(std::make_unique<MemorySource>(from), InputOptions{});
+    buffers.output.reserve(size);
+    InputStream input(std::make_unique<MemorySource>(from.data() + at, size, false), InputOptions{});
     OutputStream output(std::make_unique<MemorySink>(buffers.output), OutputOptions{});
     shiftPass(input, output, amount);
     return answer(Json::object());
 }
 
-// A buffer of `size` bytes for the page to fill: the file opened ("rom",
-// with its name), the edited file, or a table.
-emscripten::val buffer(const std::string& which, const std::string& name, std::size_t size) {
+// Makes room for `size` bytes for the page to fill: the file opened ("rom",
+// with its name), a slice of the edited file, or a table.
+std::string reserve(const std::string& which, const std::string& name, std::size_t size) {
     std::vector<std::uint8_t>& bytes = bufferNamed(which);
-    bytes.clear();
-    bytes.shrink_to_fit();
-    bytes.resize(size);
     if (which == "rom") {
         buffers.romName = name;
         last = {};
     }
+    bytes.clear();
+    bytes.shrink_to_fit();
+    bytes.resize(size);
+    return answer(Json::object());
+}
+
+// The room `reserve` made, for the page to fill; valid until the engine
+// next allocates.
+emscripten::val buffer(const std::string& which) {
+    std::vector<std::uint8_t>& bytes = bufferNamed(which);
     return emscripten::val(emscripten::typed_memory_view(bytes.size(), bytes.data()));
 }
 
@@ -282,17 +311,33 @@ emscripten::val output() {
     return emscripten::val(emscripten::typed_memory_view(buffers.output.size(), buffers.output.data()));
 }
 
+// A request's answer, or the engine's own failure in words for the page: a
+// file the module's memory can't hold beside what the engine needs says so,
+// rather than reaching the page as an exception that no script can read.
+template <auto request, typename... Args>
+std::string answered(Args... args) {
+    try {
+        return request(args...);
+    } catch (const std::bad_alloc&) {
+        return answer({{"failure", texts::page::kOutOfMemory}});
+    } catch (const std::exception& failure) {
+        return answer({{"failure", failure.what()}});
+    }
+}
+
 }  // namespace
 }  // namespace glyphound::page
 
 EMSCRIPTEN_BINDINGS(glyphound) {
     using namespace glyphound::page;
+    emscripten::function("reserve", &answered<reserve, const std::string&, const std::string&, std::size_t>);
     emscripten::function("buffer", &buffer);
     emscripten::function("output", &output);
-    emscripten::function("find", &find);
-    emscripten::function("hexView", &hexView);
-    emscripten::function("guess", &guess);
-    emscripten::function("loadTable", &loadTable);
-    emscripten::function("dump", &dump);
-    emscripten::function("shift", &shift);
+    emscripten::function("find", &answered<find, const std::string&>);
+    emscripten::function("hexView", &answered<hexView, std::size_t>);
+    emscripten::function("guess", &answered<guess, const std::string&>);
+    emscripten::function("loadTable", &answered<loadTable, const std::string&>);
+    emscripten::function("dump", &answered<dump>);
+    emscripten::function("shiftAmount", &answered<shiftAmountOf, const std::string&, bool>);
+    emscripten::function("shiftSlice", &answered<shiftSlice, const std::string&, std::size_t, std::size_t, int>);
 }

@@ -8,8 +8,10 @@ const opened = { rom: null, edited: null, table: null };
 let worker = null;
 let pending = new Map();
 let nextId = 1;
+let busy = false;
+let running = 0; // the latest run: only it may end the busy state
 let tableText = null;
-let dumpBytes = null;
+let dumpText = null;
 let letterAFilled = true; // the value of A is the last search's until the user types one
 
 class Cancelled extends Error {}
@@ -22,10 +24,14 @@ function startWorker() {
     URL.revokeObjectURL(url);
     if ("progress" in data) return showProgress(data.progress);
     const waiting = pending.get(data.id);
+    // What a request writes comes in parts, kept as one Blob rather than
+    // whole in this tab's memory.
+    if ("part" in data) return void (waiting.output = new Blob([waiting.output, data.part]));
     pending.delete(data.id);
     if (data.failure) return waiting.reject(new Error(data.failure));
     // From the page's request to the answer in its hands.
     data.result.seconds = (performance.now() - waiting.started) / 1000;
+    data.result.output = waiting.output;
     waiting.resolve(data.result);
   };
   worker.onerror = (event) => {
@@ -42,7 +48,7 @@ function stopPending(reason) {
 function ask(op, args = {}) {
   return new Promise((resolve, reject) => {
     const id = nextId++;
-    pending.set(id, { resolve, reject, started: performance.now() });
+    pending.set(id, { resolve, reject, started: performance.now(), output: new Blob() });
     worker.postMessage({ id, op, args });
   });
 }
@@ -50,39 +56,59 @@ function ask(op, args = {}) {
 // The worker reads the file itself: a File passes by reference.
 const send = (which, file) => ask("open", { which, file });
 
+// Ends whatever the engine does: a fresh worker reads the files still open
+// again before anything asked after it. A file it can no longer read is
+// closed.
+function restartEngine() {
+  worker.terminate();
+  stopPending(new Cancelled());
+  startWorker();
+  for (const which of ["rom", "table"]) {
+    if (!opened[which]) continue;
+    send(which, opened[which]).catch(() => {
+      opened[which] = null;
+      updateButtons();
+    });
+  }
+}
+
 // --- What the page shows while the engine works ---
 
 const actions = ["find", "guess", "table-download", "dump", "dump-download", "shift-download", "shift-back-download"];
+const statuses = ["status", "guess-status", "dump-status", "shift-status"];
 let progressTimer = 0;
 
-function setBusy(label) {
-  document.body.dataset.state = label ? "busy" : "ready";
-  $("cancel").disabled = !label;
-  $("status").textContent = label ? label + "…" : $("status").textContent;
+function setBusy(status, label) {
+  busy = !!label;
+  document.body.dataset.state = busy ? "busy" : "ready";
+  $("cancel").disabled = !busy;
+  if (busy) $(status).textContent = label + "…";
   clearTimeout(progressTimer);
   $("progress").hidden = true;
   $("progress").removeAttribute("value");
   // Files that take more than a moment show how far the pass has come.
-  if (label) progressTimer = setTimeout(() => ($("progress").hidden = false), 300);
-  updateButtons(!!label);
+  if (busy) progressTimer = setTimeout(() => ($("progress").hidden = false), 300);
+  updateButtons();
 }
 
 function showProgress(fraction) {
   $("progress").value = fraction;
 }
 
-function updateButtons(busy) {
+function updateButtons() {
   const has = { rom: !!opened.rom, table: !!opened.table, edited: !!opened.edited };
   const enabled = {
     find: has.rom,
     guess: has.rom,
     "table-download": tableText !== null,
     dump: has.rom && has.table,
-    "dump-download": dumpBytes !== null,
+    "dump-download": dumpText !== null,
     "shift-download": has.rom,
     "shift-back-download": has.edited,
   };
   for (const id of actions) $(id).disabled = busy || !enabled[id];
+  // A table is read by the engine in turn with the other requests.
+  $("table-file").disabled = busy;
   $("use-table").disabled = !has.table;
 }
 
@@ -98,31 +124,34 @@ function showError(control, message) {
   if (input) input.setAttribute("aria-invalid", "true");
 }
 
-// Runs one request at a time; a cancel ends it.
-async function run(label, task) {
+// Runs one request at a time, its words in `status` beside the control that
+// asked. A cancel ends it, and so does a file opened meanwhile, whose own run
+// then owns the page.
+async function run(status, label, task) {
+  const mine = ++running;
   clearErrors();
-  setBusy(label);
+  setBusy(status, label);
+  let said;
   try {
-    const done = await task();
-    $("status").textContent = done || "";
+    said = (await task()) || "";
   } catch (failure) {
-    $("status").textContent = failure instanceof Cancelled ? "Cancelled." : "Failed: " + failure.message;
-  } finally {
-    setBusy(null);
+    said = failure instanceof Cancelled ? "Cancelled." : "Failed: " + failure.message;
   }
+  if (mine !== running) return;
+  $(status).textContent = said;
+  setBusy(null);
 }
 
-// A fresh worker reads the files again before anything asked after.
+// The fresh engine no longer knows the last search, so its hits can't be
+// opened: they go.
 function cancel() {
-  worker.terminate();
-  stopPending(new Cancelled());
-  startWorker();
-  for (const which of ["rom", "edited", "table"]) if (opened[which]) send(which, opened[which]).catch(() => {});
+  restartEngine();
+  showHits(null);
 }
 
-function download(name, bytes) {
+function download(name, data) {
   const link = document.createElement("a");
-  link.href = URL.createObjectURL(new Blob([bytes], { type: "application/octet-stream" }));
+  link.href = URL.createObjectURL(new Blob([data], { type: "application/octet-stream" }));
   link.download = name;
   document.body.append(link);
   link.click();
@@ -131,22 +160,44 @@ function download(name, bytes) {
 }
 
 const baseName = (name) => name.replace(/\.[^.]*$/, "") || name;
+// NAME.EXT becomes NAME.TAG.EXT, and a name without extension NAME.TAG.
+const taggedName = (name, tag) => name.replace(/(\.[^.]*)?$/, (extension) => `.${tag}${extension}`);
 const seconds = (result) => ` in ${result.seconds.toFixed(3)} s`;
+
+// The file a file input holds, taken out of it: choosing the same file
+// again, edited meanwhile, is a change that reads it anew.
+function takeFile(input) {
+  const file = input.files[0];
+  input.value = "";
+  return file;
+}
 
 // --- The file ---
 
 function forgetDump() {
-  dumpBytes = null;
+  dumpText = null;
   $("dump-result").textContent = "";
 }
 
-async function openRom(file) {
-  opened.rom = null;
+// Everything the page shows of the file open, gone when another opens; a
+// value of A that the user typed stays.
+function forgetResults() {
+  showHits(null);
   tableText = null;
   forgetDump();
-  showHits(null);
   $("guess-result").textContent = "";
-  await run("Reading " + file.name, async () => {
+  for (const status of statuses) $(status).textContent = "";
+  if (letterAFilled) $("shift-a").value = "";
+}
+
+// A file opened while the engine works ends that work first: its answers
+// belong to the old file.
+function openRom(file) {
+  opened.rom = null;
+  forgetResults();
+  $("file-info").textContent = "";
+  if (busy) restartEngine();
+  run("status", "Reading " + file.name, async () => {
     await send("rom", file);
     opened.rom = file;
     $("file-info").textContent = `${file.name}: ${file.size.toLocaleString("en")} bytes, here in this tab only.`;
@@ -154,7 +205,10 @@ async function openRom(file) {
   });
 }
 
-$("file").addEventListener("change", () => $("file").files[0] && openRom($("file").files[0]));
+$("file").addEventListener("change", () => {
+  const file = takeFile($("file"));
+  if (file) openRom(file);
+});
 document.addEventListener("dragover", (event) => {
   event.preventDefault();
   document.body.classList.add("dragging");
@@ -188,6 +242,7 @@ function showHits(result) {
   body.replaceChildren();
   $("hexview").replaceChildren();
   $("tally").textContent = "";
+  $("hit-count").textContent = "No search yet.";
   if (!result) return;
   result.hits.forEach((hit, index) => {
     const row = body.insertRow();
@@ -197,7 +252,7 @@ function showHits(result) {
     pick.type = "button";
     pick.textContent = hit.offset;
     pick.setAttribute("aria-label", `Show the bytes around ${hit.offset}`);
-    pick.addEventListener("click", () => run("Reading the bytes", () => showBytes(row)));
+    pick.addEventListener("click", () => run("status", "Reading the bytes", () => showBytes(row)));
     row.insertCell().append(pick);
     for (const text of [hit.word, hit.values, `"${hit.preview}"`]) row.insertCell().textContent = text;
   });
@@ -235,7 +290,7 @@ async function showBytes(row) {
 $("find-form").addEventListener("submit", (event) => {
   event.preventDefault();
   if ($("find").disabled) return;
-  run("Searching", async () => {
+  run("status", "Searching", async () => {
     const result = await ask("find", { request: searchRequest() });
     if (result.error) {
       showHits(null);
@@ -263,7 +318,7 @@ $("cancel").addEventListener("click", cancel);
 $("table-download").addEventListener("click", () => download(baseName(opened.rom.name) + ".tbl", tableText));
 
 $("guess").addEventListener("click", () =>
-  run("Guessing", async () => {
+  run("guess-status", "Guessing", async () => {
     const result = await ask("guess", { width: $("guess-width").value });
     if (result.error) return showError(result.control, result.error);
     $("guess-result").textContent = (result.note ? result.note + "\n\n" : "") + (result.text || "Nothing reads as text.");
@@ -274,12 +329,12 @@ $("guess").addEventListener("click", () =>
 // --- Tables ---
 
 $("table-file").addEventListener("change", () => {
-  const file = $("table-file").files[0];
+  const file = takeFile($("table-file"));
   if (!file) return;
   opened.table = null;
   forgetDump();
   $("use-table").checked = false;
-  run("Reading the table", async () => {
+  run("dump-status", "Reading the table", async () => {
     const result = await send("table", file);
     if (result.error) return showError("table-file", result.error);
     opened.table = file;
@@ -288,44 +343,49 @@ $("table-file").addEventListener("change", () => {
 });
 
 $("dump").addEventListener("click", () =>
-  run("Reading the text", async () => {
+  run("dump-status", "Reading the text", async () => {
+    const table = opened.table.name;
     const result = await ask("dump");
     if (result.error) return showError(result.control, result.error);
-    dumpBytes = result.bytes;
-    const shown = new TextDecoder().decode(dumpBytes.subarray(0, kShownText));
-    $("dump-result").textContent = dumpBytes.length > kShownText ? shown + "\n… (the download holds the rest)" : shown;
-    return "Read" + seconds(result) + ".";
+    // As dump's exit status 1 says.
+    if (!result.output.size) return `No text found through ${table}${seconds(result)}.`;
+    dumpText = result.output;
+    const shown = await dumpText.slice(0, kShownText).text();
+    $("dump-result").textContent = dumpText.size > kShownText ? shown + "\n… (the download holds the rest)" : shown;
+    return `Read through ${table}${seconds(result)}.`;
   })
 );
-$("dump-download").addEventListener("click", () => download(baseName(opened.rom.name) + ".txt", dumpBytes));
+$("dump-download").addEventListener("click", () => download(baseName(opened.rom.name) + ".txt", dumpText));
 
 // --- Shift ---
 
 $("shift-a").addEventListener("input", () => (letterAFilled = false));
 
-function shiftAndDownload(back, name) {
-  run(back ? "Shifting back" : "Shifting", async () => {
-    const result = await ask("shift", { letterA: $("shift-a").value.trim(), back });
+// The download is named after the ROM, or after the edited file when no ROM
+// is open; the engine reads the edited file anew at every shift back. The
+// file inputs are emptied once chosen, so the status names the file.
+function shiftAndDownload(back) {
+  run("shift-status", back ? "Shifting back" : "Shifting", async () => {
+    const edited = back ? opened.edited : null;
+    const name = taggedName((opened.rom || edited).name, back ? "out" : "shifted");
+    const result = await ask("shift", { letterA: $("shift-a").value.trim(), back, edited });
     if (result.error) return showError(result.control, result.error);
-    download(name, result.bytes);
-    return (back ? "Shifted back" : "Shifted") + seconds(result) + ".";
+    download(name, result.output);
+    return (back ? `Shifted ${edited.name} back` : "Shifted") + seconds(result) + ".";
   });
 }
-$("shift-download").addEventListener("click", () => shiftAndDownload(false, "Shifted.BIN"));
-$("shift-back-download").addEventListener("click", () => shiftAndDownload(true, "Output.ROM"));
+$("shift-download").addEventListener("click", () => shiftAndDownload(false));
+$("shift-back-download").addEventListener("click", () => shiftAndDownload(true));
 $("edited-file").addEventListener("change", () => {
-  const file = $("edited-file").files[0];
+  const file = takeFile($("edited-file"));
   if (!file) return;
-  opened.edited = null;
-  run("Reading " + file.name, async () => {
-    await send("edited", file);
-    opened.edited = file;
-    return "Opened " + file.name + " to shift back.";
-  });
+  opened.edited = file;
+  updateButtons();
+  $("shift-status").textContent = file.name + " is the file to shift back.";
 });
 
 startWorker();
-run("Starting the engine", async () => {
+run("status", "Starting the engine", async () => {
   await ask("hello").catch((failure) => {
     throw new Error(`${failure.message} (the engine needs WebAssembly SIMD and exceptions, as current browsers have)`);
   });

@@ -5,35 +5,76 @@
 const ready = GlyphoundCore({
   onProgress: (done, total) => postMessage({ progress: done / total }),
 });
-const answer = (text) => JSON.parse(text);
-const kSlice = 16 << 20; // a file is read into the module's memory this much at a time
-// What the last dump or shift wrote, copied out of the module's memory.
-const withOutput = (core, result) => (result.error ? result : { ...result, bytes: core.output().slice() });
+const kSlice = 16 << 20; // files are read, and shifts written, this much at a time
+const reader = new FileReaderSync();
+const sizes = { rom: 0 };
+
+// The engine's answer; a failure of its own, such as memory that ran out,
+// is thrown in its words.
+function answer(text) {
+  const result = JSON.parse(text);
+  if (result.failure) throw new Error(result.failure);
+  return result;
+}
+
+const progress = (done, total) => postMessage({ progress: Math.min(done, total) / total });
+const sliceOf = (file, at) => new Uint8Array(reader.readAsArrayBuffer(file.slice(at, at + kSlice)));
+
+// `file` read into the engine's buffer `which` a slice at a time, so that
+// it is never whole outside the module.
+function readInto(core, which, file) {
+  answer(core.reserve(which, file.name, file.size));
+  for (let at = 0; at < file.size; at += kSlice) {
+    core.buffer(which).set(sliceOf(file, at), at);
+    progress(at + kSlice, file.size);
+  }
+}
+
+// The file opened, or the edited one read a slice at a time, shifted slice
+// by slice, each slice handed to the page as it is written: no shifted copy
+// is ever whole here.
+function shift(core, { letterA, back, edited }, sendPart) {
+  const result = answer(core.shiftAmount(letterA, back));
+  if (result.error) return result;
+  const size = back ? edited.size : sizes.rom;
+  for (let at = 0; at < size; at += kSlice) {
+    if (back) {
+      const slice = sliceOf(edited, at);
+      answer(core.reserve("edited", edited.name, slice.length));
+      core.buffer("edited").set(slice);
+    }
+    answer(core.shiftSlice(back ? "edited" : "rom", back ? 0 : at, kSlice, result.amount));
+    sendPart(core.output().slice());
+    progress(at + kSlice, size);
+  }
+  return {};
+}
+
 const requests = {
   hello: () => ({}),
-  // Read here, in order with the requests after it, and never whole
-  // outside the module.
+  // Read here, in order with the requests after it.
   open: (core, { which, file }) => {
-    const bytes = core.buffer(which, file.name, file.size);
-    const reader = new FileReaderSync();
-    for (let at = 0; at < file.size; at += kSlice) {
-      bytes.set(new Uint8Array(reader.readAsArrayBuffer(file.slice(at, at + kSlice))), at);
-      postMessage({ progress: Math.min(at + kSlice, file.size) / file.size });
-    }
+    readInto(core, which, file);
+    sizes[which] = file.size;
     return which === "table" ? answer(core.loadTable(file.name)) : {};
   },
   find: (core, { request }) => answer(core.find(JSON.stringify(request))),
   hexView: (core, { index }) => answer(core.hexView(index)),
   guess: (core, { width }) => answer(core.guess(width)),
-  dump: (core) => withOutput(core, answer(core.dump())),
-  shift: (core, { letterA, back }) => withOutput(core, answer(core.shift(letterA, back))),
+  dump: (core, args, sendPart) => {
+    const result = answer(core.dump());
+    if (!result.error) sendPart(core.output().slice());
+    return result;
+  },
+  shift,
 };
 onmessage = async ({ data: { id, op, args } }) => {
+  // What a request writes goes to the page in parts, before its answer.
+  const sendPart = (bytes) => postMessage({ id, part: bytes.buffer }, [bytes.buffer]);
   try {
     const core = await ready;
-    const result = requests[op](core, args);
-    postMessage({ id, result }, result.bytes ? [result.bytes.buffer] : []);
+    postMessage({ id, result: requests[op](core, args, sendPart) });
   } catch (failure) {
-    postMessage({ id, failure: String((failure && failure.message) || failure) });
+    postMessage({ id, failure: failure instanceof Error ? failure.message : "the engine stopped with no word of why" });
   }
 };

@@ -58,6 +58,8 @@ async function openPage(pagePath, { downloads } = {}) {
     throw new Error("timed out waiting for " + expression);
   };
   const ready = "document.body.dataset.state === 'ready'";
+  // What the page says in its statuses and beside its controls.
+  const saying = `[...document.querySelectorAll("[role=status], .error")].map((said) => said.textContent).join(" ")`;
   // Runs what a click starts and waits until the page is ready again.
   const settle = async (expression) => {
     await evaluate(`document.body.dataset.state = 'clicked'; ${expression}`);
@@ -66,14 +68,22 @@ async function openPage(pagePath, { downloads } = {}) {
   const choose = async (selector, file) => {
     const { root } = await page("DOM.getDocument");
     const { nodeId } = await page("DOM.querySelector", { nodeId: root.nodeId, selector });
-    await evaluate("document.body.dataset.state = 'clicked'");
+    // Heard after the page's own listener, which starts what the choice does;
+    // a choice that fires no change fails here, not after a long wait.
+    await evaluate(`window.chosen = false;
+      document.querySelector(${JSON.stringify(selector)}).addEventListener("change", () => (window.chosen = true), { once: true })`);
     await page("DOM.setFileInputFiles", { nodeId, files: [path.resolve(file)] });
+    await until("window.chosen", 10);
     await until(ready, 600);
   };
-  // The file a click downloads, once written whole and the page is ready.
+  // The file a click downloads and the name the page gave it, once written
+  // whole and the page is ready; a click that downloads nothing fails with
+  // what the page says.
   const download = async (expression) => {
+    let name = null;
     const saved = new Promise((resolve) => {
       const listen = ({ method, params }) => {
+        if (method === "Browser.downloadWillBegin") name = params.suggestedFilename;
         if (method !== "Browser.downloadProgress" || params.state !== "completed") return;
         listeners.splice(listeners.indexOf(listen), 1);
         resolve(path.join(downloads, params.guid));
@@ -81,9 +91,10 @@ async function openPage(pagePath, { downloads } = {}) {
       listeners.push(listen);
     });
     await evaluate(expression);
-    const file = await saved;
     await until(ready, 600);
-    return fs.readFileSync(file);
+    for (const end = Date.now() + 10000; name === null; await sleep(20))
+      if (Date.now() > end) throw new Error("no download: " + (await evaluate(saying)));
+    return { bytes: fs.readFileSync(await saved), name };
   };
   const screenshot = async (file, width) => {
     await page("Emulation.setDeviceMetricsOverride", { width, height: 800, deviceScaleFactor: 1, mobile: false });

@@ -18,6 +18,10 @@ if (!fs.existsSync(pagePath)) {
 const work = fs.mkdtempSync(path.join(os.tmpdir(), "glyphound-page-"));
 fs.copyFileSync(path.join(samples, "sample.rom"), path.join(work, "sample.rom"));
 fs.writeFileSync(path.join(work, "bad.tbl"), "41=A\nnonsense\n");
+fs.writeFileSync(path.join(work, "none.tbl"), "41=A\n"); // no run of it in the sample
+fs.writeFileSync(path.join(work, "zeros.bin"), Buffer.alloc(16 << 20)); // AAA: a hit at every byte
+// HELLO in 16-bit units, little-endian.
+fs.writeFileSync(path.join(work, "hello16.bin"), Buffer.from(Uint16Array.from("HELLO", (c) => c.charCodeAt(0) + 0x100).buffer));
 // The command's output, or its message after "glyphound[ COMMAND]: ".
 const native = (...args) => execFileSync(glyphound, args, { cwd: work, stdio: ["ignore", "pipe", "pipe"] });
 const refusal = (...args) => {
@@ -49,7 +53,7 @@ const rom = path.join(work, "sample.rom");
     const expected = native("find", "--json", ...asked).toString().trim().split("\n").map((line) => JSON.parse(line));
     const hits = await page.evaluate(`[...document.querySelectorAll("#hits tbody tr")].map((row) => row.dataset.json)`);
     assert.deepEqual(hits.map((line) => JSON.parse(line)), expected, `find ${asked.join(" ")}`);
-    const table = await page.download(`document.getElementById("table-download").click()`);
+    const { bytes: table } = await page.download(`document.getElementById("table-download").click()`);
     assert.deepEqual(table, native("table", "-o", "-", ...asked), `table ${asked.join(" ")}`);
   }
 
@@ -57,7 +61,7 @@ const rom = path.join(work, "sample.rom");
   fs.writeFileSync(path.join(work, "sample.tbl"), native("table", "-o", "-", "HELLO", "sample.rom"));
   await page.choose("#table-file", path.join(work, "sample.tbl"));
   await page.settle(`document.getElementById("dump").click()`);
-  const text = await page.download(`document.getElementById("dump-download").click()`);
+  const { bytes: text } = await page.download(`document.getElementById("dump-download").click()`);
   assert.deepEqual(text, native("dump", "-t", "sample.tbl", "sample.rom"), "dump");
   if (screenshot) {
     await set({ words: "HELLO\nGUARDS", match: "" });
@@ -69,12 +73,17 @@ const rom = path.join(work, "sample.rom");
 
   await set({ "shift-a": "128" });
   const shifted = await page.download(`document.getElementById("shift-download").click()`);
-  assert.deepEqual(shifted, native("shift", "--A", "128", "sample.rom", "-"), "shift");
-  shifted[0x200] = "J".charCodeAt(0); // an edit: HELLO becomes JELLO
-  fs.writeFileSync(path.join(work, "edited.bin"), shifted);
-  await page.choose("#edited-file", path.join(work, "edited.bin"));
-  const back = await page.download(`document.getElementById("shift-back-download").click()`);
-  assert.deepEqual(back, native("shift", "--back", "--A", "128", "edited.bin", "-"), "shift back");
+  assert.deepEqual(shifted, { bytes: native("shift", "--A", "128", "sample.rom", "-"), name: "sample.shifted.rom" }, "shift");
+  // The same file edited twice, saved under its name and chosen again each
+  // time: the second edit too reaches the file shifted back.
+  for (const [at, letter] of [[0x200, "J"], [0x204, "Y"]]) {
+    shifted.bytes[at] = letter.charCodeAt(0); // HELLO becomes JELLO, then JELLY
+    fs.writeFileSync(path.join(work, "edited.bin"), shifted.bytes);
+    await page.choose("#edited-file", path.join(work, "edited.bin"));
+    const back = await page.download(`document.getElementById("shift-back-download").click()`);
+    const expected = native("shift", "--back", "--A", "128", "edited.bin", "-");
+    assert.deepEqual(back, { bytes: expected, name: "sample.out.rom" }, `shift back with ${letter}`);
+  }
 
   const refusals = [
     { control: "words", act: () => set({ words: "AB", match: "" }), click: "find", args: ["find", "AB", "sample.rom"] },
@@ -87,6 +96,60 @@ const rom = path.join(work, "sample.rom");
     const shown = await page.evaluate(`document.getElementById("${control}-error").textContent`);
     assert.equal(shown, refusal(...args), args.join(" "));
   }
+
+  // What the page shows after each step; a RegExp expects a text that matches.
+  const state = () => page.evaluate(`({
+    hits: document.querySelectorAll("#hits tbody tr").length,
+    a: document.getElementById("shift-a").value,
+    table: !document.getElementById("table-download").disabled,
+    dump: document.getElementById("dump-status").textContent,
+  })`);
+  const search = (words, width = "") => async () => {
+    await set({ words, width, match: "" });
+    await page.settle(`document.getElementById("find").click()`);
+  };
+  const steps = [
+    { what: "a search that fills the value of A", act: search("HELLO"), expect: { hits: 2, a: "0x80" } },
+    { what: "Cancel forgets the hits the fresh engine can't open",
+      act: () => page.settle(`document.getElementById("find").click(); document.getElementById("cancel").click()`),
+      expect: { hits: 0 } },
+    { what: "another file forgets the value of A the page filled",
+      act: () => page.choose("#file", path.join(work, "hello16.bin")), expect: { a: "" } },
+    { what: "a 16-bit search fills no value of A", act: search("HELLO", "16le"), expect: { hits: 1, a: "" } },
+    { what: "a file opened during a search ends it and shows nothing of the old file",
+      act: async () => {
+        await page.choose("#file", path.join(work, "zeros.bin"));
+        await set({ words: "AAA", width: "" });
+        await page.evaluate(`document.getElementById("find").click()`);
+        await page.choose("#file", rom);
+      },
+      expect: { hits: 0, a: "", table: false } },
+    { what: "a dump that finds no text says so, as dump's status 1 does",
+      act: async () => {
+        assert.throws(() => native("dump", "-t", "none.tbl", "sample.rom"), { status: 1 });
+        await page.choose("#table-file", path.join(work, "none.tbl"));
+        await page.settle(`document.getElementById("dump").click()`);
+      },
+      expect: { dump: /^No text found/ } },
+  ];
+  for (const { what, act, expect } of steps) {
+    await act();
+    const now = await state();
+    for (const [key, value] of Object.entries(expect))
+      if (value instanceof RegExp) assert.match(now[key], value, what);
+      else assert.equal(now[key], value, `${what}: ${key}`);
+  }
+
+  // A file of 1 GiB shifts whole: the shift is written out in slices, never
+  // as a second copy beside the file in the engine's memory.
+  const big = path.join(work, "big.bin");
+  fs.writeFileSync(big, "");
+  fs.truncateSync(big, 1 << 30);
+  await page.choose("#file", big);
+  await set({ "shift-a": "128" });
+  const bigShifted = await page.download(`document.getElementById("shift-download").click()`);
+  assert.ok(bigShifted.bytes.equals(Buffer.alloc(1 << 30, 0xc1)), "shift of 1 GiB of zeros");
+  fs.rmSync(big);
 
   assert.deepEqual(page.outside, [], "requests beyond the page's own file");
   await page.close();
