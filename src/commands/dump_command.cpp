@@ -1,6 +1,7 @@
 #include "commands/command_options.hpp"
 #include "dialogue/texts.hpp"
 #include "engine/dump.hpp"
+#include "engine/pointed_strings.hpp"
 #include "engine/reports.hpp"
 #include "engine/script.hpp"
 
@@ -36,6 +37,38 @@ constexpr std::size_t kLinesBlock = 64 * 1024;
 
 std::size_t keptSize(const std::string& lines) { return lines.size(); }
 
+// A file whose strings pointers lead to is read whole.
+constexpr std::uint64_t kMostBytes = std::uint64_t{1} << 30;
+
+// The strings that tables of pointers lead to, in the tables' order.
+int dumpPointedStrings(const DumpOptions& options, const Table& table, OutputStream& out, CommandIo& io) {
+    if (options.files.size() != 1 || options.recursive || options.start || options.end || options.minimum)
+        throw UsageError(text::kPointersOfOneFile);
+    const std::string& name = options.files.front();
+    const std::string file = readWholeFile(name, io, kMostBytes);
+    const AddressMap map = mapOf(options.pointer.map, file);
+    PointerFormat format = formatOf(options.pointer);
+    std::optional<std::uint64_t> stride;
+    if (options.pointer.stride) stride = offsetOption(options.pointer.stride, "--stride", 0);
+    if (stride == std::uint64_t{0}) throw UsageError(text::kBadStride);
+    std::vector<PointerTable> tables;
+    for (const std::string& spec : options.pointers) tables.push_back(pointerTableOf(spec, map, format, stride));
+    std::vector<PointedString> strings;
+    try {
+        strings = pointedStrings(file, table, tables, options.untilNext);
+    } catch (const Refusal& refused) {
+        io.fail(name + ": " + refused.what());
+    }
+    if (options.script) out.print(scriptHead({map.name(), format}));
+    for (const PointedString& pointed : strings) {
+        if (options.script)
+            out.print(scriptLines(pointed.string, pointed.pointers));
+        else
+            out.print(options.json ? stringJson(name, pointed.string) : stringLine(name, false, pointed.string));
+    }
+    return strings.empty() ? kNothingFound : kFound;
+}
+
 }  // namespace
 
 int runDump(const DumpOptions& options, CommandIo& io) {
@@ -51,6 +84,11 @@ int runDump(const DumpOptions& options, CommandIo& io) {
     const Table table = loadTable(options.table, io);
     if (!file) io.requireStandardOutput();
     OutputStream& out = file ? *file : io.out();
+    if (!options.pointers.empty()) {
+        const int status = dumpPointedStrings(options, table, out, io);
+        if (!file) return status;
+        return file->close() ? status : io.failWrite(options.output, *file);
+    }
     std::vector<std::string> files = options.files;
     if (files.empty() && !options.recursive) files.push_back(kStandardStream);
     const bool namesShown = files.size() > 1 || options.recursive;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <tuple>
 
 #include "dialogue/texts.hpp"
 #include "engine/refusal.hpp"
@@ -163,7 +164,7 @@ private:
                         text::kNoFreeSpace + std::to_string(bytes.size()) + text::kNoFreeSpaceEnd);
                 continue;
             }
-            placed_.emplace_back(block->used, &bytes, group);
+            placed_.emplace_back(block->used, bytes, group);
             block->used += bytes.size();
         }
     }
@@ -174,7 +175,7 @@ private:
         for (const Move& move : moves_) file_.replace(move.prepared->string.offset, move.room, move.room, static_cast<char>(fill));
         for (const auto& [at, bytes] : writes_) file_.replace(at, bytes.size(), bytes);
         for (const auto& [at, bytes, group] : placed_) {
-            file_.replace(at, bytes->size(), *bytes);
+            file_.replace(at, bytes.size(), bytes);
             for (const Move* move : group)
                 for (const PointerPlace& place : move->prepared->string.pointers) rewrite(place, at);
         }
@@ -218,7 +219,7 @@ private:
     std::vector<std::pair<std::uint64_t, std::string>> writes_;
     std::vector<Move> moves_;
     std::vector<Block> blocks_;
-    std::vector<std::tuple<std::uint64_t, const std::string*, std::vector<const Move*>>> placed_;
+    std::vector<std::tuple<std::uint64_t, std::string, std::vector<const Move*>>> placed_;
     std::size_t kept_ = 0, moved_ = 0;
 };
 
