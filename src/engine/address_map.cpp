@@ -142,7 +142,7 @@ std::optional<std::uint64_t> AddressMap::context(std::uint64_t at, const Pointer
         case MapKind::Nes8:
             return length_ <= kNromPrg ? std::optional<std::uint64_t>(0) : bankStart(at);
         case MapKind::GameBoy:
-            return std::max<std::uint64_t>(1, at / kGameBoyBank);
+            return std::max<std::uint64_t>(1, at / kGameBoyBank) * kGameBoyBank;
         case MapKind::SnesLoRom:
         case MapKind::SnesHiRom:
             return format.bits == 16 ? bankStart(at) : std::optional<std::uint64_t>(0);
@@ -294,14 +294,14 @@ std::optional<std::uint64_t> AddressMap::valueOf(std::uint64_t target, std::uint
             if (format.bits == 16) {
                 if (bankStart(at) != bankStart(target)) return std::nullopt;
                 value = address;
-            } else if (wasBank >= 0xC0) {
-                value = 0xC00000 + offset;
-            } else if (wasBank >= 0x40 && wasBank <= 0x7D) {
-                if (offset >= 0x3E0000) return std::nullopt;
+            } else if (wasBank >= 0x40 && wasBank <= 0x7D && offset < 0x3E0000) {
                 value = 0x400000 + offset;
-            } else {
-                if (address < 0x8000 || bank > 0x3F) return std::nullopt;
+            } else if (wasBank < 0xC0 && (wasBank < 0x40 || wasBank > 0x7D) && address >= 0x8000 && bank <= 0x3F) {
                 value = ((bank | (wasBank & 0x80)) << 16) | address;
+            } else {
+                // Every bank from 0xC0 shows all of its 64 KiB: where the old
+                // value's mirror can't reach, a long pointer leads there.
+                value = 0xC00000 + offset;
             }
             break;
         }

@@ -50,7 +50,8 @@ public:
     std::optional<std::uint64_t> valueOf(std::uint64_t target, std::uint64_t at, std::uint64_t was,
                                          const PointerFormat& format) const;
     // Pointers stored at places of one context lead to the same offsets by
-    // the same values: the bank they are stored in, for a map whose short
+    // the same values, as one stored at the context's offset does: the
+    // start of the bank they are stored in, for a map whose short
     // pointers lead within their bank; none for a map whose pointers lead
     // by distance.
     std::optional<std::uint64_t> context(std::uint64_t at, const PointerFormat& format) const;

@@ -99,6 +99,8 @@ bool holds(const PointerTable& outer, const PointerTable& inner) {
 // A split table's arrays are searched for in files of consoles that store
 // them, whose ROMs are at most this big.
 constexpr std::size_t kSplitFiles = 16 << 20;
+// The pointers a split table is sought by.
+constexpr std::size_t kSought = 3;
 // The earlier values of a pointer that keep each window of a map in play.
 constexpr std::uint64_t kWindows[] = {0x8000, 0xC000, 0, 0x400000, 0x800000, 0xC00000};
 
@@ -191,7 +193,23 @@ private:
         }
     }
 
+    // The pointer whose bytes stand at these places, where it leads.
+    FoundPointer pointerAt(std::uint64_t low, std::uint64_t high, std::optional<std::uint64_t> bank) const {
+        std::uint8_t bytes[3] = {byte(low), byte(high), bank ? byte(*bank) : std::uint8_t{0}};
+        PointerFormat format = format_;
+        format.split = PointerFormat::Split{high, bank};
+        FoundPointer pointer{low, valueOfBytes(bytes, format), std::nullopt, Landing::Nowhere};
+        pointer.target = map_.offsetOf(pointer.value, pointer.offset, format);
+        pointer.landing = pointer.target ? targets_.landing(*pointer.target) : Landing::Nowhere;
+        return pointer;
+    }
+
+    // The table through the three pointers found, back to its first pointer
+    // and on to its last, which may lead into strings rather than to starts.
     void follow(std::uint64_t low, std::uint64_t high, std::optional<std::uint64_t> bank, std::vector<FoundTable>& found) {
+        while (std::min({low, high, bank.value_or(low)}) > 0 &&
+               pointerAt(low - 1, high - 1, bank ? std::optional(*bank - 1) : std::nullopt).landing != Landing::Nowhere)
+            --low, --high, bank = bank ? std::optional(*bank - 1) : std::nullopt;
         FoundTable table;
         table.table.offset = low;
         table.table.stride = 1;
@@ -204,16 +222,15 @@ private:
             for (const std::uint64_t to : {low, high, bank.value_or(low)})
                 if (to > from) limit = std::min(limit, to - from);
         for (std::uint64_t index = 0; index < limit; ++index) {
-            std::uint8_t bytes[3] = {byte(low + index), byte(high + index), bank ? byte(*bank + index) : std::uint8_t{0}};
-            FoundPointer pointer{low + index, valueOfBytes(bytes, table.table.format), std::nullopt, Landing::Nowhere};
-            pointer.target = map_.offsetOf(pointer.value, pointer.offset, table.table.format);
-            pointer.landing = pointer.target ? targets_.landing(*pointer.target) : Landing::Nowhere;
+            const FoundPointer pointer = pointerAt(low + index, high + index, bank ? std::optional(*bank + index) : std::nullopt);
             if (pointer.landing == Landing::Nowhere) break;
             (pointer.landing == Landing::Start ? table.starts : table.inside) += 1;
             table.pointers.push_back(pointer);
         }
         table.table.count = table.pointers.size();
-        if (table.table.count >= fewest_) found.push_back(std::move(table));
+        // Three pointers of a split table are sought, so they lead to
+        // strings by design: it counts from two more.
+        if (table.table.count >= fewest_ + kSought - 1) found.push_back(std::move(table));
     }
 
     const std::string& file_;
@@ -308,11 +325,20 @@ std::vector<FoundTable> findSplitTables(const std::string& file, const StringTar
     return found;
 }
 
+namespace {
+
+// Among tables that read alike, a console's own mapping before the
+// general ones.
+int preference(MapKind kind) { return kind == MapKind::Linear ? 7 : static_cast<int>(kind); }
+
+}  // namespace
+
 void rankTables(std::vector<FoundTable>& tables) {
     std::stable_sort(tables.begin(), tables.end(), [](const FoundTable& a, const FoundTable& b) {
         if (a.starts != b.starts) return a.starts > b.starts;
         if (a.table.count != b.table.count) return a.table.count > b.table.count;
-        return a.inside < b.inside;
+        if (a.inside != b.inside) return a.inside < b.inside;
+        return preference(a.table.map.kind()) < preference(b.table.map.kind());
     });
     std::vector<FoundTable> kept;
     for (FoundTable& table : tables)
@@ -349,17 +375,23 @@ std::vector<MappingEvidence> rankMappings(const std::vector<FoundTable>& found, 
     std::vector<MappingEvidence> evidence;
     const std::vector<std::uint64_t> starts = targets.starts();
     for (const AddressMap& map : search.maps) {
-        MappingEvidence mapping{map.name(), 0, 0, 0};
+        MappingEvidence mapping{map.name(), 0, 0, 0, 0};
         for (const FoundTable& table : found)
-            if (table.table.map.name() == mapping.map) ++mapping.tables, mapping.starts += table.starts;
+            if (table.table.map.name() == mapping.map) {
+                ++mapping.tables;
+                mapping.starts += table.starts;
+                mapping.best = std::max(mapping.best, table.starts);
+            }
         if (mapping.tables == 0) continue;
         PointerSearch alone = search;
         alone.maps = {map};
         for (const Combination& combination : combinationsOf(alone)) mapping.chance += chanceOfLanding(combination, starts, size);
         evidence.push_back(mapping);
     }
-    std::stable_sort(evidence.begin(), evidence.end(),
-                     [](const MappingEvidence& a, const MappingEvidence& b) { return a.starts > b.starts; });
+    // A mapping is as good as its best table: chance makes many small ones.
+    std::stable_sort(evidence.begin(), evidence.end(), [](const MappingEvidence& a, const MappingEvidence& b) {
+        return a.best != b.best ? a.best > b.best : a.starts > b.starts;
+    });
     return evidence;
 }
 

@@ -86,8 +86,10 @@ struct MappingEvidence {
     std::size_t tables = 0;
     std::uint64_t starts = 0;
     double chance = 0;
+    std::uint64_t best = 0;  // starts in its best table
 };
-// Every mapping searched that found a table, the best first.
+// Every mapping searched that found a table, the best first: by its best
+// table, then by all.
 std::vector<MappingEvidence> rankMappings(const std::vector<FoundTable>& found, const PointerSearch& search,
                                           const StringTargets& targets, std::uint64_t size);
 
