@@ -319,6 +319,24 @@ const auto kGameUntouched = [](TempDir& d, const Finished&) { EXPECT_EQ(readFile
 const string kLongName(250, 'n');
 
 void makeFifo(const string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); }
+
+// A game of 32 KiB of PRG: HELLO and WORLD in a font at 0x80 and ended by
+// 0xFF, at 0x8100 and 0x8106 in the CPU's view, a table of pointers to them
+// at 0x8040, and 64 free bytes of 0xFF at 0x8200; with its table, and a
+// script `s.txt` of its strings as dump --pointers writes it, edited.
+std::function<void(TempDir&, Launch&)> pointedGame(const string& second, const string& places = "0x00000052") {
+    return [=](TempDir& d, Launch&) {
+        string rom = "NES\x1a\x02\x01"s + string(10, '\0') + string(0x8000, '\0');
+        rom.replace(16 + 0x100, 12, moved("HELLO", 0x3F) + "\xff" + moved("WORLD", 0x3F) + "\xff");
+        rom.replace(16 + 0x40, 4, "\x00\x81\x06\x81"s);
+        rom.replace(16 + 0x200, 64, string(64, '\xff'));
+        writeFile(d.file("game.nes"), rom);
+        writeFile(d.file("game.tbl"), "/FF=<END>\n5F= \n87=H\n84=E\n8B=L\n8E=O\n96=W\n91=R\n83=D\n80=A\n");
+        writeFile(d.file("s.txt"), "#pointers nes 16 le\n@0x00000110 6\n#ptr 0x00000050\nHELLO<END>\n@0x00000116 6\n#ptr " +
+                                       places + "\n" + second + "\n");
+    };
+}
+const auto kNoOutput = [](TempDir& d, const Finished&) { EXPECT_FALSE(fileExists(d.file("out.nes"))); };
 // Writes `bytes` into a FIFO from another process after a while, as a writer
 // that comes late; or holds it open without writing for that while.
 void feedFifoLater(const string& path, const string& bytes, int milliseconds) {
@@ -469,6 +487,40 @@ const CommandLine kCommandLines[] = {
      [](TempDir& d, Launch&) { writeFile(d.file("t.tbl"), "87=H\n84=E\n8B=L\n8E=O\n"); }, "", 2, "",
      "glyphound: t.tbl: Input and output are the same file\n",
      [](TempDir& d, const Finished&) { EXPECT_EQ(readFile(d.file("t.tbl")), "87=H\n84=E\n8B=L\n8E=O\n"); }},
+    {"pointers past the end of the file", {"dump", "-t", "game.tbl", "--map", "nes", "--pointers", "0x9000:2", "game.nes"},
+     pointedGame("WORLD<END>"), "", 2, "", "glyphound: game.nes: 0x00009000: the table of pointers runs past the end of the file\n",
+     kNoOutput},
+    {"a pointer that leads outside the file", {"dump", "-t", "game.tbl", "--map", "nes", "--pointers", "0x10:1", "game.nes"},
+     pointedGame("WORLD<END>"), "", 2, "",
+     "glyphound: game.nes: 0x00000010: the pointer leads outside the file, with its value 0x00000000\n", kNoOutput},
+    {"free ranges that overlap", {"insert", "-t", "game.tbl", "--script", "s.txt", "--free", "0x210-0x220", "--free",
+     "0x218-0x230", "game.nes", "out.nes"}, pointedGame("WORLD<END>"), "", 2, "",
+     "glyphound: 0x00000218-0x00000230: the free range overlaps another\n", kNoOutput},
+    {"a free range over a string", {"insert", "-t", "game.tbl", "--script", "s.txt", "--free", "0x116-0x11A", "game.nes",
+     "out.nes"}, pointedGame("WORLD<END>"), "", 2, "",
+     "glyphound: 0x00000116-0x0000011A: the free range holds bytes other than FF, first at 0x00000116\n"
+     "glyphound: s.txt:7: 0x00000116: the string lies in the free range 0x00000116-0x0000011A\n", kNoOutput},
+    {"a free range that isn't free", {"insert", "-t", "game.tbl", "--script", "s.txt", "--free", "0x300-0x310", "game.nes",
+     "out.nes"}, pointedGame("WORLD<END>"), "", 2, "",
+     "glyphound: 0x00000300-0x00000310: the free range holds bytes other than FF, first at 0x00000300\n", kNoOutput},
+    {"a string too big for any free space", {"insert", "-t", "game.tbl", "--script", "s.txt", "--free", "0x210-0x218",
+     "game.nes", "out.nes"}, pointedGame("WORLD WORLD<END>"), "", 2, "",
+     "glyphound: s.txt:7: 0x00000116: the text needs 12 bytes, and no free space that its pointers reach has them\n",
+     kNoOutput},
+    {"a pointer that leads elsewhere", {"insert", "-t", "game.tbl", "--script", "s.txt", "--free", "0x210-0x250",
+     "game.nes", "out.nes"}, pointedGame("WORLD<END>", "0x00000050"), "", 2, "",
+     "glyphound: s.txt:7: 0x00000116: the pointer at 0x00000050 doesn't lead to the string; it leads to 0x00000110\n",
+     kNoOutput},
+    {"strings moved to free space", {"insert", "-t", "game.tbl", "--script", "s.txt", "--free", "0x210-0x250",
+     "game.nes", "out.nes"}, pointedGame("WORLD HELLO<END>"), "", 0, "",
+     "glyphound: kept 1 strings in their rooms, moved 1 (12 bytes)\n"
+     "glyphound: free 0x00000210-0x00000250: 12 bytes used, 52 left\n",
+     [](TempDir& d, const Finished&) {
+         const string out = readFile(d.file("out.nes"));
+         EXPECT_EQ(out.substr(16 + 0x40, 4), "\x00\x81\x00\x82"s);
+         EXPECT_EQ(out.substr(16 + 0x106, 6), string(6, '\xff'));
+         EXPECT_EQ(out.substr(16 + 0x200, 12), moved("WORLD", 0x3F) + "\x5f" + moved("HELLO", 0x3F) + "\xff");
+     }},
     {"an output in a folder that isn't there", {"encode", "-t", "t.tbl", "-o", "none/out.bin", "HELLO"},
      [](TempDir& d, Launch&) { writeFile(d.file("t.tbl"), "87=H\n84=E\n8B=L\n8E=O\n"); }, "", 2, "",
      "glyphound: none/out.bin: ", kGameUntouched},

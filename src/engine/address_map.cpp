@@ -152,6 +152,21 @@ std::optional<std::uint64_t> AddressMap::context(std::uint64_t at, const Pointer
     return std::nullopt;
 }
 
+bool AddressMap::banked(const PointerFormat& format) const {
+    switch (kind_) {
+        case MapKind::Nes:
+        case MapKind::Nes8:
+            return length_ > kNromPrg;
+        case MapKind::GameBoy:
+            return true;
+        case MapKind::SnesLoRom:
+        case MapKind::SnesHiRom:
+            return format.bits == 16;
+        default:
+            return false;
+    }
+}
+
 std::vector<int> AddressMap::widths() const {
     switch (kind_) {
         case MapKind::Linear:

@@ -55,6 +55,8 @@ public:
     // pointers lead within their bank; none for a map whose pointers lead
     // by distance.
     std::optional<std::uint64_t> context(std::uint64_t at, const PointerFormat& format) const;
+    // Whether pointers in this format reach only the bank they are stored in.
+    bool banked(const PointerFormat& format) const;
     // The widths its pointers come in, as `auto` tries them.
     std::vector<int> widths() const;
     // As `--map` takes it: "linear:0x8000000", "nes".

@@ -191,6 +191,7 @@ private:
     }
 
     void report() {
+        const bool banked = relocation_.map.banked(relocation_.format);
         std::uint64_t movedBytes = 0;
         for (const Move& move : moves_) movedBytes += move.bytes.size();
         result_.report.push_back(text::kKept + std::to_string(kept_) + text::kMoved + std::to_string(moved_) + " (" +
@@ -205,7 +206,7 @@ private:
             if (where.first >= relocation_.free.size()) continue;
             const FreeRange& range = relocation_.free[where.first];
             result_.report.push_back(text::kFree + rangeText(range.start, range.end) +
-                                     (where.second ? text::kInBank + offsetText(*where.second) : "") + ": " +
+                                     (where.second && banked ? text::kInBank + offsetText(*where.second) : "") + ": " +
                                      std::to_string(space.first) + text::kUsed + std::to_string(space.second) + text::kLeft);
         }
     }
