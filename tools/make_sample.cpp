@@ -8,9 +8,11 @@
 // after the letters, between pseudo-random bytes and a padding of 0xFF. Two
 // fonts that break the alphabet's order: one that lacks the G, so every
 // letter after F sits one lower, and one that holds its letters in the order
-// they were drawn.
+// they were drawn. A game for the NES whose messages a table of pointers
+// leads to, with free space for a translation that grows.
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -37,6 +39,17 @@ const char* const kGameMessages[] = {
 constexpr std::uint8_t kUpperA = 0x0A, kLowerA = 0x24, kSpace = 0x00, kPadding = 0xFF;
 constexpr const char* kPunctuation = ".,!?";
 constexpr std::uint8_t kFirstPunctuation = 0x3E;
+
+// The pointed game: iNES, 32 KiB of PRG mapped at 0x8000, the messages in
+// sample.rom's font from 0x1000, a table of pointers to them at 0x0800, and
+// 2 KiB of 0xFF free at 0x6000 (offsets in the PRG).
+const char* const kPointedMessages[] = {
+    "HELLO TRAVELER.", "THE BRIDGE IS OUT.", "BUY A SWORD?", "WELCOME TO THE CASTLE OF GLYPHS.", "GOOD LUCK!",
+    "THE KING IS WAITING FOR YOU.",
+};
+constexpr std::size_t kInesHeader = 16, kPrg = 0x8000, kMessagesAt = 0x1000, kPointersAt = 0x0800;
+constexpr std::size_t kFreeAt = 0x6000, kFreeSize = 0x800;
+constexpr std::uint16_t kPrgWindow = 0x8000;
 
 std::uint8_t gameUnit(char c) {
     if (c >= 'A' && c <= 'Z') return static_cast<std::uint8_t>(kUpperA + (c - 'A'));
@@ -102,6 +115,22 @@ std::vector<std::uint8_t> messages(const char* const* texts, std::size_t count, 
     return rom;
 }
 
+std::vector<std::uint8_t> pointedGame(std::uint32_t& state) {
+    std::vector<std::uint8_t> nes = {'N', 'E', 'S', 0x1A, kPrg / 0x4000, 0};
+    nes.resize(kInesHeader, 0);
+    appendFiller(nes, kPrg, state);
+    std::size_t at = kMessagesAt;
+    for (std::size_t message = 0; message < std::size(kPointedMessages); ++message) {
+        const auto value = static_cast<std::uint16_t>(kPrgWindow + at);
+        nes[kInesHeader + kPointersAt + 2 * message] = static_cast<std::uint8_t>(value);
+        nes[kInesHeader + kPointersAt + 2 * message + 1] = static_cast<std::uint8_t>(value >> 8);
+        for (const char* c = kPointedMessages[message]; *c; ++c) nes[kInesHeader + at++] = static_cast<std::uint8_t>(*c + kShift);
+        nes[kInesHeader + at++] = kEndOfMessage;
+    }
+    std::fill(nes.begin() + kInesHeader + kFreeAt, nes.begin() + kInesHeader + kFreeAt + kFreeSize, 0xFF);
+    return nes;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,8 +168,9 @@ int main(int argc, char** argv) {
 
     const auto gaps = messages(kTitleTexts, std::size(kTitleTexts), unitWithoutG, state);
     const auto drawn = messages(kDrawnTexts, std::size(kDrawnTexts), drawnUnit, state);
+    const auto pointed = pointedGame(state);
     const bool written = writeFile(folder + "sample.rom", rom) && writeFile(folder + "kana.bin", kana) &&
                          writeFile(folder + "noword.rom", game) && writeFile(folder + "gaps.rom", gaps) &&
-                         writeFile(folder + "drawn.rom", drawn);
+                         writeFile(folder + "drawn.rom", drawn) && writeFile(folder + "pointers.nes", pointed);
     return written ? 0 : 1;
 }

@@ -115,7 +115,7 @@ constexpr const char* kInside = " inside\n";
 constexpr const char* kMappingsHeading = "\nMappings, the best first:\n";
 constexpr const char* kTable = " table, ";
 constexpr const char* kTables = " tables, ";
-constexpr const char* kStartsByChance = " pointers to string starts; by chance on random bytes of the same size, ";
+constexpr const char* kStartsByChance = " of its pointers to string starts; by chance on random bytes of the same size, ";
 constexpr const char* kOnRandomBytes = "\n";
 
 }  // namespace command
