@@ -152,6 +152,22 @@ std::optional<std::uint64_t> AddressMap::context(std::uint64_t at, const Pointer
     return std::nullopt;
 }
 
+std::pair<std::uint64_t, std::uint64_t> AddressMap::valueRange(const PointerFormat& format) const {
+    switch (kind_) {
+        case MapKind::Linear:
+            return {base_, base_ + size_ - 1};
+        case MapKind::Nes:
+        case MapKind::Nes8:
+            return {kNesWindow, 0xFFFF};
+        case MapKind::GameBoy:
+            return {0, 2 * kGameBoyBank - 1};
+        case MapKind::SnesLoRom:
+            return {0x8000, format.bits == 16 ? 0xFFFF : 0xFFFFFF};
+        default:
+            return {0, mask(format.bits)};
+    }
+}
+
 bool AddressMap::banked(const PointerFormat& format) const {
     switch (kind_) {
         case MapKind::Nes:

@@ -55,6 +55,9 @@ public:
     // pointers lead within their bank; none for a map whose pointers lead
     // by distance.
     std::optional<std::uint64_t> context(std::uint64_t at, const PointerFormat& format) const;
+    // The lowest and highest values that may lead into the file: a search
+    // passes over the others without mapping them.
+    std::pair<std::uint64_t, std::uint64_t> valueRange(const PointerFormat& format) const;
     // Whether pointers in this format reach only the bank they are stored in.
     bool banked(const PointerFormat& format) const;
     // The widths its pointers come in, as `auto` tries them.

@@ -46,8 +46,15 @@ public:
     void add(const FoundPointer& pointer) {
         for (std::uint64_t stride = combination_.format.bytes(); stride <= widest_; ++stride) {
             Run& run = runs_[stride * (widest_ + 1) + pointer.offset % stride];
-            if (run.pointers.empty() || run.pointers.back().offset + stride != pointer.offset) finish(run, stride);
-            run.pointers.push_back(pointer);
+            if (run.count > 0 && run.last.offset + stride == pointer.offset) {
+                // Most runs are one pointer long: only a longer one keeps them all.
+                if (run.count == 1) run.pointers.assign(1, run.last);
+                run.pointers.push_back(pointer);
+            } else {
+                finish(run, stride);
+            }
+            run.last = pointer;
+            ++run.count;
         }
     }
 
@@ -58,11 +65,13 @@ public:
 
 private:
     struct Run {
-        std::vector<FoundPointer> pointers;
+        std::size_t count = 0;
+        FoundPointer last;
+        std::vector<FoundPointer> pointers;  // when there are two or more
     };
 
     void finish(Run& run, std::uint64_t stride) {
-        if (run.pointers.size() >= fewest_) {
+        if (run.count >= fewest_) {
             FoundTable table;
             table.table = {run.pointers.front().offset, run.pointers.size(), stride, *combination_.map,
                            combination_.format};
@@ -71,6 +80,7 @@ private:
             table.pointers = run.pointers;
             found_.push_back(std::move(table));
         }
+        run.count = 0;
         run.pointers.clear();
     }
 
@@ -286,20 +296,37 @@ std::size_t StringTargets::startsBetween(std::uint64_t from, std::uint64_t to) c
                                     std::lower_bound(strings_.begin(), strings_.end(), from, byStart));
 }
 
+namespace {
+
+// A pointer's value from its bytes, in the loop that tries every offset:
+// the same as valueOfBytes for a table that is not split.
+std::uint64_t valueAt(const std::uint8_t* bytes, int bits, bool bigEndian) {
+    std::uint64_t value = 0;
+    for (int k = 0; k < bits / 8; ++k) value |= std::uint64_t{bytes[k]} << (bigEndian ? bits - 8 - 8 * k : 8 * k);
+    return value;
+}
+
+}  // namespace
+
 bool findPointerTables(ByteSource& source, const StringTargets& targets, const PointerSearch& search,
                        std::vector<FoundTable>& found) {
     const std::vector<Combination> combinations = combinationsOf(search);
     std::vector<Runs> runs;
-    for (const Combination& combination : combinations) runs.emplace_back(combination, search, found);
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    for (const Combination& combination : combinations) {
+        runs.emplace_back(combination, search, found);
+        ranges.push_back(combination.map->valueRange(combination.format));
+    }
     SlidingWindow window(source, 0, 4);
     while (window.fill()) {
         const std::size_t ahead = window.ahead(), whole = window.ended() ? ahead : ahead - 3;
-        for (std::size_t at = 0; at < whole; ++at) {
-            const std::uint64_t offset = window.offset() + at;
-            for (std::size_t k = 0; k < combinations.size(); ++k) {
-                const PointerFormat& format = combinations[k].format;
-                if (format.bytes() > ahead - at) continue;
-                const std::uint64_t value = valueOfBytes(window.position() + at, format);
+        for (std::size_t k = 0; k < combinations.size(); ++k) {
+            const PointerFormat& format = combinations[k].format;
+            const auto [lowest, highest] = ranges[k];
+            for (std::size_t at = 0; at < whole && format.bytes() <= ahead - at; ++at) {
+                const std::uint64_t value = valueAt(window.position() + at, format.bits, format.bigEndian);
+                if (value < lowest || value > highest) continue;
+                const std::uint64_t offset = window.offset() + at;
                 const auto target = combinations[k].map->offsetOf(value, offset, format);
                 const Landing landing = target ? targets.landing(*target) : Landing::Nowhere;
                 if (landing != Landing::Nowhere) runs[k].add({offset, value, target, landing});
