@@ -387,6 +387,8 @@ std::vector<std::vector<Row>> tableRows(const std::string& program, const Files&
         {{"find --match pattern, one word", Command{{program, "find", "--match", "pattern", "HELLO WORLD", rom}, ""},
           catLabel, cat, "<= 1.5x"}},
         {{"guess", Command{{program, "guess", rom}, ""}, catLabel, cat, "<= 3x"}},
+        {{"pointers --map gb, one mapping", Command{{program, "pointers", "-t", files.letters, "--map", "gb", rom}, ""},
+          catLabel, cat, "<= 2x"}},
         {{"guess --width 16le", Command{{program, "guess", "--width", "16le", rom}, ""}, catLabel, cat, "<= 3x"}},
         // Both passes from the same rounds: they share their dialogue runs.
         {{"shift pass", {scanAndShift, scan}, "dd bs=64K", dd, "<= 1.0x"},
