@@ -423,6 +423,8 @@ const CommandLine kCommandLines[] = {
      kGameUntouched},
     {"a walk of the current folder", {"find", "-r", "HELLO"}, kNothing, "", 0, "game.rom:" + kGameHit + kOneHit, "",
      kGameUntouched},
+    {"a folder named twice is walked once", {"find", "-r", "HELLO", ".", "."}, kNothing, "", 0,
+     "./game.rom:" + kGameHit + kOneHit, "", kGameUntouched},
     {"a walk follows no link", {"find", "-r", "HELLO", "t"},
      [](TempDir& d, Launch&) {
          ::mkdir(d.file("t").c_str(), 0755);
@@ -570,16 +572,21 @@ TEST(CommandLines, OutputsAreAtomicAndNeverAnInput) {
     }
 }
 
+// Shifted.BIN is whole when the question comes, however much a second
+// thread still had to write, and the edits made then come back shifted.
 TEST(Started, EditsMadeWhileTheProgramWaitsComeBackShifted) {
     TempDir dir;
-    writeFile(dir.file("game.rom"), kOneMatch);
+    const string rom = kOneMatch + string(3 << 20, '\x33');
+    writeFile(dir.file("game.rom"), rom);
     Child child({{"game.rom"}, dir.path});
     child.send("HELLO\ny\n");
     ASSERT_TRUE(child.waitForOutput(kBackQuestion));
-    writeFile(dir.file("Shifted.BIN"), moved(kOneMatch, -63).replace(3, 5, "WORLD"));
+    const string shifted = readFile(dir.file("Shifted.BIN"));
+    EXPECT_TRUE(shifted == moved(rom, -63)) << shifted.size();
+    writeFile(dir.file("Shifted.BIN"), moved(rom, -63).replace(3, 5, "WORLD"));
     child.send("y\n");
     EXPECT_EQ(child.finish().status, 0);
-    EXPECT_EQ(readFile(dir.file("Output.ROM")), "\x10\x00\xff"s + moved("WORLD", 63) + "\x05");
+    EXPECT_TRUE(readFile(dir.file("Output.ROM")) == string(rom).replace(3, 5, moved("WORLD", 63)));
     struct stat status {};
     const mode_t mask = ::umask(0);
     ::umask(mask);
