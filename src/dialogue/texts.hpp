@@ -150,6 +150,43 @@ constexpr const char* kNoFill = ": the table has no end token to pad with: give 
 
 }  // namespace script
 
+// What is wrong with a patch, after its name; and why one applies to no file
+// or can't be made, after the file's name.
+namespace patch {
+
+constexpr const char* kNotAPatch = "not an IPS, UPS or BPS patch";
+constexpr const char* kCutShort = "the patch is cut short";
+constexpr const char* kDamaged = "the patch is damaged or cut short: its bytes have CRC32 ";
+constexpr const char* kDamagedSays = ", and it says ";
+constexpr const char* kNumberTooLarge = ": a number that doesn't fit in 64 bits";
+constexpr const char* kAt = "at ";
+constexpr const char* kOfThePatch = " of the patch";
+constexpr const char* kIpsPast16MiB = ": an IPS record that runs past 16 MiB";
+constexpr const char* kAfterEnd = ": bytes after the end mark";
+constexpr const char* kPastBoth = ": a change past the end of both files";
+constexpr const char* kPastOriginal = ": an action that reads past the end of the original";
+constexpr const char* kPastResult = ": an action that writes past the end of the result";
+constexpr const char* kOutsideOriginal = ": an action that copies from outside the original";
+constexpr const char* kOutsideWritten = ": an action that copies from outside what is written";
+constexpr const char* kShortResult = "the actions make ";
+constexpr const char* kShortResultOf = " bytes of the ";
+constexpr const char* kShortResultEnd = " the patch says";
+constexpr const char* kPatchFor = "this patch is for a file of CRC32 ";
+constexpr const char* kThisOne = " bytes; this one has CRC32 ";
+constexpr const char* kAnd = " and ";
+constexpr const char* kBytes = " bytes";
+constexpr const char* kWithoutHeader = " without its first 512 bytes";
+constexpr const char* kCopierHeader =
+    ": it has a 512-byte copier header, and --strip-header applies the patch to it without the header";
+constexpr const char* kResultCrc = "the result has CRC32 ";
+constexpr const char* kResultCrcNot = ", not the ";
+constexpr const char* kResultCrcEnd = " the patch makes: the patch is damaged";
+constexpr const char* kIpsTooFar = "IPS can't hold a change past 16 MiB (at ";
+constexpr const char* kIpsCut = "IPS can't cut a file to 16 MiB or more (to ";
+constexpr const char* kUseBps = "): make a BPS patch";
+
+}  // namespace patch
+
 // What the page answers when asked out of turn.
 namespace page {
 
