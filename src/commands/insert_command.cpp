@@ -53,6 +53,33 @@ bool reported(const std::vector<std::string>& problems, bool readFailed, const s
     return !problems.empty();
 }
 
+// What passes through, kept: the patch is made from the bytes read and
+// written.
+class KeptSource : public ByteSource {
+public:
+    KeptSource(ByteSource& inner, std::string& kept) : inner_(inner), kept_(kept) {}
+    std::int64_t size() const override { return inner_.size(); }
+    ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
+        const ReadResult got = inner_.read(buffer, capacity);
+        failure_ = inner_.failure();
+        kept_.append(reinterpret_cast<const char*>(buffer), got.count);
+        return got;
+    }
+
+private:
+    ByteSource& inner_;
+    std::string& kept_;
+};
+
+struct KeptSink : ByteSink {
+    explicit KeptSink(std::string& kept) : kept(kept) {}
+    bool write(const std::uint8_t* data, std::size_t size) override {
+        kept.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    }
+    std::string& kept;
+};
+
 }  // namespace
 
 int runInsert(const InsertOptions& options, CommandIo& io) {
@@ -62,10 +89,14 @@ int runInsert(const InsertOptions& options, CommandIo& io) {
         throw UsageError(options.at ? text::kInsertAtOperands : text::kInsertOperands);
     const std::string& inName = options.operands[options.operands.size() - 2];
     const std::string& outName = options.operands.back();
+    const bool withPatch = !options.patch.empty();
+    const PatchFormat patchFormat = withPatch ? patchFormatOfOutput(options.patch, text::kPatchName) : PatchFormat::Bps;
     // Claimed before any file is read, so that neither the input, the table
     // nor the script can be the output.
     CommandOutput output = io.createOutput(outName);
     if (!output) return kError;
+    CommandOutput patchOutput = withPatch ? io.createOutput(options.patch) : nullptr;
+    if (withPatch && !patchOutput) return kError;
     const Table table = loadTable(options.table, io);
     const std::vector<const TableEntry*> ends = table.endTokens();
     const Insertion insertion{ends.empty() ? nullptr : ends.front(),
@@ -84,8 +115,21 @@ int runInsert(const InsertOptions& options, CommandIo& io) {
     }
     auto source = io.openInput(inName);
     if (!source) return kError;
-    if (reported(strings.run(*source, output.get(), readFailed), readFailed, inName, *source, io)) return kError;
-    return output->close() ? kSuccess : io.failWrite(outName, *output);
+    if (!withPatch) {
+        if (reported(strings.run(*source, output.get(), readFailed), readFailed, inName, *source, io)) return kError;
+        return output->close() ? kSuccess : io.failWrite(outName, *output);
+    }
+    // With a patch, both files are held, so that it can be made before
+    // either file is put in place.
+    std::string in, out;
+    KeptSource keptIn(*source, in);
+    OutputStream keptOut(std::make_unique<KeptSink>(out), OutputOptions{});
+    if (reported(strings.run(keptIn, &keptOut, readFailed), readFailed, inName, *source, io)) return kError;
+    keptOut.close();
+    output->print(out);
+    if (!writePatch(patchFormat, PatchFile(in), PatchFile(out), "", outName, *patchOutput, io)) return kError;
+    if (!output->close()) return io.failWrite(outName, *output);
+    return patchOutput->close() ? kSuccess : io.failWrite(options.patch, *patchOutput);
 }
 
 }  // namespace glyphound::commands

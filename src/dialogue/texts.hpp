@@ -104,6 +104,16 @@ constexpr const char* kSampled = "more of it looks like text than guess keeps; j
 constexpr const char* kScore = "  score ";
 constexpr const char* kTextBytes = "  text ";
 constexpr const char* kBytes = " bytes\n";
+constexpr const char* kUnknownPatchCommand = "unknown patch command: ";
+constexpr const char* kPatchCommands = "give create, apply or info";
+constexpr const char* kCreateOperands = "give ORIGINAL and MODIFIED, and the patch with -o";
+constexpr const char* kApplyOperands = "give PATCH and ORIGINAL, and the result with -o";
+constexpr const char* kInfoOperands = "give one PATCH";
+constexpr const char* kBadFormat = "--format must be ips, ups or bps";
+constexpr const char* kFormatOfName = ": give --format, or a name that ends in .ips, .ups or .bps";
+constexpr const char* kPatchName = ": a patch's name ends in .ips, .ups or .bps";
+constexpr const char* kMetadataWithBps = "--metadata goes with BPS";
+constexpr const char* kMetadataNotUtf8 = "--metadata must be UTF-8 text";
 
 }  // namespace command
 
@@ -178,12 +188,24 @@ constexpr const char* kBytes = " bytes";
 constexpr const char* kWithoutHeader = " without its first 512 bytes";
 constexpr const char* kCopierHeader =
     ": it has a 512-byte copier header, and --strip-header applies the patch to it without the header";
+constexpr const char* kAlreadyPatched = ": it is the file the patch makes";
 constexpr const char* kResultCrc = "the result has CRC32 ";
 constexpr const char* kResultCrcNot = ", not the ";
 constexpr const char* kResultCrcEnd = " the patch makes: the patch is damaged";
 constexpr const char* kIpsTooFar = "IPS can't hold a change past 16 MiB (at ";
 constexpr const char* kIpsCut = "IPS can't cut a file to 16 MiB or more (to ";
 constexpr const char* kUseBps = "): make a BPS patch";
+constexpr const char* kNoMemory = "too large to hold in memory";
+
+// What `patch info` shows.
+constexpr const char* kFormat = "format: ";
+constexpr const char* kOriginal = "original: ";
+constexpr const char* kModified = "modified: ";
+constexpr const char* kCutTo = "modified: cut to ";
+constexpr const char* kCrcOfPatch = "patch: CRC32 ";
+constexpr const char* kMetadata = "metadata: ";
+constexpr const char* kChanged = "changed: ";
+constexpr const char* kBytesCrc = " bytes, CRC32 ";
 
 }  // namespace patch
 

@@ -17,13 +17,6 @@ namespace {
 namespace text = texts::patch;
 using namespace patch_bytes;
 
-std::string crcText(std::uint32_t crc) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out = "0x";
-    for (int shift = 28; shift >= 0; shift -= 4) out += digits[crc >> shift & 15];
-    return out;
-}
-
 const std::uint8_t* bytesOf(const std::string& bytes) { return reinterpret_cast<const std::uint8_t*>(bytes.data()); }
 
 std::uint32_t little32(const std::string& bytes, std::size_t at) {
@@ -105,10 +98,12 @@ std::optional<Fingerprint> fingerprintOf(ByteSource& source) {
     }
 }
 
-std::string mismatch(const Fingerprint& wanted, const Fingerprint& found, bool stripped, bool copierHeader) {
+std::string mismatch(const PatchSummary& summary, const Fingerprint& found, bool stripped, bool copierHeader) {
+    const Fingerprint& wanted = *summary.source;
     return text::kPatchFor + crcText(wanted.crc) + text::kAnd + std::to_string(wanted.size) + text::kThisOne +
            crcText(found.crc) + text::kAnd + std::to_string(found.size) + text::kBytes +
-           (stripped ? text::kWithoutHeader : "") + (copierHeader ? text::kCopierHeader : "");
+           (stripped ? text::kWithoutHeader : "") + (copierHeader ? text::kCopierHeader : "") +
+           (found == *summary.target ? text::kAlreadyPatched : "");
 }
 
 // A copy from the result byte by byte, which may read what it writes: the
@@ -124,9 +119,11 @@ void repeat(std::uint8_t* result, std::size_t from, std::size_t to, std::size_t 
 
 Applied readFailure(const ByteSource& source) { return {Applied::Failure::Reading, source.failure()}; }
 
+std::uint64_t headerOf(const ApplyOptions& options) { return options.stripHeader ? kCopierHeader : 0; }
+
 std::unique_ptr<ByteSource> opened(const OpenOriginal& original, const ApplyOptions& options) {
     auto source = original();
-    if (source && options.stripHeader) source->skip(kCopierHeader);
+    if (source) source->skip(headerOf(options));
     return source;
 }
 
@@ -176,6 +173,13 @@ std::optional<PatchFormat> patchFormatNamed(std::string_view name) {
 std::optional<PatchFormat> patchFormatOfFile(std::string_view fileName) {
     const std::size_t dot = fileName.rfind('.');
     return dot == std::string_view::npos ? std::nullopt : patchFormatNamed(fileName.substr(dot + 1));
+}
+
+std::string crcText(std::uint32_t crc) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out = "0x";
+    for (int shift = 28; shift >= 0; shift -= 4) out += digits[crc >> shift & 15];
+    return out;
 }
 
 const char* patchFormatName(PatchFormat format) {
@@ -323,9 +327,12 @@ std::uint64_t Patch::bpsChanges(std::uint64_t sourceSize) const {
 
 Applied Patch::apply(const OpenOriginal& original, OutputStream& out, const ApplyOptions& options) const {
     if (summary_.format == PatchFormat::Ups) return applyUps(original, out, options);
-    auto source = opened(original, options);
-    if (!source) return {Applied::Failure::Reported, ""};
-    return summary_.format == PatchFormat::Ips ? applyIps(*source, out) : applyBps(*source, out, options);
+    if (summary_.format == PatchFormat::Ips) {
+        auto source = opened(original, options);
+        return source ? applyIps(*source, out) : Applied{Applied::Failure::Reported, ""};
+    }
+    auto source = original();
+    return source ? applyBps(*source, out, options) : Applied{Applied::Failure::Reported, ""};
 }
 
 Applied Patch::applyIps(ByteSource& original, OutputStream& out) const {
@@ -379,7 +386,7 @@ Applied Patch::applyUps(const OpenOriginal& original, OutputStream& out, const A
             if (!withoutHeader) return readFailure(*again);
             copierHeader = *withoutHeader == *summary_.source;
         }
-        return {Applied::Failure::Original, mismatch(*summary_.source, *found, options.stripHeader, copierHeader)};
+        return {Applied::Failure::Original, mismatch(summary_, *found, options.stripHeader, copierHeader)};
     }
     auto source = opened(original, options);
     if (!source) return {Applied::Failure::Reported, ""};
@@ -402,15 +409,24 @@ Applied Patch::applyUps(const OpenOriginal& original, OutputStream& out, const A
 }
 
 Applied Patch::applyBps(ByteSource& original, OutputStream& out, const ApplyOptions& options) const {
-    std::string source;
-    if (!readAll(original, source)) return readFailure(original);
-    const Fingerprint found{source.size(), crc32(bytesOf(source), source.size())};
+    // Copies come from anywhere in the original: it is mapped, or read whole.
+    std::string read;
+    std::string_view source;
+    if (const auto mapped = original.mapped()) {
+        source = mapped->substr(std::min<std::size_t>(mapped->size(), headerOf(options)));
+    } else {
+        original.skip(headerOf(options));
+        if (!readAll(original, read)) return readFailure(original);
+        source = read;
+    }
+    const auto* sourceBytes = reinterpret_cast<const std::uint8_t*>(source.data());
+    const Fingerprint found{source.size(), crc32(sourceBytes, source.size())};
     const bool checked = found == *summary_.source;
     if (!checked && !options.force) {
         const bool copierHeader = !options.stripHeader && found.size == summary_.source->size + kCopierHeader &&
-                                  crc32(bytesOf(source) + kCopierHeader, source.size() - kCopierHeader) ==
+                                  crc32(sourceBytes + kCopierHeader, source.size() - kCopierHeader) ==
                                       summary_.source->crc;
-        return {Applied::Failure::Original, mismatch(*summary_.source, found, options.stripHeader, copierHeader)};
+        return {Applied::Failure::Original, mismatch(summary_, found, options.stripHeader, copierHeader)};
     }
     if (found.size != summary_.source->size) {
         try {
@@ -430,7 +446,7 @@ Applied Patch::applyBps(ByteSource& original, OutputStream& out, const ApplyOpti
         const auto length = static_cast<std::size_t>((data >> 2) + 1);
         const auto kind = static_cast<int>(data & 3);
         if (kind == kSourceRead) {
-            std::memcpy(target.get() + written, source.data() + written, length);
+            std::memcpy(target.get() + written, sourceBytes + written, length);
         } else if (kind == kTargetRead) {
             std::memcpy(target.get() + written, bytes_.data() + cursor.take(length), length);
         } else {
@@ -438,7 +454,7 @@ Applied Patch::applyBps(ByteSource& original, OutputStream& out, const ApplyOpti
             const std::uint64_t move = cursor.number();
             copyCursor = move & 1 ? copyCursor - static_cast<std::size_t>(move >> 1) : copyCursor + static_cast<std::size_t>(move >> 1);
             if (kind == kSourceCopy)
-                std::memcpy(target.get() + written, source.data() + copyCursor, length);
+                std::memcpy(target.get() + written, sourceBytes + copyCursor, length);
             else
                 repeat(target.get(), copyCursor, written, length);
             copyCursor += length;

@@ -24,13 +24,15 @@ std::optional<PatchFormat> patchFormatNamed(std::string_view name);
 // By a file name's extension.
 std::optional<PatchFormat> patchFormatOfFile(std::string_view fileName);
 const char* patchFormatName(PatchFormat format);  // "IPS", "UPS", "BPS"
+std::string crcText(std::uint32_t crc);            // "0x1A2B3C4D"
 
-// A file a patch is made from, held whole, and its CRC32.
+// A file a patch is made from, held whole, and its CRC32, asked for only
+// once the patch is otherwise made, so that it may be worked out meanwhile.
 struct PatchFile {
     explicit PatchFile(std::string_view bytes);
-    PatchFile(std::string_view bytes, std::uint32_t crc) : bytes(bytes), crc(crc) {}
+    PatchFile(std::string_view bytes, std::function<std::uint32_t()> crc) : bytes(bytes), crc(std::move(crc)) {}
     std::string_view bytes;
-    std::uint32_t crc;
+    std::function<std::uint32_t()> crc;
 };
 
 // The patch that turns `source` into `target`. Throws Refusal where the

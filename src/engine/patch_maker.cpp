@@ -1,6 +1,7 @@
 // Making patches: IPS and UPS by comparing the files place by place, BPS by
 // also finding where in the original each stretch of the result comes from.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "dialogue/texts.hpp"
@@ -21,7 +22,7 @@ struct Bytes {
         : data(reinterpret_cast<const std::uint8_t*>(file.bytes.data())), size(file.bytes.size()), crc(file.crc) {}
     const std::uint8_t* data;
     std::size_t size;
-    std::uint32_t crc;
+    const std::function<std::uint32_t()>& crc;
 };
 
 std::uint64_t load64(const std::uint8_t* at) {
@@ -56,8 +57,8 @@ std::size_t matchLength(const std::uint8_t* a, const std::uint8_t* b, std::size_
 }
 
 void appendCrcs(std::string& patch, Bytes source, Bytes target) {
-    appendLittle32(patch, source.crc);
-    appendLittle32(patch, target.crc);
+    appendLittle32(patch, source.crc());
+    appendLittle32(patch, target.crc());
     appendLittle32(patch, crc32(reinterpret_cast<const std::uint8_t*>(patch.data()), patch.size()));
 }
 
@@ -175,52 +176,94 @@ std::string makeUps(Bytes source, Bytes target) {
 
 // --- BPS: copies from wherever the result's bytes are found ---
 
-// Positions of the original a stride apart, by a hash of the window of
-// 8 x `Words` bytes there: a stretch of the result found in the original
-// holds a window that the index has, wherever it was moved to, once it is a
-// window and a stride long. The stride is 8 bytes up to 16 MiB, and more
-// beyond, so that building the index takes no longer than reading 16 MiB.
-template <std::size_t Words>
-class WindowIndex {
+// Positions of the original a stride apart, by a hash of the 8 bytes there
+// and of the 32: a stretch of the result found in the original holds a
+// window that the index has, wherever it was moved to, once it is a window
+// and a stride long. The 8 bytes of a common word stand in many places; 32
+// bytes seldom do. The stride is 8 bytes up to 8 MiB, and grows beyond, so
+// that building the index takes no longer than reading 8 MiB would.
+class SourceIndex {
 public:
-    static constexpr std::size_t kWindow = 8 * Words;
+    static constexpr std::size_t kShort = 8, kLong = 32;
+    struct Keys {
+        std::uint64_t shortKey = 0, longKey = 0;
+    };
 
-    explicit WindowIndex(Bytes source) {
+    explicit SourceIndex(Bytes source) {
         while (source.size / stride_ > kMostWindows) stride_ *= 2;
-        const std::size_t windows = source.size >= kWindow ? (source.size - kWindow) / stride_ + 1 : 0;
-        int bits = 10;
-        while ((std::size_t{1} << bits) < windows) ++bits;
-        shift_ = 64 - bits;
-        slots_.assign(std::size_t{1} << bits, 0);
-        for (std::size_t window = 0; window < windows; ++window)
-            slots_[slot(source.data + window * stride_)] = static_cast<std::uint32_t>(window + 1);
+        const std::size_t windows = source.size >= kLong ? (source.size - kLong) / stride_ + 1 : 0;
+        short_.size(windows);
+        long_.size(windows);
+        for (std::size_t window = 0; window < windows; ++window) {
+            const Keys keys = keysAt(source.data + window * stride_);
+            short_.put(keys.shortKey, window);
+            long_.put(keys.longKey, window);
+        }
     }
 
     std::size_t stride() const { return stride_; }
 
-    // Where the original may hold the window at `bytes`, or npos.
-    std::size_t candidate(const std::uint8_t* bytes) const {
-        const std::uint32_t found = slots_[slot(bytes)];
-        return found == 0 ? std::string::npos : (found - 1) * stride_;
+    // Both windows' keys at `bytes`, which must hold a long window.
+    static Keys keysAt(const std::uint8_t* bytes) {
+        std::uint64_t key = load64(bytes) * kMultiplier;
+        const std::uint64_t shortKey = key;
+        for (std::size_t word = 1; word < kLong / 8; ++word) key = (key ^ load64(bytes + 8 * word)) * kMultiplier;
+        return {shortKey, key};
     }
+
+    // Asks the processor for the slots of a place needed soon.
+    void prefetch(const Keys& keys) const {
+        short_.prefetch(keys.shortKey);
+        long_.prefetch(keys.longKey);
+    }
+
+    // Where the original may hold the short or the long window, or npos.
+    std::size_t shortCandidate(const Keys& keys) const { return placeOf(short_.get(keys.shortKey)); }
+    std::size_t longCandidate(const Keys& keys) const { return placeOf(long_.get(keys.longKey)); }
 
 private:
-    static constexpr std::size_t kMostWindows = std::size_t{2} << 20;
+    static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
+    static constexpr std::size_t kMostWindows = std::size_t{1} << 20;
 
-    std::size_t slot(const std::uint8_t* bytes) const {
-        std::uint64_t key = 0;
-        for (std::size_t word = 0; word < Words; ++word) key = (key ^ load64(bytes + 8 * word)) * 0x9E3779B97F4A7C15ULL;
-        return static_cast<std::size_t>(key >> shift_);
-    }
+    // A slot holds a window's number + 1 (0 for none) in its low bits, and
+    // above them bits of its key that the slot's place doesn't tell: most
+    // windows of new bytes are in no slot, and those bits tell so without a
+    // look at the original, far away in memory.
+    class Table {
+    public:
+        void size(std::size_t windows) {
+            int bits = 10;
+            while ((std::size_t{1} << bits) < windows) ++bits;
+            shift_ = 64 - bits;
+            slots_.assign(std::size_t{1} << bits, 0);
+        }
+        void put(std::uint64_t key, std::size_t window) {
+            slots_[slotOf(key)] = checkOf(key) | static_cast<std::uint32_t>(window + 1);
+        }
+        std::uint32_t get(std::uint64_t key) const {
+            const std::uint32_t found = slots_[slotOf(key)];
+            return (found & ~kWindowBits) == checkOf(key) ? found & kWindowBits : 0;
+        }
+        void prefetch(std::uint64_t key) const { __builtin_prefetch(&slots_[slotOf(key)]); }
+
+    private:
+        static constexpr std::uint32_t kWindowBits = (1u << 22) - 1;
+        std::size_t slotOf(std::uint64_t key) const { return static_cast<std::size_t>(key >> shift_); }
+        std::uint32_t checkOf(std::uint64_t key) const { return static_cast<std::uint32_t>(key >> (shift_ - 10)) << 22; }
+
+        int shift_ = 0;
+        std::vector<std::uint32_t> slots_;
+    };
+
+    std::size_t placeOf(std::uint32_t found) const { return found == 0 ? std::string::npos : (found - 1) * stride_; }
 
     std::size_t stride_ = 8;
-    int shift_ = 0;
-    std::vector<std::uint32_t> slots_;  // window number + 1; 0 for none
+    Table short_, long_;
 };
 
 class BpsMaker {
 public:
-    BpsMaker(Bytes source, Bytes target) : source_(source), target_(target), short_(source), long_(source) {}
+    BpsMaker(Bytes source, Bytes target) : source_(source), target_(target), index_(source) {}
 
     // Greedy: at each byte not yet covered, the copy that saves the most of
     // the one from the same place in the original, the last copy's alignment
@@ -234,10 +277,11 @@ public:
         patch_ = &patch;
         std::size_t at = 0;
         while (at < target_.size) {
-            if (held_.length != 0 && at >= held_.to + std::max(held_.length, long_.stride())) {
+            if (held_.length != 0 && at >= held_.to + std::max(held_.length, index_.stride())) {
                 at = commitHeld(target_.size);
                 continue;
             }
+            if (at + kAhead + SourceIndex::kLong <= target_.size) index_.prefetch(keysAt(at + kAhead));
             const Copy best = bestAt(at);
             if (saving(best) <= 1) {
                 ++at;
@@ -263,6 +307,8 @@ private:
     };
 
     static constexpr std::size_t kLongEnough = 64;
+    // How far ahead of a byte written out the indexes' slots are fetched.
+    static constexpr std::size_t kAhead = 8;
 
     Copy bestAt(std::size_t at) const {
         Copy best;
@@ -282,18 +328,23 @@ private:
         if (alignment_ != 0 && aligned < source_.size) consider(fromSource(aligned, false));
         if (at > 0 && target_.data[at] == target_.data[at - 1])
             consider({kTargetCopy, at - 1, at, matchLength(target_.data + at - 1, target_.data + at, left)});
-        if (best.length < kLongEnough && left >= long_.kWindow) {
-            const std::size_t found = long_.candidate(target_.data + at);
-            if (found != std::string::npos) consider(fromSource(found, true));
-        }
-        if (best.length < kLongEnough && left >= short_.kWindow) {
-            const std::size_t found = short_.candidate(target_.data + at);
-            if (found != std::string::npos) consider(fromSource(found, true));
+        if (best.length < kLongEnough && left >= SourceIndex::kLong) {
+            const SourceIndex::Keys& keys = keysAt(at);
+            for (const std::size_t found : {index_.longCandidate(keys), index_.shortCandidate(keys)})
+                if (found != std::string::npos) consider(fromSource(found, true));
         }
         return best;
     }
 
-    bool trusted(const Copy& copy) const { return !copy.found || copy.length >= long_.kWindow; }
+    // The keys of each place are worked out once, ahead of their use, for
+    // the slots' prefetch.
+    const SourceIndex::Keys& keysAt(std::size_t at) const {
+        Keyed& keyed = keyed_[at % keyed_.size()];
+        if (keyed.at != at) keyed = {at, SourceIndex::keysAt(target_.data + at)};
+        return keyed.keys;
+    }
+
+    bool trusted(const Copy& copy) const { return !copy.found || copy.length >= SourceIndex::kLong; }
 
     // The copy held, up to `end` at most, if it still saves bytes; where the
     // bytes not yet in the patch start then.
@@ -347,9 +398,14 @@ private:
         literal_ = copy.to + copy.length;
     }
 
+    struct Keyed {
+        std::size_t at = SIZE_MAX;
+        SourceIndex::Keys keys;
+    };
+
     Bytes source_, target_;
-    WindowIndex<1> short_;
-    WindowIndex<4> long_;
+    SourceIndex index_;
+    mutable std::array<Keyed, 16> keyed_;
     std::string* patch_ = nullptr;
     std::size_t literal_ = 0;  // where the bytes not yet in the patch start
     std::size_t sourceCursor_ = 0, targetCursor_ = 0;
@@ -371,7 +427,7 @@ std::string makeBps(Bytes source, Bytes target, std::string_view metadata) {
 }  // namespace
 
 PatchFile::PatchFile(std::string_view bytes)
-    : bytes(bytes), crc(crc32(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())) {}
+    : bytes(bytes), crc([bytes] { return crc32(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()); }) {}
 
 std::string makePatch(PatchFormat format, const PatchFile& source, const PatchFile& target, std::string_view metadata) {
     switch (format) {

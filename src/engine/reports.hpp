@@ -7,6 +7,7 @@
 
 #include "engine/dump.hpp"
 #include "engine/guess.hpp"
+#include "engine/patch.hpp"
 #include "engine/search_plan.hpp"
 #include "engine/values.hpp"
 
@@ -35,5 +36,11 @@ std::string stringJson(const std::string& file, const TableString& string);
 // "1. A=0x80 a=0x10  score 402.3  text 812 bytes", then a line per run.
 std::string guessLines(std::size_t rank, const AlphabetGuess& guess, Width width);
 std::string guessJson(const std::string& file, const AlphabetGuess& guess);
+
+// "format: BPS", then a line for each of the files, the patch's CRC32, the
+// metadata and the bytes changed, as far as the format records them.
+std::string patchLines(const PatchSummary& summary);
+// The same as one object, with null for what the format doesn't record.
+std::string patchJson(const std::string& file, const PatchSummary& summary);
 
 }  // namespace glyphound
