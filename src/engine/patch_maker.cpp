@@ -205,10 +205,12 @@ public:
 
     // Both windows' keys at `bytes`, which must hold a long window.
     static Keys keysAt(const std::uint8_t* bytes) {
-        std::uint64_t key = load64(bytes) * kMultiplier;
-        const std::uint64_t shortKey = key;
-        for (std::size_t word = 1; word < kLong / 8; ++word) key = (key ^ load64(bytes + 8 * word)) * kMultiplier;
-        return {shortKey, key};
+        Keys keys;
+        for (std::size_t word = 0; word < kLong / kShort; ++word) {
+            keys.longKey = (keys.longKey ^ load64(bytes + kShort * word)) * kMultiplier;
+            if (word == 0) keys.shortKey = keys.longKey;
+        }
+        return keys;
     }
 
     // Asks the processor for the slots of a place needed soon.
