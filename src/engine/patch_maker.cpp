@@ -227,15 +227,16 @@ private:
     static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
     static constexpr std::size_t kMostWindows = std::size_t{1} << 20;
 
-    // A slot holds a window's number + 1 (0 for none) in its low bits, and
-    // above them bits of its key that the slot's place doesn't tell: most
-    // windows of new bytes are in no slot, and those bits tell so without a
-    // look at the original, far away in memory.
+    // Twice as many slots as windows, so that few windows lose their slot to
+    // another. A slot holds a window's number + 1 (0 for none) in its low
+    // bits, and above them bits of its key that the slot's place doesn't
+    // tell: most windows of new bytes are in no slot, and those bits tell so
+    // without a look at the original, far away in memory.
     class Table {
     public:
         void size(std::size_t windows) {
             int bits = 10;
-            while ((std::size_t{1} << bits) < windows) ++bits;
+            while ((std::size_t{1} << bits) < 2 * windows) ++bits;
             shift_ = 64 - bits;
             slots_.assign(std::size_t{1} << bits, 0);
         }
