@@ -439,34 +439,46 @@ Applied Patch::applyBps(ByteSource& original, OutputStream& out, const ApplyOpti
     const std::size_t size = static_cast<std::size_t>(summary_.target->size);
     std::unique_ptr<std::uint8_t[]> target(new std::uint8_t[size]);
     // Every action was checked to stay in bounds when the patch was read.
+    // The result goes out block by block as it is made, so that its writing
+    // overlaps the making; it is put in place only once its CRC32 is right.
+    Crc32 crc;
+    std::size_t written = 0, shown = 0, sourceCursor = 0, targetCursor = 0;
     Cursor cursor(bytes_, actionsAt_, bytes_.size() - kFooterSize);
-    std::size_t written = 0, sourceCursor = 0, targetCursor = 0;
     while (!cursor.done()) {
         const std::uint64_t data = cursor.number();
         const auto length = static_cast<std::size_t>((data >> 2) + 1);
         const auto kind = static_cast<int>(data & 3);
-        if (kind == kSourceRead) {
-            std::memcpy(target.get() + written, sourceBytes + written, length);
-        } else if (kind == kTargetRead) {
-            std::memcpy(target.get() + written, bytes_.data() + cursor.take(length), length);
-        } else {
-            std::size_t& copyCursor = kind == kSourceCopy ? sourceCursor : targetCursor;
+        const std::size_t read = kind == kTargetRead ? cursor.take(length) : 0;
+        std::size_t& copyCursor = kind == kSourceCopy ? sourceCursor : targetCursor;
+        if (kind == kSourceCopy || kind == kTargetCopy) {
             const std::uint64_t move = cursor.number();
             copyCursor = move & 1 ? copyCursor - static_cast<std::size_t>(move >> 1) : copyCursor + static_cast<std::size_t>(move >> 1);
-            if (kind == kSourceCopy)
-                std::memcpy(target.get() + written, sourceBytes + copyCursor, length);
-            else
-                repeat(target.get(), copyCursor, written, length);
-            copyCursor += length;
         }
-        written += length;
+        for (std::size_t done = 0; done < length;) {
+            const std::size_t piece = std::min(length - done, kDefaultBlockSize);
+            std::uint8_t* into = target.get() + written;
+            if (kind == kSourceRead)
+                std::memcpy(into, sourceBytes + written, piece);
+            else if (kind == kTargetRead)
+                std::memcpy(into, bytes_.data() + read + done, piece);
+            else if (kind == kSourceCopy)
+                std::memcpy(into, sourceBytes + copyCursor + done, piece);
+            else
+                repeat(target.get(), copyCursor + done, written, piece);
+            done += piece;
+            written += piece;
+            while (written - shown >= kDefaultBlockSize || (written == size && shown < size)) {
+                const std::size_t count = std::min(kDefaultBlockSize, written - shown);
+                crc.add(target.get() + shown, count);
+                out.write(target.get() + shown, count);
+                shown += count;
+            }
+        }
+        if (kind == kSourceCopy || kind == kTargetCopy) copyCursor += length;
     }
-    const std::uint32_t crc = crc32(target.get(), size);
-    if (checked && crc != summary_.target->crc)
-        return {Applied::Failure::Patch, text::kResultCrc + crcText(crc) + text::kResultCrcNot +
+    if (checked && crc.value() != summary_.target->crc)
+        return {Applied::Failure::Patch, text::kResultCrc + crcText(crc.value()) + text::kResultCrcNot +
                                              crcText(summary_.target->crc) + text::kResultCrcEnd};
-    for (std::size_t at = 0; at < size && !out.failed(); at += kDefaultBlockSize)
-        out.write(target.get() + at, std::min(kDefaultBlockSize, size - at));
     if (out.failed()) return {Applied::Failure::Writing, out.failure()};
     return {};
 }
