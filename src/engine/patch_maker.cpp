@@ -368,6 +368,11 @@ private:
 
     std::size_t& cursorOf(BpsAction kind) { return kind == kSourceCopy ? sourceCursor_ : targetCursor_; }
 
+    // An action's number: its length less one, then its kind in the low 2 bits.
+    static std::uint64_t actionCode(BpsAction kind, std::size_t length) {
+        return (std::uint64_t{length} - 1) << 2 | kind;
+    }
+
     static std::uint64_t moveCode(std::size_t cursor, std::size_t to) {
         return to >= cursor ? std::uint64_t{to - cursor} << 1 : std::uint64_t{cursor - to} << 1 | 1;
     }
@@ -376,7 +381,7 @@ private:
     std::ptrdiff_t saving(const Copy& copy) const {
         if (copy.length == 0) return 0;
         const BpsAction kind = kindOf(copy);
-        std::size_t cost = numberSize((copy.length - 1) << 2 | kind);
+        std::size_t cost = numberSize(actionCode(kind, copy.length));
         if (kind == kSourceCopy || kind == kTargetCopy)
             cost += numberSize(moveCode(kind == kSourceCopy ? sourceCursor_ : targetCursor_, copy.from));
         return static_cast<std::ptrdiff_t>(copy.length) - static_cast<std::ptrdiff_t>(cost);
@@ -384,7 +389,7 @@ private:
 
     void literal(std::size_t to) {
         if (to == literal_) return;
-        appendNumber(*patch_, (to - literal_ - 1) << 2 | kTargetRead);
+        appendNumber(*patch_, actionCode(kTargetRead, to - literal_));
         patch_->append(reinterpret_cast<const char*>(target_.data + literal_), to - literal_);
         literal_ = to;
     }
@@ -392,7 +397,7 @@ private:
     void commit(const Copy& copy) {
         literal(copy.to);
         const BpsAction kind = kindOf(copy);
-        appendNumber(*patch_, (copy.length - 1) << 2 | kind);
+        appendNumber(*patch_, actionCode(kind, copy.length));
         if (kind == kSourceCopy || kind == kTargetCopy) {
             appendNumber(*patch_, moveCode(cursorOf(kind), copy.from));
             cursorOf(kind) = copy.from + copy.length;
