@@ -5,6 +5,7 @@
 //   glyphound_bench PATH-TO-glyphound [MiB]     (default 1024 MiB)
 //   glyphound_bench --worst                      (only the in-memory worst cases)
 //   glyphound_bench --tables PATH-TO-glyphound   (only the big tables)
+//   glyphound_bench --patches PATH-TO-glyphound  (only the patches)
 //
 // With GLYPHOUND_PAGE (the built page) and GLYPHOUND_PAGE_BENCH (a script
 // that drives it in Chromium: tests/browser/bench_page.js) set, a row for
@@ -475,6 +476,132 @@ void measureTables(const std::string& program, const Files& files) {
     std::printf("  %-52s %8.3f s\n", "encode 3,000 texts of 12 characters, 4,600 entries", medianOf(encodeTexts, files.output));
 }
 
+void writeBytes(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+std::uint64_t sizeOf(const std::string& path) {
+    std::error_code failure;
+    const auto size = std::filesystem::file_size(path, failure);
+    return failure ? 0 : size;
+}
+
+std::string randomBytes(std::mt19937& random, std::size_t size) {
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) byte = static_cast<char>(random());
+    return bytes;
+}
+
+// A game's script: sentences of common words, each ended by 0xFF.
+std::string scriptOf(std::mt19937& random, std::size_t size) {
+    const char* words[] = {"the", "sword", "of", "king", "castle", "dragon", "you", "must", "find", "a",
+                           "key", "to", "open", "door", "in", "north", "tower", "hero", "magic", "gold"};
+    std::string script;
+    while (script.size() < size) {
+        for (int word = 3 + random() % 10; word-- > 0;) script += std::string(words[random() % 20]) + (word ? " " : ".");
+        script += '\xFF';
+    }
+    script.resize(size);
+    return script;
+}
+
+void moveBlock(std::string& bytes, std::size_t from, std::size_t length, std::size_t to) {
+    const std::string block = bytes.substr(from, length);
+    bytes.erase(from, length);
+    bytes.insert(to, block);
+}
+
+// The BPS patch's size against xdelta3 -9's VCDIFF of the same files, with
+// and without its secondary compression, which BPS has no counterpart of.
+void comparePatchSize(const std::string& program, const Files& files, const char* label, const std::string& original,
+                      const std::string& modified, const std::string& goal) {
+    const std::string a = files.folder + "/a.bin", b = files.folder + "/b.bin", bps = files.folder + "/a.bps";
+    writeBytes(a, original);
+    writeBytes(b, modified);
+    runOnce({{program, "patch", "create", a, b, "-o", bps}, ""}, files.output);
+    std::printf("  %-40s BPS %8llu bytes", label, static_cast<unsigned long long>(sizeOf(bps)));
+    for (const bool secondary : {true, false}) {
+        const std::string vcdiff = files.folder + "/a.vcdiff";
+        std::vector<std::string> argv{"xdelta3", "-9", "-e", "-f", "-s", a, b, vcdiff};
+        if (!secondary) argv.insert(argv.begin() + 1, {"-S", "none"});
+        std::remove(vcdiff.c_str());
+        runOnce({argv, ""}, files.output);
+        const double vcdiffSize = static_cast<double>(sizeOf(vcdiff));
+        if (vcdiffSize == 0) {
+            std::printf("   xdelta3: not run (apt-get install xdelta3)");
+            break;
+        }
+        std::printf("   xdelta3 -9%s %7.0f (%.2fx)", secondary ? "" : " -S none", vcdiffSize,
+                    static_cast<double>(sizeOf(bps)) / vcdiffSize);
+    }
+    std::printf("  %s\n", goal.c_str());
+}
+
+// Patches: their size against xdelta3's, and patch create and apply of two
+// 64 MiB files against cmp, cp and dd.
+void measurePatches(const std::string& program, const Files& files) {
+    std::printf("\nPatches, 4 MiB files:\n");
+    std::mt19937 random(41);
+    // A relocated script: its strings in another order at another place, a
+    // table moved by 3 bytes, and a block of graphics moved.
+    std::string original = randomBytes(random, 4 << 20);
+    original.replace(2 << 20, 1 << 20, scriptOf(random, 1 << 20));
+    std::vector<std::string> strings;
+    for (std::size_t at = 2 << 20, end; at < 3 << 20; at = end + 1) {
+        end = original.find('\xFF', at);
+        strings.push_back(original.substr(at, end - at + 1));
+    }
+    std::shuffle(strings.begin(), strings.end(), random);
+    std::string relocated;
+    for (const std::string& string : strings) relocated += string;
+    std::string modified = original;
+    modified.replace(2 << 20, 1 << 20, std::string(1 << 20, '\xFF'));
+    modified.replace(3 << 20, relocated.size(), relocated);
+    moveBlock(modified, 1 << 20, 64 << 10, (1 << 20) + 3);
+    moveBlock(modified, 512 << 10, 256 << 10, 1536 << 10);
+    comparePatchSize(program, files, "strings relocated, a table, graphics", original, modified, "<= 1.2x");
+    // A few strings rewritten in place.
+    modified = original;
+    std::size_t changed = 0;
+    for (int text = 0; text < 20; ++text) {
+        const std::size_t at = (2 << 20) + random() % (1 << 20), length = 8 + random() % 33;
+        for (std::size_t i = at; i < at + length; ++i) {
+            const char byte = static_cast<char>('a' + random() % 26);
+            changed += modified[i] != byte && original[i] == modified[i];
+            modified[i] = byte;
+        }
+    }
+    comparePatchSize(program, files, "20 strings rewritten in place", original, modified, "");
+    std::printf("  %-40s %llu bytes changed\n", "", static_cast<unsigned long long>(changed));
+
+    const std::string big = files.folder + "/big.bin", bigCopy = files.folder + "/big-copy.bin",
+                      bigModified = files.folder + "/big-modified.bin", bigPatch = files.folder + "/big.bps";
+    original = randomBytes(random, 64 << 20);
+    modified = original;
+    for (std::size_t done = 0; done < original.size() / 100;) {
+        const std::size_t at = random() % (original.size() - 64), length = 1 + random() % 64;
+        for (std::size_t i = at; i < at + length; ++i) modified[i] = static_cast<char>(random());
+        done += length;
+    }
+    for (int block = 0; block < 4; ++block)
+        moveBlock(modified, random() % (original.size() - (1 << 20)), 1 << 20, random() % (original.size() - (1 << 20)));
+    writeBytes(big, original);
+    writeBytes(bigCopy, original);
+    writeBytes(bigModified, modified);
+    runOnce({{program, "patch", "create", big, bigModified, "-o", bigPatch}, ""}, files.output);
+    for (const std::string& file : {big, bigCopy, bigModified}) runOnce({{"cat", file}, ""}, files.output);
+    printTableHeading();
+    const Command create{{program, "patch", "create", big, bigModified, "-o", files.output + "/p.bps"}, ""};
+    const Command apply{{program, "patch", "apply", bigPatch, big, "-o", files.output + "/r.bin"}, ""};
+    const Command cmp{{"cmp", big, bigCopy}, ""}, cp{{"cp", big, files.output + "/c.bin"}, ""};
+    const Command dd{{"dd", "if=" + big, "of=" + files.output + "/c.bin", "bs=64K", "conv=fsync", "status=none"}, ""};
+    measureAndPrint({{"patch create, 64 MiB, 1%, 4 moved", create, "cmp, two equal 64 MiB", cmp, "<= 3x"},
+                     {"patch apply, 64 MiB BPS", apply, "cp", cp, "<= 2x"},
+                     {"patch apply, 64 MiB BPS", apply, "dd bs=64K conv=fsync", dd, "<= 2x"}},
+                    files.output);
+    std::printf("  patch create: BPS of %llu bytes; peak memory %ld KiB, against 4 x 128 MiB = 524288 KiB\n",
+                static_cast<unsigned long long>(sizeOf(bigPatch)), runOnce(create, files.output).peakKiB);
+    for (const std::string& file : {big, bigCopy, bigModified, bigPatch}) std::remove(file.c_str());
+}
+
 void printPeakMemory(const std::string& program, const Files& files, const std::string& planted) {
     std::printf("\nPeak memory (maximum resident set), KiB:\n");
     const std::string small = files.folder + "/small.bin", sparse = files.folder + "/sparse.bin";
@@ -509,16 +636,20 @@ void printPeakMemory(const std::string& program, const Files& files, const std::
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "Usage: %s PATH-TO-glyphound [MiB] | --worst | --tables PATH-TO-glyphound\n", argv[0]);
+        std::fprintf(stderr, "Usage: %s PATH-TO-glyphound [MiB] | --worst | --tables PATH-TO-glyphound | --patches "
+                             "PATH-TO-glyphound\n", argv[0]);
         return 1;
     }
     if (std::string(argv[1]) == "--worst") {
         compareWorstCases();
         return 0;
     }
-    if (std::string(argv[1]) == "--tables" && argc > 2) {
+    if ((std::string(argv[1]) == "--tables" || std::string(argv[1]) == "--patches") && argc > 2) {
         const Files files = generateFiles(1, "");
-        measureTables(argv[2], files);
+        if (std::string(argv[1]) == "--tables")
+            measureTables(argv[2], files);
+        else
+            measurePatches(argv[2], files);
         std::error_code failure;
         std::filesystem::remove_all(files.folder, failure);
         return 0;
@@ -536,6 +667,7 @@ int main(int argc, char** argv) {
     for (const std::vector<Row>& rows : tableRows(program, files)) measureAndPrint(rows, files.output);
     measurePage(program, files, hello);
     measureTables(program, files);
+    measurePatches(program, files);
     compareWorstCases();
     printPeakMemory(program, files, hello);
 

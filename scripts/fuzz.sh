@@ -7,10 +7,10 @@ cd "$(dirname "$0")/.."
 seconds=${1:-20}
 CXX=${FUZZ_CXX:-clang++} cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DGLYPHOUND_FUZZ=ON -DGLYPHOUND_TESTS=OFF >/dev/null
-cmake --build build-fuzz --target fuzz_scan fuzz_stream fuzz_dialogue fuzz_table >/dev/null
+cmake --build build-fuzz --target fuzz_scan fuzz_stream fuzz_dialogue fuzz_table fuzz_patch >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for target in scan stream dialogue table; do
+for target in scan stream dialogue table patch; do
   mkdir -p "$work/$target"
   log="$work/$target.log"
   if ! build-fuzz/fuzz_$target -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \

@@ -267,6 +267,38 @@ const CommandRun kRuns[] = {
      "glyphound: bad.rom: Input/output error\n", 2},
     {"shift needs two files", {"glyphound", "shift", "--by", "1", "game.rom"}, "",
      usageError("shift", "give an input file and an output file"), 2},
+    {"patch create by the name's extension", {"glyphound", "patch", "create", "abc.rom", "xyz.rom", "-o", "new.ips"}, "",
+     "", 0, {{"new.ips", "PATCH\x00\x00\x02\x00\x03xyzEOF"s}}},
+    {"patch create without a format", {"glyphound", "patch", "create", "abc.rom", "xyz.rom", "-o", "new.pat"}, "",
+     usageError("patch", "new.pat: give --format, or a name that ends in .ips, .ups or .bps"), 2},
+    {"patch apply", {"glyphound", "patch", "apply", "p.bps", "abc.rom", "-o", "out.rom"}, "", "", 0,
+     {{"out.rom", "ABxyzFGHIJ"}}},
+    {"patch apply without the copier header", {"glyphound", "patch", "apply", "--strip-header", "p.bps", "head.rom", "-o",
+     "-"}, "ABxyzFGHIJ", "", 0},
+    {"patch info as JSON", {"glyphound", "patch", "info", "--json", "p.bps"},
+     "{\"file\":\"p.bps\",\"format\":\"BPS\",\"original\":{\"size\":10,\"crc32\":840854789},\"modified\":{\"size\":10,"
+     "\"crc32\":3592508356},\"cut_to\":null,\"patch_crc32\":2389479751,\"metadata\":\"\",\"changed_bytes\":3}\n", "", 0},
+    {"insert writes its patch too", {"glyphound", "insert", "-t", "t.tbl", "--at", "14", "--room", "5", "--fill", "20",
+     "--patch", "out.ips", "HI", "game.rom", "out.rom"}, "", "", 0,
+     {{"out.rom", kGame.substr(0, 14) + moved("HI", 0x3F) + "\x03  "}, {"out.ips", "PATCH\x00\x00\x0f\x00\x04\x88\x03  EOF"s}}},
+    {"a patch for another file", {"glyphound", "patch", "apply", "p.bps", "game.rom", "-o", "out.rom"}, "",
+     "glyphound: game.rom: this patch is for a file of CRC32 0x321E6D05 and 10 bytes; this one has CRC32 0x7105720E and "
+     "19 bytes\n", 2},
+    {"a file with a copier header", {"glyphound", "patch", "apply", "p.bps", "head.rom", "-o", "out.rom"}, "",
+     "glyphound: head.rom: this patch is for a file of CRC32 0x321E6D05 and 10 bytes; this one has CRC32 0xE1D38B3E and "
+     "522 bytes: it has a 512-byte copier header, and --strip-header applies the patch to it without the header\n", 2},
+    {"a patch cut short", {"glyphound", "patch", "apply", "cut.ips", "abc.rom", "-o", "out.rom"}, "",
+     "glyphound: cut.ips: the patch is cut short\n", 2},
+    {"no patch", {"glyphound", "patch", "apply", "words", "abc.rom", "-o", "out.rom"}, "",
+     "glyphound: words: not an IPS, UPS or BPS patch\n", 2},
+    {"a patch whose CRC32 is wrong", {"glyphound", "patch", "apply", "crc.bps", "abc.rom", "-o", "out.rom"}, "",
+     "glyphound: crc.bps: the patch is damaged or cut short: its bytes have CRC32 0x8E6C9147, and it says 0x8F6C9147\n", 2},
+    {"an action past the original's end", {"glyphound", "patch", "apply", "past.bps", "abc.rom", "-o", "out.rom"}, "",
+     "glyphound: past.bps: at 0x00000007 of the patch: an action that reads past the end of the original\n", 2},
+    {"a number past 64 bits", {"glyphound", "patch", "info", "over.ups"}, "",
+     "glyphound: over.ups: at 0x00000004 of the patch: a number that doesn't fit in 64 bits\n", 2},
+    {"an IPS record past 16 MiB", {"glyphound", "patch", "apply", "far.ips", "abc.rom", "-o", "out.rom"}, "",
+     "glyphound: far.ips: at 0x00000005 of the patch: an IPS record that runs past 16 MiB\n", 2},
 };
 
 void PrintTo(const CommandRun& run, std::ostream* out) { *out << run.what; }
@@ -311,6 +343,19 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["few.rom"] = std::make_shared<string>(
         moved("Welcome to the castle, friend. Gerald is waiting for you in the great hall. Kings rest here.", -0x30));
     system.files["menu.rom"] = std::make_shared<string>(moved("Q@LIVES@RESUME@EXIT MENU@EXIT MENU@LIVES@NEW GAME@", 63));
+    system.files["abc.rom"] = std::make_shared<string>("ABCDEFGHIJ");
+    system.files["xyz.rom"] = std::make_shared<string>("ABxyzFGHIJ");
+    system.files["head.rom"] = std::make_shared<string>(string(512, '\0') + "ABCDEFGHIJ");
+    // By hand, as in tests/patch_test.cpp: ABCDEFGHIJ to ABxyzFGHIJ, and what is wrong with it.
+    const string bps = "BPS1\x8a\x8a\x80\x84\x89xyz\x90\x05\x6d\x1e\x32\xc4\x53\x21\xd6\x47\x91\x6c\x8e"s;
+    system.files["p.bps"] = std::make_shared<string>(bps);
+    system.files["crc.bps"] = std::make_shared<string>(bps.substr(0, bps.size() - 1) + "\x8f");
+    system.files["past.bps"] =
+        std::make_shared<string>("BPS1\x8a\x94\x80\xcc\x05\x6d\x1e\x32\x47\x42\xad\x27\xb1\xbf\x73\x9a"s);
+    system.files["over.ups"] = std::make_shared<string>(
+        "UPS1" + string(10, '\x7f') + "\x00\x80\x8a\x05\x6d\x1e\x32\x05\x6d\x1e\x32\xfd\x40\xe0\x72"s);
+    system.files["cut.ips"] = std::make_shared<string>("PATCH\x00\x00\x01\x00\x05" "ab"s);
+    system.files["far.ips"] = std::make_shared<string>("PATCH\xff\xff\xff\x00\x02" "abEOF"s);
     system.unreadable["bad.rom"] = SIZE_MAX;
     std::map<string, string> written;
     std::set<string> inputs;
@@ -331,7 +376,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, Commands, ::testing::ValuesIn(kRuns), [](const a
 });
 
 TEST(CommandHelp, BothWaysPrintTheSameHelpOnStandardOutput) {
-    for (const char* command : {"find", "table", "shift", "help"}) {
+    for (const char* command : {"find", "table", "shift", "patch", "help"}) {
         MemorySystem asked(""), flagged("");
         const std::vector<const char*> help{"glyphound", "help", command}, flag{"glyphound", command, "--help"};
         EXPECT_EQ(runGlyphound(3, help.data(), asked), 0);

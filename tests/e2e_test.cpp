@@ -348,7 +348,19 @@ void feedFifoLater(const string& path, const string& bytes, int milliseconds) {
     ::_exit(0);
 }
 
+// By hand: the BPS patch of the game with WORLD in place of HELLO.
+const string kWorldBytes = "\r\n\x1a\x00"s + moved("WORLD", 63) + "\n";
+const string kWorldPatch = "BPS1\x8a\x8a\x80\x8c\x91\x96\x8e\x91\x8b\x83\x80\x09\xef\x1f\xbb\x20\xef\x2f\xb3\x73\xe2\x3e\xb9"s;
+
 const CommandLine kCommandLines[] = {
+    {"a patch made from files mapped", {"patch", "create", "game.rom", "world.rom", "-o", "p.ips"},
+     [](TempDir& d, Launch&) { writeFile(d.file("world.rom"), kWorldBytes); }, "", 0, "", "",
+     [](TempDir& d, const Finished&) { EXPECT_EQ(readFile(d.file("p.ips")), "PATCH\x00\x00\x04\x00\x05"s + kWorldBytes.substr(4, 5) + "EOF"); }},
+    {"a patch applied to a file mapped", {"patch", "apply", "p.bps", "game.rom", "-o", "out.rom"},
+     [](TempDir& d, Launch&) { writeFile(d.file("p.bps"), kWorldPatch); }, "", 0, "", "",
+     [](TempDir& d, const Finished&) { EXPECT_EQ(readFile(d.file("out.rom")), kWorldBytes); }},
+    {"a patch's result over its original", {"patch", "apply", "p.bps", "game.rom", "-o", "game.rom"},
+     [](TempDir& d, Launch&) { writeFile(d.file("p.bps"), kWorldPatch); }, "", 2, "", "glyphound: game.rom: ", kGameUntouched},
     {"output replaced whole", {"shift", "--by", "-63", "game.rom", "out.bin"},
      [](TempDir& d, Launch&) { writeFile(d.file("out.bin"), "old"); }, "", 0, "", "",
      [](TempDir& d, const Finished&) {

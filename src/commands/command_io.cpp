@@ -27,6 +27,7 @@ public:
         counted(lent.read);
         return lent;
     }
+    std::optional<std::string_view> mapped() override { return inner_->mapped(); }
     bool skip(std::uint64_t count) override {
         const bool skipped = inner_->skip(count);
         failure_ = inner_->failure();

@@ -206,9 +206,9 @@ std::unique_ptr<CLI::App> encodeApp(EncodeOptions& options) {
 
 std::unique_ptr<CLI::App> insertApp(InsertOptions& options) {
     auto app = newApp("insert", "Copy IN to OUT with new text in place of strings, each in its room.",
-                      "Usage: glyphound insert -t TABLE --at OFF [--room N] [--fill XX] TEXT IN OUT\n"
-                      "   or: glyphound insert -t TABLE --script FILE [--fill XX] [--free RANGE]... [--free-fill XX] "
-                      "IN OUT");
+                      "Usage: glyphound insert -t TABLE --at OFF [--room N] [--fill XX] [--patch PATCH] TEXT IN OUT\n"
+                      "   or: glyphound insert -t TABLE --script FILE [--fill XX] [--free RANGE]... [--free-fill XX]\n"
+                      "                            [--patch PATCH] IN OUT");
     addTableOption(*app, options.table);
     single(app->add_option("--at", options.at, "Put TEXT in place of the string at this offset"))->type_name("OFF");
     single(app->add_option("--room", options.room, "The room at --at, in bytes (default: the string there, its end "
@@ -222,8 +222,49 @@ std::unique_ptr<CLI::App> insertApp(InsertOptions& options) {
         ->allow_extra_args(false)->type_name("RANGE");
     single(app->add_option("--free-fill", options.freeFill, "The byte free space holds, checked before it is used "
                                                             "(default: FF)"))->type_name("XX");
+    single(app->add_option("--patch", options.patch, "Write the patch from IN to OUT to this file as well, in the "
+                                                     "format its name ends in: .ips, .ups or .bps"))
+        ->type_name("PATCH");
     app->add_option("operands", options.operands, "TEXT with --at, then IN and OUT; - is standard input or output")
         ->type_name("");
+    return app;
+}
+
+std::unique_ptr<CLI::App> patchCreateApp(PatchCreateOptions& options) {
+    auto app = newApp("patch create", "Write the patch that turns ORIGINAL into MODIFIED.",
+                      "Usage: glyphound patch create [--format ips|ups|bps] [--metadata TEXT] ORIGINAL MODIFIED -o PATCH");
+    single(app->add_option("--format", options.format, "ips, ups or bps (default: the one PATCH's name ends in)"))
+        ->type_name("FORMAT");
+    single(app->add_option("--metadata", options.metadata, "UTF-8 text that a BPS patch carries, such as its "
+                                                           "author and version"))->type_name("TEXT");
+    single(app->add_option("-o,--output", options.output, "The patch to write; - is standard output")
+        ->required()->type_name("PATCH"));
+    app->add_option("files", options.operands, "ORIGINAL and MODIFIED; - is standard input")->type_name("");
+    app->footer("BPS and UPS carry the sizes and CRC32s of both files, and BPS copies what moved; IPS checks\n"
+                "nothing and ends at 16 MiB.");
+    return app;
+}
+
+std::unique_ptr<CLI::App> patchApplyApp(PatchApplyOptions& options) {
+    auto app = newApp("patch apply", "Apply an IPS, UPS or BPS patch to ORIGINAL, into OUT.",
+                      "Usage: glyphound patch apply [--force] [--strip-header] PATCH ORIGINAL -o OUT");
+    app->add_flag("--force", options.force, "Apply a UPS or BPS patch to a file whose size or CRC32 is not the "
+                                            "one it is for; the result is then not checked either");
+    app->add_flag("--strip-header", options.stripHeader, "Apply it to ORIGINAL without its first 512 bytes, a "
+                                                         "copier's header");
+    single(app->add_option("-o,--output", options.output, "The patched file to write; - is standard output")
+        ->required()->type_name("OUT"));
+    app->add_option("files", options.operands, "PATCH and ORIGINAL; - is standard input")->type_name("");
+    app->footer("A UPS patch applied to the file it makes gives back the original.");
+    return app;
+}
+
+std::unique_ptr<CLI::App> patchInfoApp(PatchInfoOptions& options) {
+    auto app = newApp("patch info", "Show a patch's format, the sizes and CRC32s of its files, its metadata, and "
+                                    "how many bytes it changes.",
+                      "Usage: glyphound patch info [--json] PATCH");
+    app->add_flag("--json", options.json, "One JSON object");
+    app->add_option("files", options.operands, "PATCH; - is standard input")->type_name("");
     return app;
 }
 
@@ -235,6 +276,7 @@ std::unique_ptr<CLI::App> helpApp() {
                           "  insert  put new text in a copy of a file\n"
                           "  pointers find the tables of pointers to a file's strings\n"
                           "  shift   shift every byte of a file\n"
+                          "  patch   make, apply or show IPS, UPS and BPS patches\n"
                           "  help    show a command's help\n"
                           "With no argument or one (a file), glyphound asks its questions instead.",
                   "Usage: glyphound help COMMAND\n   or: glyphound COMMAND --help\n   or: glyphound help --version");
@@ -302,12 +344,37 @@ Command commandOf(const char* name, std::unique_ptr<CLI::App> (*build)(Options&)
             [=] { return helpOf<Options>(build); }};
 }
 
+// "patch create", "patch apply" and "patch info": one command of three,
+// whose help is all three's.
+const std::vector<Command>& patchCommands() {
+    static const std::vector<Command> list = {commandOf("create", patchCreateApp, runPatchCreate),
+                                              commandOf("apply", patchApplyApp, runPatchApply),
+                                              commandOf("info", patchInfoApp, runPatchInfo)};
+    return list;
+}
+
+std::string patchHelp() {
+    std::string help;
+    for (const Command& command : patchCommands()) help += (help.empty() ? "" : "\n") + command.help();
+    return help;
+}
+
+int runPatch(const std::vector<std::string>& words, CommandIo& io) {
+    const std::string first = words.empty() ? "" : words.front();
+    if (first == "--help" || first == "-h") return printOut(io, patchHelp());
+    if (first == "--version") return printOut(io, versionText());
+    for (const Command& command : patchCommands())
+        if (first == command.name) return command.run({words.begin() + 1, words.end()}, io);
+    throw UsageError(first.empty() ? text::kPatchCommands : text::kUnknownPatchCommand + first);
+}
+
 const std::vector<Command>& commandList() {
     static const std::vector<Command> list = {
         commandOf("find", findApp, runFind),       commandOf("table", tableApp, runTable),
         commandOf("dump", dumpApp, runDump),       commandOf("encode", encodeApp, runEncode),
         commandOf("insert", insertApp, runInsert), commandOf("shift", shiftApp, runShift),
         commandOf("guess", guessApp, runGuess),    commandOf("pointers", pointersApp, runPointers),
+        {"patch", runPatch, patchHelp},
         {"help", nullptr, [] { return helpApp()->help(); }},
     };
     return list;

@@ -14,6 +14,7 @@
 #include "commands/file_jobs.hpp"
 #include "engine/address_map.hpp"
 #include "engine/guess.hpp"
+#include "engine/patch.hpp"
 #include "engine/refusal.hpp"
 #include "engine/search_plan.hpp"
 #include "engine/table.hpp"
@@ -82,6 +83,7 @@ struct EncodeOptions {
 
 struct InsertOptions {
     std::string table, script;
+    std::string patch;  // none: no patch
     std::optional<std::string> at, room, fill, freeFill;
     std::vector<std::string> free;
     std::vector<std::string> operands;
@@ -90,6 +92,23 @@ struct InsertOptions {
 struct ShiftOptions {
     bool back = false;
     std::optional<std::string> letterA, by;
+    std::vector<std::string> operands;
+};
+
+struct PatchCreateOptions {
+    std::optional<std::string> format, metadata;
+    std::string output;
+    std::vector<std::string> operands;
+};
+
+struct PatchApplyOptions {
+    bool force = false, stripHeader = false;
+    std::string output;
+    std::vector<std::string> operands;
+};
+
+struct PatchInfoOptions {
+    bool json = false;
     std::vector<std::string> operands;
 };
 
@@ -108,6 +127,17 @@ int runDump(const DumpOptions& options, CommandIo& io);
 int runEncode(const EncodeOptions& options, CommandIo& io);
 int runInsert(const InsertOptions& options, CommandIo& io);
 int runPointers(const PointersOptions& options, CommandIo& io);
+int runPatchCreate(const PatchCreateOptions& options, CommandIo& io);
+int runPatchApply(const PatchApplyOptions& options, CommandIo& io);
+int runPatchInfo(const PatchInfoOptions& options, CommandIo& io);
+
+// The patch format a name's extension gives; a usage error that says
+// `otherwise` for none.
+PatchFormat patchFormatOfOutput(const std::string& name, const char* otherwise);
+// Writes the patch from `original` to `modified` to `output`, or reports
+// why it can't be made; false then.
+bool writePatch(PatchFormat format, const PatchFile& original, const PatchFile& modified, const std::string& metadata,
+                const std::string& modifiedName, OutputStream& output, CommandIo& io);
 
 // The words, and the files to search: the first operand is the word when
 // neither -e nor -f gives words.

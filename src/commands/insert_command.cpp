@@ -47,12 +47,11 @@ Script scriptOf(const InsertOptions& options, CommandIo& io) {
     return *script;
 }
 
-// A script whose strings pointers lead to: the file is read whole, and the
-// strings that grew move to free space, their pointers rewritten.
-int relocateScript(const InsertOptions& options, const Script& script, const Table& table, const Insertion& insertion,
-                   OutputStream& output, CommandIo& io) {
-    const std::string& inName = options.operands.front();
-    std::string file = readWholeFile(inName, io, kMostBytes);
+// A script whose strings pointers lead to: in a copy of the file, read
+// whole, the strings that grew move to free space, their pointers
+// rewritten; false after reporting why not.
+bool relocateScript(const InsertOptions& options, const Script& script, const Table& table, const Insertion& insertion,
+                    std::string& file, CommandIo& io) {
     Relocation relocation{mapOf(script.pointers->map, file), script.pointers->format, {}, 0xFF};
     for (const std::string& range : options.free) relocation.free.push_back(freeRangeOf(range));
     if (options.freeFill) relocation.freeFill = fillOf(*options.freeFill, "--free-fill");
@@ -60,10 +59,9 @@ int relocateScript(const InsertOptions& options, const Script& script, const Tab
     const Relocated relocated = relocate(file, strings, table, insertion, relocation);
     const auto say = [&](const std::string& line) { io.err().print(std::string(text::kProgramName) + ": " + line + "\n"); };
     std::for_each(relocated.problems.begin(), relocated.problems.end(), say);
-    if (!relocated.problems.empty()) return kError;
+    if (!relocated.problems.empty()) return false;
     std::for_each(relocated.report.begin(), relocated.report.end(), say);
-    output.print(file);
-    return kSuccess;
+    return true;
 }
 
 // Reports a failed read, or else the problems; true when there was either.
@@ -77,6 +75,33 @@ bool reported(const std::vector<std::string>& problems, bool readFailed, const s
     return !problems.empty();
 }
 
+// What passes through, kept: the patch is made from the bytes read and
+// written.
+class KeptSource : public ByteSource {
+public:
+    KeptSource(ByteSource& inner, std::string& kept) : inner_(inner), kept_(kept) {}
+    std::int64_t size() const override { return inner_.size(); }
+    ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
+        const ReadResult got = inner_.read(buffer, capacity);
+        failure_ = inner_.failure();
+        kept_.append(reinterpret_cast<const char*>(buffer), got.count);
+        return got;
+    }
+
+private:
+    ByteSource& inner_;
+    std::string& kept_;
+};
+
+struct KeptSink : ByteSink {
+    explicit KeptSink(std::string& kept) : kept(kept) {}
+    bool write(const std::uint8_t* data, std::size_t size) override {
+        kept.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    }
+    std::string& kept;
+};
+
 }  // namespace
 
 int runInsert(const InsertOptions& options, CommandIo& io) {
@@ -86,10 +111,14 @@ int runInsert(const InsertOptions& options, CommandIo& io) {
         throw UsageError(options.at ? text::kInsertAtOperands : text::kInsertOperands);
     const std::string& inName = options.operands[options.operands.size() - 2];
     const std::string& outName = options.operands.back();
+    const bool withPatch = !options.patch.empty();
+    const PatchFormat patchFormat = withPatch ? patchFormatOfOutput(options.patch, text::kPatchName) : PatchFormat::Bps;
     // Claimed before any file is read, so that neither the input, the table
     // nor the script can be the output.
     CommandOutput output = io.createOutput(outName);
     if (!output) return kError;
+    CommandOutput patchOutput = withPatch ? io.createOutput(options.patch) : nullptr;
+    if (withPatch && !patchOutput) return kError;
     const Table table = loadTable(options.table, io);
     const std::vector<const TableEntry*> ends = table.endTokens();
     const Insertion insertion{ends.empty() ? nullptr : ends.front(),
@@ -98,9 +127,14 @@ int runInsert(const InsertOptions& options, CommandIo& io) {
     const Script script = scriptOf(options, io);
     if (!options.free.empty() && !script.pointers) throw UsageError(text::kFreeWithoutPointers);
     if (script.pointers) {
-        const int status = relocateScript(options, script, table, insertion, *output, io);
-        if (status != kSuccess) return status;
-        return output->close() ? kSuccess : io.failWrite(outName, *output);
+        const std::string original = readWholeFile(inName, io, kMostBytes);
+        std::string result = original;
+        if (!relocateScript(options, script, table, insertion, result, io)) return kError;
+        output->print(result);
+        if (withPatch && !writePatch(patchFormat, PatchFile(original), PatchFile(result), "", outName, *patchOutput, io))
+            return kError;
+        if (!output->close()) return io.failWrite(outName, *output);
+        return !withPatch || patchOutput->close() ? kSuccess : io.failWrite(options.patch, *patchOutput);
     }
     const ScriptInsertion strings(table, script.strings, insertion);
     // Standard output can't be taken back: what the file's bytes decide is
@@ -115,8 +149,21 @@ int runInsert(const InsertOptions& options, CommandIo& io) {
     }
     auto source = io.openInput(inName);
     if (!source) return kError;
-    if (reported(strings.run(*source, output.get(), readFailed), readFailed, inName, *source, io)) return kError;
-    return output->close() ? kSuccess : io.failWrite(outName, *output);
+    if (!withPatch) {
+        if (reported(strings.run(*source, output.get(), readFailed), readFailed, inName, *source, io)) return kError;
+        return output->close() ? kSuccess : io.failWrite(outName, *output);
+    }
+    // With a patch, both files are held, so that it can be made before
+    // either file is put in place.
+    std::string in, out;
+    KeptSource keptIn(*source, in);
+    OutputStream keptOut(std::make_unique<KeptSink>(out), OutputOptions{});
+    if (reported(strings.run(keptIn, &keptOut, readFailed), readFailed, inName, *source, io)) return kError;
+    keptOut.close();
+    output->print(out);
+    if (!writePatch(patchFormat, PatchFile(in), PatchFile(out), "", outName, *patchOutput, io)) return kError;
+    if (!output->close()) return io.failWrite(outName, *output);
+    return patchOutput->close() ? kSuccess : io.failWrite(options.patch, *patchOutput);
 }
 
 }  // namespace glyphound::commands

@@ -117,6 +117,16 @@ constexpr const char* kTable = " table, ";
 constexpr const char* kTables = " tables, ";
 constexpr const char* kStartsByChance = " of its pointers to string starts; by chance on random bytes of the same size, ";
 constexpr const char* kOnRandomBytes = "\n";
+constexpr const char* kUnknownPatchCommand = "unknown patch command: ";
+constexpr const char* kPatchCommands = "give create, apply or info";
+constexpr const char* kCreateOperands = "give ORIGINAL and MODIFIED, and the patch with -o";
+constexpr const char* kApplyOperands = "give PATCH and ORIGINAL, and the result with -o";
+constexpr const char* kInfoOperands = "give one PATCH";
+constexpr const char* kBadFormat = "--format must be ips, ups or bps";
+constexpr const char* kFormatOfName = ": give --format, or a name that ends in .ips, .ups or .bps";
+constexpr const char* kPatchName = ": a patch's name ends in .ips, .ups or .bps";
+constexpr const char* kMetadataWithBps = "--metadata goes with BPS";
+constexpr const char* kMetadataNotUtf8 = "--metadata must be UTF-8 text";
 
 }  // namespace command
 
@@ -209,6 +219,55 @@ constexpr const char* kUsed = " bytes used, ";
 constexpr const char* kLeft = " left";
 
 }  // namespace relocation
+
+// What is wrong with a patch, after its name; and why one applies to no file
+// or can't be made, after the file's name.
+namespace patch {
+
+constexpr const char* kNotAPatch = "not an IPS, UPS or BPS patch";
+constexpr const char* kCutShort = "the patch is cut short";
+constexpr const char* kDamaged = "the patch is damaged or cut short: its bytes have CRC32 ";
+constexpr const char* kDamagedSays = ", and it says ";
+constexpr const char* kNumberTooLarge = ": a number that doesn't fit in 64 bits";
+constexpr const char* kAt = "at ";
+constexpr const char* kOfThePatch = " of the patch";
+constexpr const char* kIpsPast16MiB = ": an IPS record that runs past 16 MiB";
+constexpr const char* kAfterEnd = ": bytes after the end mark";
+constexpr const char* kPastBoth = ": a change past the end of both files";
+constexpr const char* kPastOriginal = ": an action that reads past the end of the original";
+constexpr const char* kPastResult = ": an action that writes past the end of the result";
+constexpr const char* kOutsideOriginal = ": an action that copies from outside the original";
+constexpr const char* kOutsideWritten = ": an action that copies from outside what is written";
+constexpr const char* kShortResult = "the actions make ";
+constexpr const char* kShortResultOf = " bytes of the ";
+constexpr const char* kShortResultEnd = " the patch says";
+constexpr const char* kPatchFor = "this patch is for a file of CRC32 ";
+constexpr const char* kThisOne = " bytes; this one has CRC32 ";
+constexpr const char* kAnd = " and ";
+constexpr const char* kBytes = " bytes";
+constexpr const char* kWithoutHeader = " without its first 512 bytes";
+constexpr const char* kCopierHeader =
+    ": it has a 512-byte copier header, and --strip-header applies the patch to it without the header";
+constexpr const char* kAlreadyPatched = ": it is the file the patch makes";
+constexpr const char* kResultCrc = "the result has CRC32 ";
+constexpr const char* kResultCrcNot = ", not the ";
+constexpr const char* kResultCrcEnd = " the patch makes: the patch is damaged";
+constexpr const char* kIpsTooFar = "IPS can't hold a change past 16 MiB (at ";
+constexpr const char* kIpsCut = "IPS can't cut a file to 16 MiB or more (to ";
+constexpr const char* kUseBps = "): make a BPS patch";
+constexpr const char* kNoMemory = "too large to hold in memory";
+
+// What `patch info` shows.
+constexpr const char* kFormat = "format: ";
+constexpr const char* kOriginal = "original: ";
+constexpr const char* kModified = "modified: ";
+constexpr const char* kCutTo = "modified: cut to ";
+constexpr const char* kCrcOfPatch = "patch: CRC32 ";
+constexpr const char* kMetadata = "metadata: ";
+constexpr const char* kChanged = "changed: ";
+constexpr const char* kBytesCrc = " bytes, CRC32 ";
+
+}  // namespace patch
 
 // What the page answers when asked out of turn, or when its memory runs out.
 namespace page {

@@ -216,4 +216,32 @@ std::string mappingLines(const std::vector<MappingEvidence>& mappings) {
     return lines;
 }
 
+std::string patchLines(const PatchSummary& summary) {
+    namespace said = texts::patch;
+    const auto file = [](const char* label, const std::optional<Fingerprint>& print) {
+        return print ? label + std::to_string(print->size) + said::kBytesCrc + crcText(print->crc) + "\n" : "";
+    };
+    std::string lines = said::kFormat + std::string(patchFormatName(summary.format)) + "\n" +
+                        file(said::kOriginal, summary.source) + file(said::kModified, summary.target);
+    if (summary.truncatedTo) lines += said::kCutTo + std::to_string(*summary.truncatedTo) + said::kBytes + "\n";
+    if (summary.patchCrc) lines += said::kCrcOfPatch + crcText(*summary.patchCrc) + "\n";
+    if (!summary.metadata.empty()) lines += said::kMetadata + summary.metadata + "\n";
+    return lines + said::kChanged + std::to_string(summary.changed) + said::kBytes + "\n";
+}
+
+std::string patchJson(const std::string& file, const PatchSummary& summary) {
+    const auto orNull = [](const auto& value) { return value ? Json(*value) : Json(); };
+    const auto fileJson = [](const std::optional<Fingerprint>& print) {
+        return print ? Json{{"size", print->size}, {"crc32", print->crc}} : Json();
+    };
+    return lineOf({{"file", file},
+                   {"format", patchFormatName(summary.format)},
+                   {"original", fileJson(summary.source)},
+                   {"modified", fileJson(summary.target)},
+                   {"cut_to", orNull(summary.truncatedTo)},
+                   {"patch_crc32", orNull(summary.patchCrc)},
+                   {"metadata", summary.format == PatchFormat::Bps ? Json(summary.metadata) : Json()},
+                   {"changed_bytes", summary.changed}});
+}
+
 }  // namespace glyphound

@@ -8,6 +8,7 @@
 #include "engine/dump.hpp"
 #include "engine/guess.hpp"
 #include "engine/pointer_table.hpp"
+#include "engine/patch.hpp"
 #include "engine/search_plan.hpp"
 #include "engine/values.hpp"
 
@@ -43,5 +44,10 @@ std::string pointerTableLine(const FoundTable& table);
 std::string pointerTableJson(const FoundTable& table, const std::string& file, const Table& text);
 // "Mappings:" and each mapping with its evidence, the best first.
 std::string mappingLines(const std::vector<MappingEvidence>& mappings);
+// "format: BPS", then a line for each of the files, the patch's CRC32, the
+// metadata and the bytes changed, as far as the format records them.
+std::string patchLines(const PatchSummary& summary);
+// The same as one object, with null for what the format doesn't record.
+std::string patchJson(const std::string& file, const PatchSummary& summary);
 
 }  // namespace glyphound

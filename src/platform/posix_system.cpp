@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,9 +95,28 @@ class FileSource : public DescriptorSource {
 public:
     explicit FileSource(std::unique_ptr<SharedFile> file)
         : DescriptorSource(file->fd()), file_(std::move(file)) {}
+    ~FileSource() override {
+        if (mapping_) ::munmap(mapping_, mappedSize_);
+    }
+    std::optional<std::string_view> mapped() override {
+        struct stat status {};
+        if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0 ||
+            static_cast<std::uint64_t>(status.st_size) > SIZE_MAX)
+            return std::nullopt;
+        if (status.st_size == 0) return std::string_view();
+        if (!mapping_) {
+            void* at = ::mmap(nullptr, static_cast<std::size_t>(status.st_size), PROT_READ, MAP_PRIVATE, fd_, 0);
+            if (at == MAP_FAILED) return std::nullopt;
+            mapping_ = at;
+            mappedSize_ = static_cast<std::size_t>(status.st_size);
+        }
+        return std::string_view(static_cast<const char*>(mapping_), mappedSize_);
+    }
 
 private:
     std::unique_ptr<SharedFile> file_;
+    void* mapping_ = nullptr;
+    std::size_t mappedSize_ = 0;
 };
 
 class FileSink : public DescriptorSink {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -60,6 +61,10 @@ public:
     virtual bool skip(std::uint64_t count);
     // In bytes, where the source knows it before reading: -1 otherwise.
     virtual std::int64_t size() const { return -1; }
+    // All of a regular file in memory, mapped rather than read where the
+    // system can, for a pass that needs every byte at hand at once: valid
+    // while the source lives, whatever has been read. None for a stream.
+    virtual std::optional<std::string_view> mapped() { return std::nullopt; }
 };
 
 class ByteSink : public Failing {

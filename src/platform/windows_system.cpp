@@ -96,7 +96,34 @@ protected:
 class FileSource : public HandleSource {
 public:
     using HandleSource::HandleSource;
-    ~FileSource() override { CloseHandle(handle_); }
+    ~FileSource() override {
+        if (view_) UnmapViewOfFile(view_);
+        if (mapping_) CloseHandle(mapping_);
+        CloseHandle(handle_);
+    }
+    std::optional<std::string_view> mapped() override {
+        LARGE_INTEGER size;
+        if (GetFileType(handle_) != FILE_TYPE_DISK || !GetFileSizeEx(handle_, &size) || size.QuadPart < 0 ||
+            static_cast<std::uint64_t>(size.QuadPart) > SIZE_MAX)
+            return std::nullopt;
+        if (size.QuadPart == 0) return std::string_view();
+        if (!view_) {
+            mapping_ = CreateFileMappingW(handle_, nullptr, PAGE_READONLY, 0, 0, nullptr);
+            view_ = mapping_ ? MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0) : nullptr;
+            if (!view_) {
+                if (mapping_) CloseHandle(mapping_);
+                mapping_ = nullptr;
+                return std::nullopt;
+            }
+            viewSize_ = static_cast<std::size_t>(size.QuadPart);
+        }
+        return std::string_view(static_cast<const char*>(view_), viewSize_);
+    }
+
+private:
+    HANDLE mapping_ = nullptr;
+    void* view_ = nullptr;
+    std::size_t viewSize_ = 0;
 };
 
 class FileSink : public HandleSink {

@@ -1,0 +1,486 @@
+#include "engine/patch.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <new>
+
+#include "dialogue/texts.hpp"
+#include "engine/crc32.hpp"
+#include "engine/patch_bytes.hpp"
+#include "engine/refusal.hpp"
+#include "engine/values.hpp"
+
+namespace glyphound {
+namespace {
+
+namespace text = texts::patch;
+using namespace patch_bytes;
+
+const std::uint8_t* bytesOf(const std::string& bytes) { return reinterpret_cast<const std::uint8_t*>(bytes.data()); }
+
+std::uint32_t little32(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<std::uint8_t>(bytes[at + i]);
+    return value;
+}
+
+// Reads the patch's fields up to `end`, refusing to read past it, and names
+// where in the patch whatever is wrong lies.
+class Cursor {
+public:
+    Cursor(const std::string& bytes, std::size_t at, std::size_t end) : bytes_(bytes), at_(at), end_(end) {}
+    std::size_t at() const { return at_; }
+    bool done() const { return at_ == end_; }
+    std::size_t left() const { return end_ - at_; }
+
+    std::uint8_t byte() {
+        if (at_ == end_) throw Refusal(text::kCutShort);
+        return static_cast<std::uint8_t>(bytes_[at_++]);
+    }
+    std::uint64_t big(int count) {
+        std::uint64_t value = 0;
+        while (count-- > 0) value = value << 8 | byte();
+        return value;
+    }
+    // Where `length` bytes start, passed over.
+    std::size_t take(std::uint64_t length) {
+        if (length > left()) throw Refusal(text::kCutShort);
+        at_ += static_cast<std::size_t>(length);
+        return at_ - static_cast<std::size_t>(length);
+    }
+    // A number that doesn't fit in 64 bits would wrap around to one that
+    // may look plausible, so it is refused rather than read.
+    std::uint64_t number() {
+        const std::size_t start = at_;
+        std::uint64_t value = 0, shift = 1;
+        for (;;) {
+            const std::uint64_t part = byte() & 0x7F;
+            if ((part != 0 && shift > UINT64_MAX / part) || part * shift > UINT64_MAX - value) wrong(start, text::kNumberTooLarge);
+            value += part * shift;
+            if (bytes_[at_ - 1] & 0x80) return value;
+            if (shift > UINT64_MAX >> 7) wrong(start, text::kNumberTooLarge);
+            shift <<= 7;
+            if (shift > UINT64_MAX - value) wrong(start, text::kNumberTooLarge);
+            value += shift;
+        }
+    }
+    [[noreturn]] void wrong(std::size_t where, const char* what) const {
+        throw Refusal(text::kAt + offsetText(where) + text::kOfThePatch + what);
+    }
+
+private:
+    const std::string& bytes_;
+    std::size_t at_, end_;
+};
+
+bool startsWith(const std::string& bytes, const char* magic) { return bytes.compare(0, std::strlen(magic), magic) == 0; }
+
+// UPS and BPS: the footer's CRC32 of everything before it.
+std::uint32_t checkedPatchCrc(const std::string& bytes, std::size_t smallest) {
+    if (bytes.size() < smallest) throw Refusal(text::kCutShort);
+    const std::uint32_t says = little32(bytes, bytes.size() - 4);
+    const std::uint32_t has = crc32(bytesOf(bytes), bytes.size() - 4);
+    if (has != says) throw Refusal(text::kDamaged + crcText(has) + text::kDamagedSays + crcText(says));
+    return says;
+}
+
+std::optional<Fingerprint> fingerprintOf(ByteSource& source) {
+    std::vector<std::uint8_t> block(kDefaultBlockSize);
+    Crc32 crc;
+    std::uint64_t size = 0;
+    for (;;) {
+        const ReadResult got = source.read(block.data(), block.size());
+        if (got.failed) return std::nullopt;
+        if (got.count == 0) return Fingerprint{size, crc.value()};
+        crc.add(block.data(), got.count);
+        size += got.count;
+    }
+}
+
+std::string mismatch(const PatchSummary& summary, const Fingerprint& found, bool stripped, bool copierHeader) {
+    const Fingerprint& wanted = *summary.source;
+    return text::kPatchFor + crcText(wanted.crc) + text::kAnd + std::to_string(wanted.size) + text::kThisOne +
+           crcText(found.crc) + text::kAnd + std::to_string(found.size) + text::kBytes +
+           (stripped ? text::kWithoutHeader : "") + (copierHeader ? text::kCopierHeader : "") +
+           (found == *summary.target ? text::kAlreadyPatched : "");
+}
+
+// A copy from the result byte by byte, which may read what it writes: the
+// bytes from `from` repeat with a period of `to - from`, so each memcpy can
+// take twice what the one before took.
+void repeat(std::uint8_t* result, std::size_t from, std::size_t to, std::size_t length) {
+    for (std::size_t done = 0; done < length;) {
+        const std::size_t count = std::min(length - done, to + done - from);
+        std::memcpy(result + to + done, result + from, count);
+        done += count;
+    }
+}
+
+Applied readFailure(const ByteSource& source) { return {Applied::Failure::Reading, source.failure()}; }
+
+std::uint64_t headerOf(const ApplyOptions& options) { return options.stripHeader ? kCopierHeader : 0; }
+
+std::unique_ptr<ByteSource> opened(const OpenOriginal& original, const ApplyOptions& options) {
+    auto source = original();
+    if (source) source->skip(headerOf(options));
+    return source;
+}
+
+// Copies the original to `out` block by block, each through `change`; the
+// result has at least `least` bytes, those past the original's end 0 before
+// the change, and at most `most`.
+using Change = std::function<void(std::uint64_t at, std::uint8_t* bytes, std::size_t count)>;
+Applied copyThrough(ByteSource& original, OutputStream& out, std::uint64_t least, std::uint64_t most,
+                    const Change& change, Crc32& resultCrc) {
+    std::vector<std::uint8_t> block(kDefaultBlockSize);
+    bool ended = false;
+    for (std::uint64_t at = 0; at < most;) {
+        const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), most - at));
+        std::size_t count = 0;
+        while (!ended && count < wanted) {
+            const ReadResult got = original.read(block.data() + count, wanted - count);
+            if (got.failed) return readFailure(original);
+            ended = got.count == 0;
+            count += got.count;
+        }
+        if (ended && at + count < least) {
+            const std::size_t zeros = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, least - at)) - count;
+            std::memset(block.data() + count, 0, zeros);
+            count += zeros;
+        }
+        if (count == 0) break;
+        change(at, block.data(), count);
+        resultCrc.add(block.data(), count);
+        out.write(block.data(), count);
+        if (out.failed()) return {Applied::Failure::Writing, out.failure()};
+        at += count;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::optional<PatchFormat> patchFormatNamed(std::string_view name) {
+    std::string lower(name);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "ips") return PatchFormat::Ips;
+    if (lower == "ups") return PatchFormat::Ups;
+    if (lower == "bps") return PatchFormat::Bps;
+    return std::nullopt;
+}
+
+std::optional<PatchFormat> patchFormatOfFile(std::string_view fileName) {
+    const std::size_t dot = fileName.rfind('.');
+    return dot == std::string_view::npos ? std::nullopt : patchFormatNamed(fileName.substr(dot + 1));
+}
+
+std::string crcText(std::uint32_t crc) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out = "0x";
+    for (int shift = 28; shift >= 0; shift -= 4) out += digits[crc >> shift & 15];
+    return out;
+}
+
+const char* patchFormatName(PatchFormat format) {
+    return format == PatchFormat::Ips ? "IPS" : format == PatchFormat::Ups ? "UPS" : "BPS";
+}
+
+bool readAll(ByteSource& source, std::string& into, Crc32* crc) {
+    std::size_t used = 0;
+    into.resize(source.size() > 0 ? static_cast<std::size_t>(source.size()) + 1 : std::size_t{1} << 20);
+    for (;;) {
+        if (used == into.size()) into.resize(into.size() * 2);
+        const ReadResult got = source.read(reinterpret_cast<std::uint8_t*>(&into[used]), into.size() - used);
+        if (got.failed) return false;
+        if (got.count == 0) break;
+        if (crc) crc->add(reinterpret_cast<const std::uint8_t*>(&into[used]), got.count);
+        used += got.count;
+    }
+    into.resize(used);
+    return true;
+}
+
+Patch::Patch(std::string bytes) : bytes_(std::move(bytes)) {
+    if (startsWith(bytes_, kIpsMagic))
+        readIps();
+    else if (startsWith(bytes_, kUpsMagic))
+        readUps();
+    else if (startsWith(bytes_, kBpsMagic))
+        readBps();
+    else
+        throw Refusal(text::kNotAPatch);
+}
+
+void Patch::readIps() {
+    summary_.format = PatchFormat::Ips;
+    Cursor cursor(bytes_, std::strlen(kIpsMagic), bytes_.size());
+    for (;;) {
+        const std::size_t start = cursor.at();
+        Piece piece;
+        piece.at = cursor.big(3);
+        if (piece.at == kIpsEndOffset) break;
+        piece.length = cursor.big(2);
+        if (piece.length == 0) {
+            piece.length = cursor.big(2);
+            piece.fill = cursor.byte();
+        } else {
+            piece.bytes = cursor.take(piece.length);
+        }
+        if (piece.at + piece.length > kIpsLimit) cursor.wrong(start, text::kIpsPast16MiB);
+        pieces_.push_back(piece);
+    }
+    if (cursor.left() == 3)
+        summary_.truncatedTo = cursor.big(3);
+    else if (!cursor.done())
+        cursor.wrong(cursor.at(), text::kAfterEnd);
+    // Records may overlap: a byte written twice counts once.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+    for (const Piece& piece : pieces_) spans.emplace_back(piece.at, piece.at + piece.length);
+    std::sort(spans.begin(), spans.end());
+    std::uint64_t reached = 0;
+    for (const auto& [from, to] : spans) {
+        summary_.changed += to > std::max(from, reached) ? to - std::max(from, reached) : 0;
+        reached = std::max(reached, to);
+    }
+}
+
+void Patch::readUps() {
+    summary_.format = PatchFormat::Ups;
+    summary_.patchCrc = checkedPatchCrc(bytes_, kMagicSize + 2 + kFooterSize);
+    const std::size_t footer = bytes_.size() - kFooterSize;
+    Cursor cursor(bytes_, kMagicSize, footer);
+    summary_.source = Fingerprint{cursor.number(), little32(bytes_, footer)};
+    summary_.target = Fingerprint{cursor.number(), little32(bytes_, footer + 4)};
+    const std::uint64_t end = std::max(summary_.source->size, summary_.target->size);
+    std::uint64_t position = 0;
+    while (!cursor.done()) {
+        const std::size_t start = cursor.at();
+        const std::uint64_t skip = cursor.number();
+        if (position > end || skip > end - position) cursor.wrong(start, text::kPastBoth);
+        Piece piece{position + skip, 0, cursor.at(), std::nullopt};
+        const void* zero = std::memchr(bytes_.data() + piece.bytes, 0, cursor.left());
+        if (!zero) throw Refusal(text::kCutShort);
+        piece.length = static_cast<const char*>(zero) - (bytes_.data() + piece.bytes);
+        if (piece.length > end - piece.at) cursor.wrong(start, text::kPastBoth);
+        cursor.take(piece.length + 1);
+        pieces_.push_back(piece);
+        summary_.changed += piece.length;
+        position = piece.at + piece.length + 1;  // the zero stands for one byte left as it was
+    }
+}
+
+void Patch::readBps() {
+    summary_.format = PatchFormat::Bps;
+    summary_.patchCrc = checkedPatchCrc(bytes_, kMagicSize + 3 + kFooterSize);
+    const std::size_t footer = bytes_.size() - kFooterSize;
+    Cursor cursor(bytes_, kMagicSize, footer);
+    summary_.source = Fingerprint{cursor.number(), little32(bytes_, footer)};
+    summary_.target = Fingerprint{cursor.number(), little32(bytes_, footer + 4)};
+    const std::uint64_t metadataSize = cursor.number();
+    summary_.metadata = bytes_.substr(cursor.take(metadataSize), static_cast<std::size_t>(metadataSize));
+    actionsAt_ = cursor.at();
+    summary_.changed = bpsChanges(summary_.source->size);
+}
+
+std::uint64_t Patch::bpsChanges(std::uint64_t sourceSize) const {
+    Cursor cursor(bytes_, actionsAt_, bytes_.size() - kFooterSize);
+    const std::uint64_t targetSize = summary_.target->size;
+    std::uint64_t written = 0, sourceCursor = 0, targetCursor = 0, changed = 0;
+    while (!cursor.done()) {
+        const std::size_t start = cursor.at();
+        const std::uint64_t data = cursor.number();
+        const std::uint64_t length = (data >> 2) + 1;
+        if (length > targetSize - written) cursor.wrong(start, text::kPastResult);
+        switch (data & 3) {
+            case kSourceRead:
+                if (written > sourceSize || length > sourceSize - written) cursor.wrong(start, text::kPastOriginal);
+                break;
+            case kTargetRead:
+                cursor.take(length);
+                changed += length;
+                break;
+            default: {
+                const bool fromSource = (data & 3) == kSourceCopy;
+                std::uint64_t& copyCursor = fromSource ? sourceCursor : targetCursor;
+                const std::uint64_t limit = fromSource ? sourceSize : written;
+                const std::uint64_t move = cursor.number();
+                const std::uint64_t distance = move >> 1;
+                if (move & 1 ? distance > copyCursor : distance > limit - copyCursor)
+                    cursor.wrong(start, fromSource ? text::kOutsideOriginal : text::kOutsideWritten);
+                copyCursor = move & 1 ? copyCursor - distance : copyCursor + distance;
+                // A copy from the result reads only what is written, byte by
+                // byte, so it may overlap what it writes.
+                if (fromSource ? length > sourceSize - copyCursor : copyCursor >= written)
+                    cursor.wrong(start, fromSource ? text::kOutsideOriginal : text::kOutsideWritten);
+                changed += fromSource && copyCursor == written ? 0 : length;
+                copyCursor += length;
+            }
+        }
+        written += length;
+    }
+    if (written != targetSize)
+        throw Refusal(text::kShortResult + std::to_string(written) + text::kShortResultOf + std::to_string(targetSize) +
+                      text::kShortResultEnd);
+    return changed;
+}
+
+Applied Patch::apply(const OpenOriginal& original, OutputStream& out, const ApplyOptions& options) const {
+    if (summary_.format == PatchFormat::Ups) return applyUps(original, out, options);
+    if (summary_.format == PatchFormat::Ips) {
+        auto source = opened(original, options);
+        return source ? applyIps(*source, out) : Applied{Applied::Failure::Reported, ""};
+    }
+    auto source = original();
+    return source ? applyBps(*source, out, options) : Applied{Applied::Failure::Reported, ""};
+}
+
+Applied Patch::applyIps(ByteSource& original, OutputStream& out) const {
+    // Later records win where they overlap; a record is at most 64 KiB long,
+    // so those that touch a block start at most that far before it.
+    std::vector<std::size_t> byStart(pieces_.size());
+    for (std::size_t i = 0; i < byStart.size(); ++i) byStart[i] = i;
+    std::stable_sort(byStart.begin(), byStart.end(), [&](std::size_t a, std::size_t b) { return pieces_[a].at < pieces_[b].at; });
+    std::uint64_t least = 0;
+    for (const Piece& piece : pieces_) least = std::max(least, piece.at + piece.length);
+    std::vector<std::size_t> touching;
+    const Change change = [&](std::uint64_t at, std::uint8_t* bytes, std::size_t count) {
+        touching.clear();
+        const std::uint64_t earliest = at > kIpsMaxLength ? at - kIpsMaxLength : 0;
+        auto next = std::lower_bound(byStart.begin(), byStart.end(), earliest,
+                                     [&](std::size_t piece, std::uint64_t from) { return pieces_[piece].at < from; });
+        for (; next != byStart.end() && pieces_[*next].at < at + count; ++next)
+            if (pieces_[*next].at + pieces_[*next].length > at) touching.push_back(*next);
+        std::sort(touching.begin(), touching.end());
+        for (std::size_t index : touching) {
+            const Piece& piece = pieces_[index];
+            const std::uint64_t from = std::max(piece.at, at), to = std::min(piece.at + piece.length, at + count);
+            std::uint8_t* into = bytes + (from - at);
+            if (piece.fill)
+                std::memset(into, *piece.fill, static_cast<std::size_t>(to - from));
+            else
+                std::memcpy(into, bytes_.data() + piece.bytes + (from - piece.at), static_cast<std::size_t>(to - from));
+        }
+    };
+    Crc32 unused;
+    return copyThrough(original, out, least, summary_.truncatedTo.value_or(UINT64_MAX), change, unused);
+}
+
+Applied Patch::applyUps(const OpenOriginal& original, OutputStream& out, const ApplyOptions& options) const {
+    auto first = opened(original, options);
+    if (!first) return {Applied::Failure::Reported, ""};
+    const std::optional<Fingerprint> found = fingerprintOf(*first);
+    if (!found) return readFailure(*first);
+    first.reset();
+    // The same patch turns the result back into the original.
+    const bool forwards = *found == *summary_.source || !(*found == *summary_.target);
+    const Fingerprint& wanted = forwards ? *summary_.target : *summary_.source;
+    const bool checked = *found == *summary_.source || *found == *summary_.target;
+    if (!checked && !options.force) {
+        bool copierHeader = false;
+        if (!options.stripHeader && found->size == summary_.source->size + kCopierHeader) {
+            auto again = original();
+            if (!again) return {Applied::Failure::Reported, ""};
+            again->skip(kCopierHeader);
+            const auto withoutHeader = fingerprintOf(*again);
+            if (!withoutHeader) return readFailure(*again);
+            copierHeader = *withoutHeader == *summary_.source;
+        }
+        return {Applied::Failure::Original, mismatch(summary_, *found, options.stripHeader, copierHeader)};
+    }
+    auto source = opened(original, options);
+    if (!source) return {Applied::Failure::Reported, ""};
+    std::size_t next = 0;
+    const Change change = [&](std::uint64_t at, std::uint8_t* bytes, std::size_t count) {
+        for (std::size_t i = next; i < pieces_.size() && pieces_[i].at < at + count; ++i) {
+            const Piece& piece = pieces_[i];
+            const std::uint64_t from = std::max(piece.at, at), to = std::min(piece.at + piece.length, at + count);
+            const char* changes = bytes_.data() + piece.bytes + (from - piece.at);
+            for (std::uint64_t k = from; k < to; ++k) bytes[k - at] ^= static_cast<std::uint8_t>(*changes++);
+            if (piece.at + piece.length <= at + count) next = i + 1;
+        }
+    };
+    Crc32 crc;
+    Applied applied = copyThrough(*source, out, wanted.size, wanted.size, change, crc);
+    if (applied.failure == Applied::Failure::None && checked && crc.value() != wanted.crc)
+        applied = {Applied::Failure::Patch, text::kResultCrc + crcText(crc.value()) + text::kResultCrcNot +
+                                                crcText(wanted.crc) + text::kResultCrcEnd};
+    return applied;
+}
+
+Applied Patch::applyBps(ByteSource& original, OutputStream& out, const ApplyOptions& options) const {
+    // Copies come from anywhere in the original: it is mapped, or read whole.
+    std::string read;
+    std::string_view source;
+    if (const auto mapped = original.mapped()) {
+        source = mapped->substr(std::min<std::size_t>(mapped->size(), headerOf(options)));
+    } else {
+        original.skip(headerOf(options));
+        if (!readAll(original, read)) return readFailure(original);
+        source = read;
+    }
+    const auto* sourceBytes = reinterpret_cast<const std::uint8_t*>(source.data());
+    const Fingerprint found{source.size(), crc32(sourceBytes, source.size())};
+    const bool checked = found == *summary_.source;
+    if (!checked && !options.force) {
+        const bool copierHeader = !options.stripHeader && found.size == summary_.source->size + kCopierHeader &&
+                                  crc32(sourceBytes + kCopierHeader, source.size() - kCopierHeader) ==
+                                      summary_.source->crc;
+        return {Applied::Failure::Original, mismatch(summary_, found, options.stripHeader, copierHeader)};
+    }
+    if (found.size != summary_.source->size) {
+        try {
+            bpsChanges(found.size);
+        } catch (const Refusal& refusal) {
+            return {Applied::Failure::Original, refusal.what()};
+        }
+    }
+    if (summary_.target->size > SIZE_MAX) throw std::bad_alloc();
+    const std::size_t size = static_cast<std::size_t>(summary_.target->size);
+    std::unique_ptr<std::uint8_t[]> target(new std::uint8_t[size]);
+    // Every action was checked to stay in bounds when the patch was read.
+    // The result goes out block by block as it is made, so that its writing
+    // overlaps the making; it is put in place only once its CRC32 is right.
+    Crc32 crc;
+    std::size_t written = 0, shown = 0, sourceCursor = 0, targetCursor = 0;
+    Cursor cursor(bytes_, actionsAt_, bytes_.size() - kFooterSize);
+    while (!cursor.done()) {
+        const std::uint64_t data = cursor.number();
+        const auto length = static_cast<std::size_t>((data >> 2) + 1);
+        const auto kind = static_cast<int>(data & 3);
+        const std::size_t read = kind == kTargetRead ? cursor.take(length) : 0;
+        std::size_t& copyCursor = kind == kSourceCopy ? sourceCursor : targetCursor;
+        if (kind == kSourceCopy || kind == kTargetCopy) {
+            const std::uint64_t move = cursor.number();
+            copyCursor = move & 1 ? copyCursor - static_cast<std::size_t>(move >> 1) : copyCursor + static_cast<std::size_t>(move >> 1);
+        }
+        for (std::size_t done = 0; done < length;) {
+            const std::size_t piece = std::min(length - done, kDefaultBlockSize);
+            std::uint8_t* into = target.get() + written;
+            if (kind == kSourceRead)
+                std::memcpy(into, sourceBytes + written, piece);
+            else if (kind == kTargetRead)
+                std::memcpy(into, bytes_.data() + read + done, piece);
+            else if (kind == kSourceCopy)
+                std::memcpy(into, sourceBytes + copyCursor + done, piece);
+            else
+                repeat(target.get(), copyCursor + done, written, piece);
+            done += piece;
+            written += piece;
+            while (written - shown >= kDefaultBlockSize || (written == size && shown < size)) {
+                const std::size_t count = std::min(kDefaultBlockSize, written - shown);
+                crc.add(target.get() + shown, count);
+                out.write(target.get() + shown, count);
+                shown += count;
+            }
+        }
+        if (kind == kSourceCopy || kind == kTargetCopy) copyCursor += length;
+    }
+    if (checked && crc.value() != summary_.target->crc)
+        return {Applied::Failure::Patch, text::kResultCrc + crcText(crc.value()) + text::kResultCrcNot +
+                                             crcText(summary_.target->crc) + text::kResultCrcEnd};
+    if (out.failed()) return {Applied::Failure::Writing, out.failure()};
+    return {};
+}
+
+}  // namespace glyphound

@@ -1,0 +1,173 @@
+// Patches: ones computed by hand from the formats apply exactly, and every
+// patch made applies to give the file it was made from, whatever changed.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "engine/patch.hpp"
+#include "engine/refusal.hpp"
+#include "memory_system.hpp"
+
+namespace glyphound::testing {
+namespace {
+
+using namespace std::string_literals;
+using std::string;
+
+// The result of `patch` on `original`, or the problem, as "!" and its words.
+string applied(const string& patch, const string& original) {
+    auto result = std::make_shared<string>();
+    OutputStream out(std::make_unique<MemorySink>(result), OutputOptions{});
+    try {
+        const Applied outcome = Patch(patch).apply([&] { return std::make_unique<MemorySource>(original, 4096); }, out, {});
+        out.close();
+        return outcome.failure == Applied::Failure::None ? *result : "!" + outcome.problem;
+    } catch (const Refusal& refusal) {
+        return "!"s + refusal.what();
+    }
+}
+
+TEST(Crc32, HasTheCheckValueAndTheSameValueInEveryWidth) {
+    for (const VectorWidth width : {VectorWidth::Scalar, VectorWidth::Best}) {
+        Crc32 crc;
+        crc.add(reinterpret_cast<const std::uint8_t*>("123456789"), 9, width);
+        EXPECT_EQ(crc.value(), 0xCBF43926u);
+    }
+    std::mt19937 random(3);
+    std::vector<std::uint8_t> bytes(5000);
+    for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
+    for (std::size_t length = 0; length < bytes.size(); length += 1 + length / 8) {
+        Crc32 folded, scalar;
+        folded.add(bytes.data() + length % 7, length - length % 7);
+        scalar.add(bytes.data() + length % 7, length - length % 7, VectorWidth::Scalar);
+        EXPECT_EQ(folded.value(), scalar.value()) << length;
+    }
+}
+
+// Each record kind of each format once, written out byte by byte; the CRC32s
+// come from zlib.
+struct HandPatch {
+    const char* what;
+    string patch, original, result;
+};
+
+const string kOriginal = "ABCDEFGHIJ";
+const HandPatch kHandPatches[] = {
+    {"IPS record", "PATCH\x00\x00\x02\x00\x03xyzEOF"s, kOriginal, "ABxyzFGHIJ"},
+    {"IPS run", "PATCH\x00\x00\x01\x00\x00\x00\x04-EOF"s, kOriginal, "A----FGHIJ"},
+    {"IPS record past the end, after zeros", "PATCH\x00\x00\x0C\x00\x02yzEOF"s, kOriginal, kOriginal + "\0\0yz"s},
+    {"IPS cut short", "PATCH\x00\x00\x00\x00\x01" "aEOF\x00\x00\x04"s, kOriginal, "aBCD"},
+    {"IPS records overlapping, the later wins", "PATCH\x00\x00\x01\x00\x02xx\x00\x00\x02\x00\x00\x00\x02=EOF"s, kOriginal,
+     "Ax==EFGHIJ"},
+    {"UPS run of changes", "UPS1\x8a\x8a\x82\x20\x20\x00\x05\x6d\x1e\x32\xcf\x36\xd5\x04\xb9\x4a\x0f\xf2"s, kOriginal,
+     "ABcdEFGHIJ"},
+    {"UPS backwards", "UPS1\x8a\x8a\x82\x20\x20\x00\x05\x6d\x1e\x32\xcf\x36\xd5\x04\xb9\x4a\x0f\xf2"s, "ABcdEFGHIJ",
+     kOriginal},
+    {"UPS longer, past the original's end", "UPS1\x8a\x8c\x8a\x21\x21\x00\x05\x6d\x1e\x32\xfc\xcc\x5b\xcf\xd0\x58\xd1\x89"s,
+     kOriginal, kOriginal + "!!"},
+    {"UPS shorter", "UPS1\x8a\x88\x88\x49\x4a\x00\x05\x6d\x1e\x32\x1c\xb6\xdc\x68\x5a\xb0\x2a\xd5"s, kOriginal, "ABCDEFGH"},
+    {"UPS shorter, backwards", "UPS1\x8a\x88\x88\x49\x4a\x00\x05\x6d\x1e\x32\x1c\xb6\xdc\x68\x5a\xb0\x2a\xd5"s, "ABCDEFGH",
+     kOriginal},
+    {"BPS SourceRead and TargetRead",
+     "BPS1\x8a\x8a\x80\x84\x89xyz\x90\x05\x6d\x1e\x32\xc4\x53\x21\xd6\x47\x91\x6c\x8e"s, kOriginal, "ABxyzFGHIJ"},
+    {"BPS SourceCopy on and back", "BPS1\x8a\x8a\x80\x92\x8a\x92\x95\x05\x6d\x1e\x32\x6f\x5c\x04\xfb\x12\xba\x6b\xb1"s,
+     kOriginal, "FGHIJABCDE"},
+    {"BPS TargetCopy over what it writes", "BPS1\x8a\x8a\x80\x80\xa3\x80\x05\x6d\x1e\x32\xcf\xd0\x8e\x47\xf8\xb2\x56\x50"s,
+     kOriginal, "AAAAAAAAAA"},
+    {"BPS metadata and numbers of two bytes",
+     "BPS1\x8a\x02\x80\x82hi\xa4\x5f\x82\x92\x05\x6d\x1e\x32\x26\x33\x70\xad\x7e\x62\xf8\x7d"s, kOriginal,
+     kOriginal + string(120, 'J')},
+};
+
+TEST(Patches, MadeByHandApplyExactly) {
+    for (const HandPatch& hand : kHandPatches) EXPECT_EQ(applied(hand.patch, hand.original), hand.result) << hand.what;
+}
+
+string randomBytes(std::mt19937& random, std::size_t size) {
+    string bytes(size, '\0');
+    // Text-like stretches too, where short windows stand in many places.
+    for (char& byte : bytes) byte = static_cast<char>(random() % 3 ? random() % 8 + 'a' : random());
+    return bytes;
+}
+
+// Overwrites, insertions, deletions, moved blocks, and a result cut short or
+// made longer, a few at a time.
+string edited(string bytes, std::mt19937& random) {
+    for (int edits = random() % 6; edits-- > 0;) {
+        const std::size_t at = bytes.empty() ? 0 : random() % bytes.size(), length = random() % 400;
+        switch (random() % 5) {
+            case 0:
+                bytes.replace(at, length, randomBytes(random, length));
+                break;
+            case 1:
+                bytes.insert(at, randomBytes(random, length));
+                break;
+            case 2:
+                bytes.erase(at, length);
+                break;
+            case 3: {
+                const string block = bytes.substr(at, length);
+                bytes.erase(at, length);
+                bytes.insert(bytes.empty() ? 0 : random() % bytes.size(), block);
+                break;
+            }
+            default:
+                bytes.resize(random() % (bytes.size() + 500));
+        }
+    }
+    return bytes;
+}
+
+void expectRoundTrips(const string& original, const string& modified, bool ips = true) {
+    for (const PatchFormat format : {PatchFormat::Ips, PatchFormat::Ups, PatchFormat::Bps}) {
+        if (format == PatchFormat::Ips && !ips) continue;
+        const string patch = makePatch(format, PatchFile(original), PatchFile(modified));
+        EXPECT_TRUE(applied(patch, original) == modified) << patchFormatName(format);
+        if (format == PatchFormat::Ups) {
+            EXPECT_TRUE(applied(patch, modified) == original);
+        }
+    }
+}
+
+TEST(Patches, MadeOfAnyChangeApplyToGiveTheModifiedFile) {
+    std::mt19937 random(29);
+    for (int trial = 0; trial < 300; ++trial) {
+        SCOPED_TRACE(trial);
+        const string original = randomBytes(random, random() % 6000);
+        expectRoundTrips(original, edited(original, random));
+    }
+}
+
+// Past 16 MiB only UPS and BPS go; IPS goes up to it, and never starts a
+// record at the offset that reads as its end mark.
+TEST(Patches, AtTheEdgesOfIps) {
+    std::mt19937 random(31);
+    const string original = randomBytes(random, (17 << 20) + 5);
+    string belowEdge = original;
+    belowEdge[0x454F46] ^= 1;
+    belowEdge[(16 << 20) - 1] ^= 1;
+    expectRoundTrips(original, belowEdge);
+    string longer = original + "more";
+    longer.replace(0x454F40, 6, "edited");
+    expectRoundTrips(original, longer, false);
+    EXPECT_THROW(makePatch(PatchFormat::Ips, PatchFile(original), PatchFile(longer)), Refusal);
+    string shorter = original.substr(0, 16 << 20);
+    EXPECT_THROW(makePatch(PatchFormat::Ips, PatchFile(original), PatchFile(shorter)), Refusal);
+    shorter.pop_back();
+    shorter[0x454F46] ^= 1;
+    expectRoundTrips(original, shorter);
+}
+
+// A block moved whole costs a few copies, not its bytes.
+TEST(Patches, BpsCopiesABlockMovedWhole) {
+    std::mt19937 random(37);
+    const string original = randomBytes(random, 1 << 20);
+    string modified = original;
+    const string block = modified.substr(200000, 65536);
+    modified.erase(200000, 65536);
+    modified.insert(700000, block);
+    EXPECT_LT(makePatch(PatchFormat::Bps, PatchFile(original), PatchFile(modified)).size(), 100u);
+}
+
+}  // namespace
+}  // namespace glyphound::testing
