@@ -25,6 +25,7 @@ want_command g++ g++
 want_file libgtest-dev /usr/lib/*/cmake/GTest/GTestConfig.cmake /usr/lib/cmake/GTest/GTestConfig.cmake
 want_file libcli11-dev /usr/include/CLI/CLI.hpp
 want_file nlohmann-json3-dev /usr/include/nlohmann/json.hpp
+want_file libstb-dev /usr/include/stb/stb_image_write.h
 if [ "${1:-}" = ci ]; then
   want_file googletest /usr/src/googletest/CMakeLists.txt
   want_command x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix

@@ -95,6 +95,7 @@ constexpr const char* kScriptTooLarge = ": larger than 64 MiB, too large for a s
 constexpr const char* kFreeWithoutPointers = "--free goes with a script whose strings pointers lead to (#ptr lines)";
 constexpr const char* kFileTooLarge = ": larger than 1 GiB, too large to go back and forth in";
 constexpr const char* kTableWithRelativeOptions = "--table takes no --case, --width, --wildcard or --order";
+constexpr const char* kBadTileFormat = "--format must be 1bpp, 2bpp-nes, 2bpp-gb, 4bpp-snes or 4bpp-gba";
 constexpr const char* kBadTableWord = " is not UTF-8 text of 1 to 255 characters";
 constexpr const char* kUnknownOrder = ": no such order or file; the built-in orders are ";
 constexpr const char* kOrderHintStart = "; characters such as '";
