@@ -4,19 +4,20 @@ _glyphound() {
     local current=${COMP_WORDS[COMP_CWORD]} previous=${COMP_WORDS[COMP_CWORD-1]}
     local search="-e --regexp -f --file -r --recursive --case --wildcard --width --order --match --gaps --help --version"
     if [[ $COMP_CWORD -eq 1 ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "find table dump encode insert shift guess help --help --version" -- "$current")
+        mapfile -t COMPREPLY < <(compgen -W "find table dump encode insert shift guess tiles help --help --version" -- "$current")
         mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -f -- "$current")
         return
     fi
     case $previous in
         --case) mapfile -t COMPREPLY < <(compgen -W "split ascii" -- "$current"); return ;;
         --match) mapfile -t COMPREPLY < <(compgen -W "relative order pattern" -- "$current"); return ;;
+        --format) mapfile -t COMPREPLY < <(compgen -W "1bpp 2bpp-nes 2bpp-gb 4bpp-snes 4bpp-gba" -- "$current"); return ;;
         --width) mapfile -t COMPREPLY < <(compgen -W "8 16le 16be" -- "$current"); return ;;
         --order)
             mapfile -t COMPREPLY < <(compgen -W "hiragana katakana hiragana-basic katakana-basic" -- "$current")
             mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -f -- "$current")
             return ;;
-        -e|--regexp|--wildcard|--gaps|--A|--a|--0|--by|--start|--end|--min|--at|--room|--fill|--top) return ;;
+        -e|--regexp|--wildcard|--gaps|--A|--a|--0|--by|--start|--end|--min|--at|--room|--fill|--top|--count|--columns|--scale) return ;;
     esac
     local options
     case ${COMP_WORDS[1]} in
@@ -27,7 +28,8 @@ _glyphound() {
         table) options="$search -o --output --A --a --0" ;;
         shift) options="--A --by --back --help --version" ;;
         guess) options="--width --top --json --help --version" ;;
-        help) mapfile -t COMPREPLY < <(compgen -W "find table dump encode insert shift guess help --version" -- "$current"); return ;;
+        tiles) options="--format --start --count --columns --scale -t --table -o --output --help --version" ;;
+        help) mapfile -t COMPREPLY < <(compgen -W "find table dump encode insert shift guess tiles help --version" -- "$current"); return ;;
         *) return ;;
     esac
     if [[ $current == -* ]]; then

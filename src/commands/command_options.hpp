@@ -100,6 +100,12 @@ struct GuessOptions {
     std::vector<std::string> operands;
 };
 
+struct TilesOptions {
+    std::string format, table, output;
+    std::optional<std::string> start, count, columns, scale;
+    std::vector<std::string> operands;
+};
+
 int runFind(const FindOptions& options, CommandIo& io);
 int runTable(const TableOptions& options, CommandIo& io);
 int runShift(const ShiftOptions& options, CommandIo& io);
@@ -108,6 +114,7 @@ int runDump(const DumpOptions& options, CommandIo& io);
 int runEncode(const EncodeOptions& options, CommandIo& io);
 int runInsert(const InsertOptions& options, CommandIo& io);
 int runPointers(const PointersOptions& options, CommandIo& io);
+int runTiles(const TilesOptions& options, CommandIo& io);
 
 // The words, and the files to search: the first operand is the word when
 // neither -e nor -f gives words.
