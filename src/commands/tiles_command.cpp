@@ -15,14 +15,6 @@ namespace text = texts::command;
 // of tiles is far less, a file of a gigabyte far more.
 constexpr std::uint64_t kMostPixels = std::uint64_t{1} << 28;
 
-std::uint64_t numberIn(const std::optional<std::string>& given, const char* name, std::uint64_t otherwise,
-                       std::int64_t lowest, std::int64_t highest, const std::string& range) {
-    if (!given) return otherwise;
-    const std::int64_t value = parseNumber(*given, name);
-    if (value < lowest || value > highest) throw UsageError(name + range);
-    return static_cast<std::uint64_t>(value);
-}
-
 // The bytes of the tiles asked for: from `start`, `count` tiles or up to
 // the end; a tile cut by the end is left out.
 std::vector<std::uint8_t> tileBytesOf(ByteSource& source, std::uint64_t start, std::uint64_t most, bool& readFailed) {
