@@ -3,6 +3,7 @@
 #include <stb/stb_easy_font.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "dialogue/texts.hpp"
 #include "engine/refusal.hpp"
@@ -134,6 +135,14 @@ std::string tileKey(std::size_t number) {
 std::string tileLabel(const Table& table, std::size_t number) {
     const TableEntry* entry = entryOfTile(table, number);
     return entry ? plain(entry->text) : "";
+}
+
+std::optional<std::uint64_t> nesCharacterData(const std::uint8_t* file, std::uint64_t size) {
+    constexpr std::uint64_t kHeader = 16, kTrainer = 512, kPrgBank = 16 << 10;
+    if (size < kHeader || std::memcmp(file, "NES\x1A", 4) != 0 || file[5] == 0) return std::nullopt;
+    const std::uint64_t start = kHeader + (file[6] & 4 ? kTrainer : 0) + file[4] * kPrgBank;
+    if (start >= size) return std::nullopt;
+    return start;
 }
 
 GreyImage drawTiles(const std::uint8_t* bytes, std::size_t size, TileFormat format, const TileSheet& sheet) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,10 @@ TilePixels decodeTile(TileFormat format, const std::uint8_t* bytes);
 std::string tileKey(std::size_t number);
 // What the table reads that key as; empty when no entry has it.
 std::string tileLabel(const Table& table, std::size_t number);
+
+// Where the tiles of an NES file in the iNES format start, after its header,
+// trainer and PRG banks; none for another file, or one with no CHR banks.
+std::optional<std::uint64_t> nesCharacterData(const std::uint8_t* file, std::uint64_t size);
 
 struct TileSheet {
     std::size_t columns = 16;
