@@ -546,10 +546,13 @@ std::string withEntry(const std::string& key, const std::string& text) {
     return answer({{"table", result}});
 }
 
-// The CRC32 of the file (reflected, polynomial 0xEDB88320, as zip and PNG
-// have it), by which the page knows the same ROM again; and where an NES
-// file's tiles start, if it has any.
-std::string fileFacts() {
+// Where an NES file's tiles start, if it has any; and when asked, the CRC32
+// of the file (reflected, polynomial 0xEDB88320, as zip and PNG have it), by
+// which the page knows the same ROM again.
+std::string fileFacts(bool withCrc) {
+    const auto chr = nesCharacterData(buffers.rom.data(), buffers.rom.size());
+    Json facts = {{"chr", chr ? Json(*chr) : Json()}};
+    if (!withCrc) return answer(facts);
     static const auto table = [] {
         std::array<std::uint32_t, 256> entries{};
         for (std::uint32_t n = 0; n < 256; ++n) {
@@ -563,8 +566,8 @@ std::string fileFacts() {
     for (const std::uint8_t byte : buffers.rom) crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(crc ^ 0xFFFFFFFFu));
-    const auto chr = nesCharacterData(buffers.rom.data(), buffers.rom.size());
-    return answer({{"crc32", hex}, {"chr", chr ? Json(*chr) : Json()}});
+    facts["crc32"] = hex;
+    return answer(facts);
 }
 
 // How far a shift moves every byte, by the value of A or an amount, or the
@@ -653,7 +656,7 @@ EMSCRIPTEN_BINDINGS(glyphound) {
     emscripten::function("tiles", &answered<tiles, const std::string&, double, std::size_t>);
     emscripten::function("tileLabels", &answered<tileLabels, std::size_t, std::size_t>);
     emscripten::function("withEntry", &answered<withEntry, const std::string&, const std::string&>);
-    emscripten::function("fileFacts", &answered<fileFacts>);
+    emscripten::function("fileFacts", &answered<fileFacts, bool>);
     emscripten::function("shiftAmount", &answered<shiftAmountOf, const std::string&, const std::string&, bool>);
     emscripten::function("shiftSlice", &answered<shiftSlice, const std::string&, std::size_t, std::size_t, int>);
 }

@@ -85,7 +85,7 @@ const requests = {
   },
   tileLabels: (core, { first, count }) => answer(core.tileLabels(first, count)),
   withEntry: (core, { key, text }) => answer(core.withEntry(key, text)),
-  fileFacts: (core) => answer(core.fileFacts()),
+  fileFacts: (core, { crc }) => answer(core.fileFacts(crc)),
   shift,
 };
 onmessage = async ({ data: { id, op, args } }) => {
