@@ -210,7 +210,7 @@ function openRom(file) {
   forgetResults();
   $("file-info").textContent = "";
   if (busy) restartEngine();
-  work.key = null;
+  $("work-status").textContent = "";
   run("status", "Reading " + file.name, async () => {
     await send("rom", file);
     opened.rom = file;
@@ -584,10 +584,13 @@ $("tile-text").addEventListener("keydown", (event) => {
   if (event.key === "Escape") $("tile-canvas").focus();
 });
 $("tile-set").addEventListener("click", setTileText);
-$("show-font").addEventListener("click", async () => {
-  await pickTile(letterA);
-  $("tile-canvas").focus();
-});
+$("show-font").addEventListener("click", () =>
+  run("status", "Finding the font", async () => {
+    await pickTile(letterA);
+    $("tile-canvas").focus();
+    return `'A' is tile ${hex(letterA).slice(2)}, if the font lies from tile 00 at ${$("tile-start").value}.`;
+  })
+);
 
 // --- The text, and the script ---
 

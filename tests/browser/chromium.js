@@ -98,7 +98,9 @@ async function openPage(pagePath, { downloads } = {}) {
   };
   // A click at a point of an element, and keys pressed, as a person's.
   const click = async (selector, x, y) => {
-    const box = await evaluate(`(() => { const r = document.querySelector(${JSON.stringify(selector)}).getBoundingClientRect();
+    const box = await evaluate(`(() => { const element = document.querySelector(${JSON.stringify(selector)});
+      element.scrollIntoView({ block: "start" });
+      const r = element.getBoundingClientRect();
       return { left: r.left, top: r.top }; })()`);
     for (const type of ["mousePressed", "mouseReleased"])
       await page("Input.dispatchMouseEvent", { type, x: box.left + x, y: box.top + y, button: "left", clickCount: 1 });
