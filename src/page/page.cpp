@@ -200,7 +200,8 @@ std::string find(const std::string& asked) {
                         {"offset", offsetText(found.offset)},
                         {"word", plan.words[found.word]},
                         {"values", foundValues(plan, found)},
-                        {"preview", found.preview}});
+                        {"preview", found.preview},
+                        {"length", found.length}});
     Json result = {{"hits", hits}, {"count", last.count}, {"letterA", letterAOf(tally, plan)}};
     if (tally.orders() > 0) result["tally"] = tallyLines(tally, plan);
     try {
@@ -496,6 +497,36 @@ std::string tableFromValues(const std::string& request) {
     }
 }
 
+// --- The file's bytes, as a hex editor with a table shows them ---
+
+// `rows` rows of 16 bytes from the row of `start`, each byte with what the
+// open table reads from it: an entry's text at its first byte, nothing at
+// its other bytes, a dot where no entry stands; the reading starts at the
+// first row.
+std::string fileRows(double start, std::size_t rows) {
+    const std::uint64_t size = buffers.rom.size();
+    const std::uint64_t first = std::min<std::uint64_t>(static_cast<std::uint64_t>(start), size) / kHexRow * kHexRow;
+    const std::uint64_t end = std::min<std::uint64_t>(size, first + rows * kHexRow);
+    Json lines = Json::array();
+    std::uint64_t readTo = first;
+    for (std::uint64_t row = first; row < end; row += kHexRow) {
+        Json cells = Json::array();
+        for (std::uint64_t at = row; at < std::min(end, row + kHexRow); ++at) {
+            std::string text;
+            if (at >= readTo) {
+                const TableEntry* entry = loadedTable ? loadedTable->longestAt(&buffers.rom[at], size - at) : nullptr;
+                Text reading;
+                if (entry) appendReading(*entry, &buffers.rom[at], reading);
+                text = entry ? escaped(reading) : ".";
+                readTo = at + (entry ? entry->span() : 1);
+            }
+            cells.push_back({{"hex", hexDigits(buffers.rom[at])}, {"text", text}});
+        }
+        lines.push_back({{"offset", offsetText(row)}, {"at", row}, {"cells", cells}});
+    }
+    return answer({{"rows", lines}, {"size", size}});
+}
+
 // --- The tile view ---
 
 // The colour indices of `count` tiles from `start`, 64 a tile, into the
@@ -657,6 +688,7 @@ EMSCRIPTEN_BINDINGS(glyphound) {
     emscripten::function("tileLabels", &answered<tileLabels, std::size_t, std::size_t>);
     emscripten::function("withEntry", &answered<withEntry, const std::string&, const std::string&>);
     emscripten::function("fileFacts", &answered<fileFacts, bool>);
+    emscripten::function("fileRows", &answered<fileRows, double, std::size_t>);
     emscripten::function("shiftAmount", &answered<shiftAmountOf, const std::string&, const std::string&, bool>);
     emscripten::function("shiftSlice", &answered<shiftSlice, const std::string&, std::size_t, std::size_t, int>);
 }

@@ -121,6 +121,7 @@ function updateButtons() {
   $("table-file").disabled = busy;
   $("script-file").disabled = busy || !has.rom || !has.table;
   $("use-table").disabled = !has.table;
+  for (const id of ["bytes-show", "bytes-back", "bytes-on"]) $(id).disabled = busy || !has.rom;
 }
 
 function clearErrors() {
@@ -265,6 +266,7 @@ function showHits(result) {
     const row = body.insertRow();
     row.dataset.json = hit.json.trim();
     row.dataset.index = index;
+    row.dataset.length = hit.length;
     const pick = document.createElement("button");
     pick.type = "button";
     pick.textContent = hit.offset;
@@ -282,6 +284,8 @@ async function showBytes(row) {
   for (const other of $("hits").querySelectorAll("tr[aria-selected]")) other.removeAttribute("aria-selected");
   row.setAttribute("aria-selected", "true");
   const view = await ask("hexView", { index: Number(row.dataset.index) });
+  const hit = Number(view.offset);
+  await showFileBytes(hit - 32, [hit, hit + Number(row.dataset.length)]);
   const table = document.createElement("table");
   table.createCaption().textContent = `The bytes around ${view.offset}, and what the hit proves they read as`;
   for (const line of view.rows) {
@@ -649,7 +653,12 @@ function showScript(rows) {
   rows.forEach((row, index) => {
     const line = body.insertRow();
     const offset = "0x" + row.offset.toString(16).toUpperCase().padStart(8, "0");
-    line.insertCell().textContent = offset;
+    const pick = document.createElement("button");
+    pick.type = "button";
+    pick.textContent = offset;
+    pick.setAttribute("aria-label", `Show the bytes of the string at ${offset}`);
+    pick.addEventListener("click", () => bytesAt(row.offset - 32, [row.offset, row.offset + row.room]));
+    line.insertCell().append(pick);
     line.insertCell().textContent = row.room;
     line.insertCell().textContent = row.was;
     const input = document.createElement("input");
@@ -724,6 +733,44 @@ $("script-download").addEventListener("click", () =>
     return "";
   })
 );
+
+// --- The file's bytes ---
+
+const kByteRows = 16;
+const fileBytes = { start: 0, mark: null }; // mark: [start, end) of the hit or string picked
+
+// The bytes from `start` with the open table's reading beside them, the
+// picked hit or string marked.
+async function showFileBytes(start, mark = fileBytes.mark) {
+  if (!opened.rom) return;
+  fileBytes.start = Math.max(0, Math.min(start, opened.rom.size - 1));
+  fileBytes.mark = mark;
+  $("bytes-offset").value = hex(fileBytes.start);
+  const view = await ask("fileRows", { start: fileBytes.start, rows: kByteRows });
+  const table = document.createElement("table");
+  table.createCaption().textContent = `The bytes from ${view.rows[0]?.offset ?? ""}, and the text the open table reads there`;
+  for (const line of view.rows) {
+    const row = table.insertRow();
+    const offset = document.createElement("th");
+    offset.scope = "row";
+    offset.textContent = line.offset;
+    row.append(offset);
+    line.cells.forEach((cell, at) => {
+      const byte = row.insertCell();
+      byte.textContent = cell.hex;
+      if (mark && line.at + at >= mark[0] && line.at + at < mark[1]) byte.className = "in-hit";
+    });
+    const text = row.insertCell();
+    text.className = "text";
+    text.textContent = line.cells.map((cell) => cell.text).join("");
+  }
+  $("file-bytes").replaceChildren(table);
+}
+
+const bytesAt = (start, mark) => run("status", "Reading the bytes", () => showFileBytes(start, mark));
+$("bytes-show").addEventListener("click", () => bytesAt(parseInt($("bytes-offset").value, /^0x/i.test($("bytes-offset").value) ? 16 : 10) || 0));
+$("bytes-back").addEventListener("click", () => bytesAt(fileBytes.start - kByteRows * 16));
+$("bytes-on").addEventListener("click", () => bytesAt(fileBytes.start + kByteRows * 16));
 
 // --- Encode, and insert at an offset ---
 

@@ -86,6 +86,7 @@ const requests = {
   tileLabels: (core, { first, count }) => answer(core.tileLabels(first, count)),
   withEntry: (core, { key, text }) => answer(core.withEntry(key, text)),
   fileFacts: (core, { crc }) => answer(core.fileFacts(crc)),
+  fileRows: (core, { start, rows }) => answer(core.fileRows(start, rows)),
   shift,
 };
 onmessage = async ({ data: { id, op, args } }) => {
