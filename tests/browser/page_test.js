@@ -117,6 +117,16 @@ const gridChecked = `!document.querySelector("#script-grid tbody tr td.bytes:emp
   await page.settle(`document.getElementById("find").click()`);
   await page.settle(`document.getElementById("show-font").click()`);
   assert.match(await page.evaluate(`document.getElementById("tile-info").textContent`), /^Tile 80 at 0x4810, which the table reads as "A"/);
+  if (screenshot) {
+    // The whole alphabet from the value of A, its letters under the tiles,
+    // and the script of the file.
+    await set({ "values-A": "0x80" });
+    await page.settle(`document.getElementById("values-table").click()`);
+    await page.settle(`document.querySelector("#hits tbody button").click()`);
+    await page.settle(`document.getElementById("dump-script").click()`);
+    await page.settle(`document.getElementById("show-font").click()`);
+    await page.screenshot(screenshot, 1000);
+  }
 
   // A script read, edited in the grid and inserted: the ROM it downloads is
   // what insert --script writes from the script it downloads. A text that
@@ -143,12 +153,6 @@ const gridChecked = `!document.querySelector("#script-grid tbody tr td.bytes:emp
   const inserted = await page.download(`document.getElementById("script-insert").click()`);
   assert.deepEqual(inserted, { bytes: native("insert", "-t", "script.tbl", "--script", script, "sample.rom", "-"),
     name: "sample.translated.rom" }, "insert --script");
-  if (screenshot) {
-    await set({ words: "HELLO\nGUARDS", match: "" });
-    await page.settle(`document.getElementById("find").click()`);
-    await page.settle(`document.querySelector("#hits tbody button").click()`);
-    await page.screenshot(screenshot, 1000);
-  }
 
   // The work comes back when the same ROM opens after a reload.
   await page.reload();
