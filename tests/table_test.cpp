@@ -220,7 +220,9 @@ TEST(TableSearch, FindsWhatTheWholeFileReadsAs) {
                 width));
             ASSERT_EQ(found, expected) << trial;
         }
-        if (readableInParts(table, words)) EXPECT_EQ(hitsInParts(table, words, data, random), hitsInParts(table, words, data, {})) << trial;
+        if (readableInParts(table, words)) {
+            EXPECT_EQ(hitsInParts(table, words, data, random), hitsInParts(table, words, data, {})) << trial;
+        }
     }
 }
 

@@ -128,6 +128,7 @@ TilePixels decodeTile(TileFormat format, const std::uint8_t* bytes) {
 }
 
 std::string tileKey(std::size_t number) {
+    if (number > 0xFFFF) return "";
     return number < 256 ? hexDigits(static_cast<std::uint32_t>(number))
                         : hexDigits(static_cast<std::uint32_t>(number & 0xFFFF), Width::Big16);
 }

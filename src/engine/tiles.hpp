@@ -28,7 +28,7 @@ TilePixels decodeTile(TileFormat format, const std::uint8_t* bytes);
 
 // A tile's key in a table is its number in the view, as the game's text
 // numbers its tiles: one byte below 256, two (high first, as a table writes
-// them) up to 0xFFFF. The key in hexadecimal:
+// them) up to 0xFFFF. The key in hexadecimal, empty past 0xFFFF:
 std::string tileKey(std::size_t number);
 // What the table reads that key as; empty when no entry has it.
 std::string tileLabel(const Table& table, std::size_t number);

@@ -71,6 +71,9 @@ function restartEngine() {
       updateButtons();
     });
   if (opened.table) sendTable().catch(() => {});
+  // An order file is read again only when chosen again.
+  orderFile = "";
+  $("order-file-status").textContent = "";
 }
 
 // --- What the page shows while the engine works ---
@@ -353,16 +356,14 @@ $("guess").addEventListener("click", () =>
 
 // The table's text goes to the engine as a file would; the engine's word
 // on it shows under whichever control gave it.
+// An empty table is no table: the engine forgets the one before, and the
+// page says nothing of it.
 async function sendTable(control = "table-text") {
   const text = $("table-text").value;
   opened.table = false;
-  if (!text) return updateButtons();
   const result = await send("table", new File([text], tableName));
-  if (result.error) {
-    showError(control, result.error);
-  } else {
-    opened.table = true;
-  }
+  if (result.error && text) showError(control, result.error);
+  opened.table = !result.error && text !== "";
   updateButtons();
   return result;
 }
@@ -377,7 +378,7 @@ async function useTable(text, name, control) {
   await drawTiles();
   if (scriptRows.length) await checkScript();
   saveWork();
-  return result.error ? "" : `Table ${tableName} is the open table.`;
+  return opened.table ? `Table ${tableName} is the open table.` : "";
 }
 
 $("table-file").addEventListener("change", async () => {
@@ -528,7 +529,8 @@ async function pickTile(number) {
 // Gives the picked tile its text: the table gains or changes the line of
 // its key.
 async function setTileText() {
-  if (tileView.pick < 0) return;
+  // A tile scrolled out of view, or numbered past what a key holds, gets no entry.
+  if (tileView.pick < 0 || !tileView.key) return;
   const text = $("tile-text").value;
   await run("table-status", "Changing the table", async () => {
     await send("table", new File([$("table-text").value], tableName));
