@@ -162,6 +162,30 @@ const gridChecked = `!document.querySelector("#script-grid tbody tr td.bytes:emp
   // A text area keeps line ends as LF.
   assert.deepEqual(back, { table: scriptTable().replace(/\r/g, ""), first: "HI THERE.<END>" }, "the work kept");
 
+  // Each command's face gives what the command gives: shown, downloaded, or
+  // made the open table.
+  const shown = (id) => page.evaluate(`document.getElementById("${id}").value`);
+  const faces = [
+    { what: "encode --end", controls: { "encode-text": "HI THERE." }, act: `document.getElementById("encode-end").checked = true;
+      document.getElementById("encode").click()`, result: () => shown("encode-hex"),
+      expected: native("encode", "-t", "script.tbl", "--end", "HI THERE.").toString().trim() },
+    { what: "dump --start --end", controls: { "dump-start": "0x200", "dump-end": "0x230" }, act: `document.getElementById("dump").click()`,
+      download: "dump-download", expected: native("dump", "-t", "script.tbl", "--start", "0x200", "--end", "0x230", "sample.rom") },
+    { what: "insert --at", controls: { "at-offset": "0x200", "at-text": "HI.<END>" }, download: "at-insert",
+      expected: native("insert", "-t", "script.tbl", "--at", "0x200", "HI.<END>", "sample.rom", "-") },
+    { what: "shift --by", controls: { "shift-a": "", "shift-by": "-63" }, download: "shift-download",
+      expected: native("shift", "--by", "-63", "sample.rom", "-") },
+    { what: "table --A", controls: { "values-A": "0x80" }, act: `document.getElementById("values-table").click()`,
+      result: () => shown("table-text"), expected: native("table", "-o", "-", "--A", "0x80").toString().replace(/\r/g, "") },
+  ];
+  for (const { what, controls, act, download, result, expected } of faces) {
+    await set(controls);
+    if (act) await page.settle(act);
+    const got = download ? (await page.download(`document.getElementById("${download}").click()`)).bytes : await result();
+    assert.deepEqual(got, expected, what);
+  }
+  await set({ "dump-start": "", "dump-end": "", "shift-by": "" });
+
   // Every control labelled, and the rest of what axe-core checks.
   const axe = path.join(__dirname, "node_modules", "axe-core", "axe.min.js");
   assert.ok(fs.existsSync(axe), "axe-core is missing: scripts/setup.sh page installs it");
