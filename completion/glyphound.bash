@@ -4,13 +4,14 @@ _glyphound() {
     local current=${COMP_WORDS[COMP_CWORD]} previous=${COMP_WORDS[COMP_CWORD-1]}
     local search="-e --regexp -f --file -r --recursive --case --wildcard --width --order --match --gaps --help --version"
     if [[ $COMP_CWORD -eq 1 ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "find table dump encode insert pointers shift guess patch help --help --version" -- "$current")
+        mapfile -t COMPREPLY < <(compgen -W "find table dump encode insert pointers shift guess patch tiles help --help --version" -- "$current")
         mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -f -- "$current")
         return
     fi
     case $previous in
         --case) mapfile -t COMPREPLY < <(compgen -W "split ascii" -- "$current"); return ;;
         --match) mapfile -t COMPREPLY < <(compgen -W "relative order pattern" -- "$current"); return ;;
+        --format) mapfile -t COMPREPLY < <(compgen -W "1bpp 2bpp-nes 2bpp-gb 4bpp-snes 4bpp-gba" -- "$current"); return ;;
         --width) mapfile -t COMPREPLY < <(compgen -W "8 16le 16be" -- "$current"); return ;;
         --map) mapfile -t COMPREPLY < <(compgen -W "auto linear linear:0x8000000 nes nes8 gb snes-lorom snes-hirom relative" -- "$current"); return ;;
         --ptr) mapfile -t COMPREPLY < <(compgen -W "16 24 32" -- "$current"); return ;;
@@ -20,7 +21,7 @@ _glyphound() {
             mapfile -t COMPREPLY < <(compgen -W "hiragana katakana hiragana-basic katakana-basic" -- "$current")
             mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -f -- "$current")
             return ;;
-        -e|--regexp|--wildcard|--gaps|--A|--a|--0|--by|--start|--end|--min|--at|--room|--fill|--top|--pointers|--split|--stride|--to|--free|--free-fill|--metadata) return ;;
+        -e|--regexp|--wildcard|--gaps|--A|--a|--0|--by|--start|--end|--min|--at|--room|--fill|--top|--pointers|--split|--stride|--to|--free|--free-fill|--metadata|--count|--columns|--scale) return ;;
     esac
     local options
     case ${COMP_WORDS[1]} in
@@ -41,7 +42,8 @@ _glyphound() {
                     [[ $COMP_CWORD -eq 2 ]] && mapfile -t COMPREPLY < <(compgen -W "create apply info --help" -- "$current")
                     return ;;
             esac ;;
-        help) mapfile -t COMPREPLY < <(compgen -W "find table dump encode insert pointers shift guess patch help --version" -- "$current"); return ;;
+        tiles) options="--format --start --count --columns --scale -t --table -o --output --help --version" ;;
+        help) mapfile -t COMPREPLY < <(compgen -W "find table dump encode insert pointers shift guess patch tiles help --version" -- "$current"); return ;;
         *) return ;;
     esac
     if [[ $current == -* ]]; then

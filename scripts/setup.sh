@@ -4,7 +4,9 @@
 #   scripts/setup.sh ci     also the Windows and ARM Linux cross builds, Wine,
 #                           qemu-user, the fuzzers and what the page needs
 #   scripts/setup.sh page   the page's build and browser test: Emscripten,
-#                           Chromium, Node.js and npm
+#                           Chromium, Node.js and npm, and the browser test's
+#                           accessibility checker, axe-core, from npm into
+#                           tests/browser (the page itself never loads it)
 # As root it runs apt-get itself, otherwise through sudo (which may ask for a
 # password on a terminal); where neither can work it prints the exact apt-get
 # line to run and stops with status 1.
@@ -25,6 +27,7 @@ want_command g++ g++
 want_file libgtest-dev /usr/lib/*/cmake/GTest/GTestConfig.cmake /usr/lib/cmake/GTest/GTestConfig.cmake
 want_file libcli11-dev /usr/include/CLI/CLI.hpp
 want_file nlohmann-json3-dev /usr/include/nlohmann/json.hpp
+want_file libstb-dev /usr/include/stb/stb_image_write.h
 if [ "${1:-}" = ci ]; then
   want_file googletest /usr/src/googletest/CMakeLists.txt
   want_command x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
@@ -42,7 +45,13 @@ if [ "${1:-}" = ci ] || [ "${1:-}" = page ]; then
   want_command node nodejs
   want_command npm npm
 fi
-[ ${#need[@]} -eq 0 ] && exit 0
+# The browser test's own package, beside it; run after any Debian package.
+axe() {
+  if { [ "${1:-}" = ci ] || [ "${1:-}" = page ]; } && [ ! -f tests/browser/node_modules/axe-core/axe.min.js ]; then
+    (cd "$(dirname "$0")/../tests/browser" && npm install --no-save --no-package-lock --prefix . axe-core@4 >/dev/null)
+  fi
+}
+[ ${#need[@]} -eq 0 ] && { axe "${1:-}"; exit 0; }
 
 line="apt-get update && apt-get install -y ${need[*]}"
 if [ "$(id -u)" -eq 0 ]; then
@@ -57,3 +66,4 @@ fi
 echo "Installing ${need[*]}" >&2
 "${run[@]}" apt-get update -qq
 "${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
+axe "${1:-}"

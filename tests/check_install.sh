@@ -17,7 +17,7 @@ if command -v man >/dev/null; then
   [ -z "$warnings" ] || { echo "$warnings"; exit 1; }
 fi
 text=$(sed 's/\\-/-/g' "$page")
-for command in find table dump encode insert shift guess patch help; do
+for command in find table dump encode insert pointers shift guess patch tiles help; do
   for option in $("$prefix/bin/glyphound" help "$command" | grep -oE '(^|[ ,])--?[A-Za-z0-9][A-Za-z0-9-]*' | tr -d ' ,' | sort -u); do
     grep -qe "$option" <<<"$text" || { echo "$command $option is not in the manual page"; exit 1; }
   done

@@ -4,6 +4,11 @@
 
 #include <random>
 
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#include <stb/stb_image.h>
+
 #include "driver/driver.hpp"
 #include "memory_system.hpp"
 
@@ -265,6 +270,10 @@ const CommandRun kRuns[] = {
      usageError("shift", "the amount moves no byte (it is 0 modulo 256)"), 2},
     {"shift read error", {"glyphound", "shift", "--by", "1", "bad.rom", "out.bin"}, "",
      "glyphound: bad.rom: Input/output error\n", 2},
+    {"tiles in a format of no console", {"glyphound", "tiles", "--format", "3bpp", "-o", "t.png", "game.rom"}, "",
+     usageError("tiles", "--format must be 1bpp, 2bpp-nes, 2bpp-gb, 4bpp-snes or 4bpp-gba"), 2},
+    {"tiles from past the last whole tile", {"glyphound", "tiles", "--format", "1bpp", "--start", "16", "-o", "t.png",
+     "game.rom"}, "", "glyphound: game.rom: no whole tile from --start on\n", 2},
     {"shift needs two files", {"glyphound", "shift", "--by", "1", "game.rom"}, "",
      usageError("shift", "give an input file and an output file"), 2},
     {"patch create by the name's extension", {"glyphound", "patch", "create", "abc.rom", "xyz.rom", "-o", "new.ips"}, "",
@@ -374,6 +383,118 @@ INSTANTIATE_TEST_SUITE_P(Lines, Commands, ::testing::ValuesIn(kRuns), [](const a
         if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
     return name;
 });
+
+// Colour indices, one digit a pixel, 64 a tile.
+using Drawn = std::vector<string>;
+
+// Tiles of two bits a pixel put into the NES's planes by hand.
+string nesTiles(const Drawn& tiles) {
+    string bytes;
+    for (const string& tile : tiles) {
+        string planes(16, '\0');
+        for (std::size_t at = 0; at < 64; ++at)
+            for (int plane = 0; plane < 2; ++plane)
+                if ((tile[at] - '0') >> plane & 1) planes[plane * 8 + at / 8] |= static_cast<char>(0x80 >> at % 8);
+        bytes += planes;
+    }
+    return bytes;
+}
+
+// A stripe, a checker, a frame: tiles no format decodes alike by chance.
+string tileOf(int (*index)(std::size_t x, std::size_t y)) {
+    string tile;
+    for (std::size_t at = 0; at < 64; ++at) tile += static_cast<char>('0' + index(at % 8, at / 8));
+    return tile;
+}
+const Drawn kDrawnTiles = {tileOf([](std::size_t x, std::size_t y) { return static_cast<int>((x + y) % 4); }),
+                           tileOf([](std::size_t x, std::size_t y) { return static_cast<int>((x / 2 + y / 2) % 2 * 3); }),
+                           tileOf([](std::size_t x, std::size_t y) { return x % 7 == 0 || y % 7 == 0 ? 2 : 1; })};
+
+// The image the tiles make: `columns` to a row, each pixel `scale` square,
+// index i the grey i * 255 / top, black after the last tile.
+std::vector<std::uint8_t> sheetOf(const Drawn& tiles, std::size_t columns, std::size_t scale, int top) {
+    const std::size_t side = 8 * scale, width = columns * side, rows = (tiles.size() + columns - 1) / columns;
+    std::vector<std::uint8_t> pixels(width * rows * side, 0);
+    for (std::size_t tile = 0; tile < tiles.size(); ++tile)
+        for (std::size_t y = 0; y < side; ++y)
+            for (std::size_t x = 0; x < side; ++x)
+                pixels[(tile / columns * side + y) * width + tile % columns * side + x] =
+                    static_cast<std::uint8_t>((tiles[tile][y / scale * 8 + x / scale] - '0') * 255 / top);
+    return pixels;
+}
+
+// Each tile's pixels as one bit a pixel, for bytes read as 1bpp.
+Drawn asOneBit(const string& bytes) {
+    Drawn tiles;
+    for (std::size_t tile = 0; tile < bytes.size() / 8; ++tile) {
+        string indices;
+        for (std::size_t at = 0; at < 64; ++at) indices += (bytes[tile * 8 + at / 8] >> (7 - at % 8) & 1) ? '1' : '0';
+        tiles.push_back(indices);
+    }
+    return tiles;
+}
+
+struct TilesRun {
+    const char* what;
+    std::vector<const char*> argv;
+    Drawn tiles;
+    std::size_t columns, scale;
+    int top;  // the highest colour index
+};
+
+const TilesRun kTilesRuns[] = {
+    {"NES tiles scaled, the last row not full", {"--format", "2bpp-nes", "--columns", "2", "--scale", "3"},
+     kDrawnTiles, 2, 3, 3},
+    {"1bpp from an offset, a count of tiles", {"--format", "1bpp", "--start", "0x10", "--count", "3"},
+     asOneBit(nesTiles(kDrawnTiles).substr(16, 24)), 16, 1, 1},
+};
+
+TEST(CommandTiles, WriteThePixelsOfTheTilesAsGreyLevels) {
+    for (const TilesRun& run : kTilesRuns) {
+        MemorySystem system("");
+        system.files["font.chr"] = std::make_shared<string>(nesTiles(kDrawnTiles) + "\x55");
+        std::vector<const char*> argv = {"glyphound", "tiles", "-o", "out.png", "font.chr"};
+        argv.insert(argv.begin() + 2, run.argv.begin(), run.argv.end());
+        ASSERT_EQ(runGlyphound(static_cast<int>(argv.size()), argv.data(), system), 0) << run.what << *system.err;
+        const string& png = *system.files["out.png"];
+        int width = 0, height = 0, channels = 0;
+        stbi_uc* pixels = stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(png.data()), static_cast<int>(png.size()),
+                                                &width, &height, &channels, 1);
+        ASSERT_NE(pixels, nullptr) << run.what;
+        EXPECT_EQ(channels, 1) << run.what;
+        const std::vector<std::uint8_t> expected = sheetOf(run.tiles, run.columns, run.scale, run.top);
+        EXPECT_EQ(std::size_t(width), run.columns * 8 * run.scale) << run.what;
+        EXPECT_TRUE(std::vector<std::uint8_t>(pixels, pixels + width * height) == expected) << run.what;
+        stbi_image_free(pixels);
+    }
+}
+
+// With a table, a band of 10 pixels under each row of tiles: ink under a
+// tile whose number has an entry, none under one without.
+TEST(CommandTiles, DrawEachTilesTextUnderIt) {
+    MemorySystem system("");
+    system.files["font.chr"] = std::make_shared<string>(nesTiles(kDrawnTiles));
+    system.files["t.tbl"] = std::make_shared<string>("00=A\n02=\xe3\x81\x82\n");
+    const std::vector<const char*> argv = {"glyphound", "tiles", "--format", "2bpp-nes", "-t", "t.tbl", "-o", "out.png",
+                                           "font.chr"};
+    ASSERT_EQ(runGlyphound(static_cast<int>(argv.size()), argv.data(), system), 0) << *system.err;
+    int width = 0, height = 0, channels = 0;
+    const string& png = *system.files["out.png"];
+    stbi_uc* pixels = stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(png.data()), static_cast<int>(png.size()),
+                                            &width, &height, &channels, 1);
+    ASSERT_EQ(height, 18);
+    const auto inkUnder = [&](int tile) {
+        int ink = 0;
+        for (int y = 8; y < 18; ++y)
+            for (int x = tile * 8; x < tile * 8 + 8; ++x) ink += pixels[y * width + x] == 255;
+        return ink;
+    };
+    EXPECT_GT(inkUnder(0), 0);
+    EXPECT_EQ(inkUnder(1), 0);
+    EXPECT_GT(inkUnder(2), 0);  // a box for the kana
+    EXPECT_EQ(pixels[1], 85);  // the stripe's first row, above the band
+    stbi_image_free(pixels);
+}
 
 TEST(CommandHelp, BothWaysPrintTheSameHelpOnStandardOutput) {
     for (const char* command : {"find", "table", "shift", "patch", "help"}) {

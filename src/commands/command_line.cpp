@@ -268,6 +268,28 @@ std::unique_ptr<CLI::App> patchInfoApp(PatchInfoOptions& options) {
     return app;
 }
 
+std::unique_ptr<CLI::App> tilesApp(TilesOptions& options) {
+    auto app = newApp("tiles", "Draw a file's bytes as 8x8 tiles in a PNG image, to see a font and draw up its table.",
+                      "Usage: glyphound tiles --format FORMAT [--start OFF] [--count N] [--columns N] [--scale N] "
+                      "[-t TABLE] -o OUT.png FILE");
+    single(app->add_option("--format", options.format,
+                           "1bpp; 2bpp-nes (planar: plane 0's 8 rows, then plane 1's); 2bpp-gb (the planes row "
+                           "by row); 4bpp-snes (two Game Boy halves); 4bpp-gba (linear, the low nibble left)"))
+        ->required()->type_name("FORMAT");
+    single(app->add_option("--start", options.start, "The first tile's offset (default: 0)"))->type_name("OFF");
+    single(app->add_option("--count", options.count, "How many tiles (default: all to the end)"))->type_name("N");
+    single(app->add_option("--columns", options.columns, "Tiles to a row (default: 16)"))->type_name("N");
+    single(app->add_option("--scale", options.scale, "Pixels to a tile's pixel, each way (default: 1)"))->type_name("N");
+    single(app->add_option("-t,--table", options.table, "Draw under each tile the text this table gives its number"))
+        ->type_name("TABLE");
+    single(app->add_option("-o,--output", options.output, "The PNG file to write; - is standard output")
+        ->required()->type_name("OUT.png"));
+    app->add_option("file", options.operands, "The file; - is standard input")->type_name("");
+    app->footer("Colour indices are grey levels spread evenly from black to white; the tiles are numbered from\n"
+                "--start, 00 first, as a table's keys number them; a last row that isn't full is black.");
+    return app;
+}
+
 std::unique_ptr<CLI::App> helpApp() {
     return newApp("help", "Commands:\n  find    find words by relative search, or through a table\n"
                           "  guess   guess the alphabet with no word given\n"
@@ -277,6 +299,7 @@ std::unique_ptr<CLI::App> helpApp() {
                           "  pointers find the tables of pointers to a file's strings\n"
                           "  shift   shift every byte of a file\n"
                           "  patch   make, apply or show IPS, UPS and BPS patches\n"
+                          "  tiles   draw a file's bytes as tiles in a PNG image\n"
                           "  help    show a command's help\n"
                           "With no argument or one (a file), glyphound asks its questions instead.",
                   "Usage: glyphound help COMMAND\n   or: glyphound COMMAND --help\n   or: glyphound help --version");
@@ -375,6 +398,7 @@ const std::vector<Command>& commandList() {
         commandOf("insert", insertApp, runInsert), commandOf("shift", shiftApp, runShift),
         commandOf("guess", guessApp, runGuess),    commandOf("pointers", pointersApp, runPointers),
         {"patch", runPatch, patchHelp},
+        commandOf("tiles", tilesApp, runTiles),
         {"help", nullptr, [] { return helpApp()->help(); }},
     };
     return list;

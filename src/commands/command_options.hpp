@@ -119,6 +119,12 @@ struct GuessOptions {
     std::vector<std::string> operands;
 };
 
+struct TilesOptions {
+    std::string format, table, output;
+    std::optional<std::string> start, count, columns, scale;
+    std::vector<std::string> operands;
+};
+
 int runFind(const FindOptions& options, CommandIo& io);
 int runTable(const TableOptions& options, CommandIo& io);
 int runShift(const ShiftOptions& options, CommandIo& io);
@@ -138,6 +144,7 @@ PatchFormat patchFormatOfOutput(const std::string& name, const char* otherwise);
 // why it can't be made; false then.
 bool writePatch(PatchFormat format, const PatchFile& original, const PatchFile& modified, const std::string& metadata,
                 const std::string& modifiedName, OutputStream& output, CommandIo& io);
+int runTiles(const TilesOptions& options, CommandIo& io);
 
 // The words, and the files to search: the first operand is the word when
 // neither -e nor -f gives words.

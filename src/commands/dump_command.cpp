@@ -10,29 +10,6 @@ namespace {
 
 namespace text = texts::command;
 
-std::uint64_t offsetOption(const std::optional<std::string>& option, const char* name, std::uint64_t otherwise) {
-    if (!option) return otherwise;
-    const std::int64_t value = parseNumber(*option, name);
-    if (value < 0) throw UsageError(name + std::string(text::kBadOffset));
-    return static_cast<std::uint64_t>(value);
-}
-
-std::optional<Range> rangeOf(const DumpOptions& options) {
-    if (!options.start && !options.end) return std::nullopt;
-    Range range{offsetOption(options.start, "--start", 0), std::nullopt};
-    if (options.end) range.end = offsetOption(options.end, "--end", 0);
-    if (range.end && *range.end < range.start) throw UsageError(text::kEndBeforeStart);
-    return range;
-}
-
-// A range must lie in the file; where the size is known beforehand, nothing
-// is read of a file it doesn't fit.
-std::string rangeFailure(const Range& range, std::uint64_t size) {
-    const std::uint64_t last = range.end.value_or(range.start);
-    if (size >= last) return "";
-    return text::kRangePastTheEnd + std::to_string(size) + text::kRangePastTheEndBytes;
-}
-
 constexpr std::size_t kLinesBlock = 64 * 1024;
 
 std::size_t keptSize(const std::string& lines) { return lines.size(); }
@@ -49,8 +26,7 @@ int dumpPointedStrings(const DumpOptions& options, const Table& table, OutputStr
     const AddressMap map = mapOf(options.pointer.map, file);
     PointerFormat format = formatOf(options.pointer);
     std::optional<std::uint64_t> stride;
-    if (options.pointer.stride) stride = offsetOption(options.pointer.stride, "--stride", 0);
-    if (stride == std::uint64_t{0}) throw UsageError(text::kBadStride);
+    if (options.pointer.stride) stride = numberIn(options.pointer.stride, "--stride", 1, 1, 1 << 20, text::kBadStride);
     std::vector<PointerTable> tables;
     for (const std::string& spec : options.pointers) tables.push_back(pointerTableOf(spec, map, format, stride));
     std::vector<PointedString> strings;
@@ -72,9 +48,8 @@ int dumpPointedStrings(const DumpOptions& options, const Table& table, OutputStr
 }  // namespace
 
 int runDump(const DumpOptions& options, CommandIo& io) {
-    const std::optional<Range> range = rangeOf(options);
-    const std::uint64_t minimum = offsetOption(options.minimum, "--min", kDefaultMinLength);
-    if (minimum == 0) throw UsageError(text::kBadMinimum);
+    const std::optional<Range> range = rangeOf(options.start, options.end);
+    const std::uint64_t minimum = minimumOf(options.minimum);
     if (options.script && (options.json || options.recursive || options.files.size() > 1))
         throw UsageError(text::kScriptOfOneFile);
     // Claimed before any file is read, so that no input, nor the table, can

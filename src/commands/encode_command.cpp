@@ -7,13 +7,6 @@ namespace {
 
 namespace text = texts::command;
 
-// The one end token `--end` appends.
-const TableEntry* endingOf(const Table& table) {
-    const std::vector<const TableEntry*> ends = table.endTokens();
-    if (ends.size() != 1) throw UsageError(ends.empty() ? text::kNoEndToken : text::kSeveralEndTokens);
-    return ends.front();
-}
-
 std::string hexLine(const std::string& bytes) {
     std::string line;
     for (char byte : bytes) line += (line.empty() ? "" : " ") + hexDigits(static_cast<std::uint8_t>(byte));
@@ -28,7 +21,7 @@ int runEncode(const EncodeOptions& options, CommandIo& io) {
     CommandOutput file = options.output.empty() ? nullptr : io.createOutput(options.output);
     if (!options.output.empty() && !file) return kError;
     const Table table = loadTable(options.table, io);
-    const TableEntry* ending = options.end ? endingOf(table) : nullptr;
+    const TableEntry* ending = options.end ? onlyEndToken(table) : nullptr;
     std::vector<std::string> encoded;
     for (const std::string& given : options.texts) {
         std::string failure;

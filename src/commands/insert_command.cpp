@@ -15,24 +15,13 @@ constexpr std::size_t kMaxScript = 64 << 20;
 // A file whose strings move is read whole.
 constexpr std::uint64_t kMostBytes = std::uint64_t{1} << 30;
 
-std::uint64_t numberFrom(const std::string& given, const char* name, std::int64_t lowest, std::int64_t highest,
-                         const char* range) {
-    const std::int64_t value = parseNumber(given, name);
-    if (value < lowest || value > highest) throw UsageError(name + std::string(range));
-    return static_cast<std::uint64_t>(value);
-}
-
-// A byte as two hexadecimal digits, or with 0x.
-std::uint8_t fillOf(const std::string& given, const char* option = "--fill") {
-    const std::string digits = given.compare(0, 2, "0x") == 0 || given.compare(0, 2, "0X") == 0 ? given : "0x" + given;
-    return static_cast<std::uint8_t>(numberFrom(digits, option, 0, 255, text::kBadValue));
-}
+std::uint8_t fillOf(const std::string& given, const char* option = "--fill") { return fillByte(given, option); }
 
 Script scriptOf(const InsertOptions& options, CommandIo& io) {
     if (options.at) {
         ScriptString string;
-        string.offset = numberFrom(*options.at, "--at", 0, INT64_MAX, text::kBadOffset);
-        if (options.room) string.room = numberFrom(*options.room, "--room", 1, kMaxStringBytes, text::kBadRoom);
+        string.offset = numberIn(options.at, "--at", 0, 0, INT64_MAX, text::kBadOffset);
+        if (options.room) string.room = numberIn(options.room, "--room", 0, 1, kMaxStringBytes, text::kBadRoom);
         std::string failure;
         const auto characters = unescaped(options.operands[0], failure);
         if (!characters) throw UsageError(failure);

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "dialogue/texts.hpp"
+#include "engine/refusal.hpp"
+#include "engine/values.hpp"
 #include "io/sliding_window.hpp"
 
 namespace glyphound {
@@ -111,6 +114,27 @@ RangeRead readRange(ByteSource& source, const Table& table, const Range& range, 
     }
     piece.close();
     return {window.failed(), window.offset()};
+}
+
+std::optional<Range> rangeOf(const std::optional<std::string>& start, const std::optional<std::string>& end) {
+    if (!start && !end) return std::nullopt;
+    namespace text = texts::command;
+    Range range{numberIn(start, "--start", 0, 0, INT64_MAX, text::kBadOffset), std::nullopt};
+    if (end) range.end = numberIn(end, "--end", 0, 0, INT64_MAX, text::kBadOffset);
+    if (range.end && *range.end < range.start) throw Refusal(text::kEndBeforeStart);
+    return range;
+}
+
+std::uint64_t minimumOf(const std::optional<std::string>& given) {
+    const std::uint64_t minimum = numberIn(given, "--min", kDefaultMinLength, 0, INT64_MAX, texts::command::kBadOffset);
+    if (minimum == 0) throw Refusal(texts::command::kBadMinimum);
+    return minimum;
+}
+
+std::string rangeFailure(const Range& range, std::uint64_t size) {
+    const std::uint64_t last = range.end.value_or(range.start);
+    if (size >= last) return "";
+    return texts::command::kRangePastTheEnd + std::to_string(size) + texts::command::kRangePastTheEndBytes;
 }
 
 }  // namespace glyphound

@@ -52,6 +52,15 @@ struct Range {
     std::uint64_t start = 0;
     std::optional<std::uint64_t> end;  // just past the last byte; none: the end of the data
 };
+// --start and --end as the user gives them, or none for neither; throws
+// Refusal for an offset that is none, or an end before the start.
+std::optional<Range> rangeOf(const std::optional<std::string>& start, const std::optional<std::string>& end);
+// --min, 1 or more; kDefaultMinLength when not given.
+std::uint64_t minimumOf(const std::optional<std::string>& given);
+// A range must lie in the data: empty when it does, otherwise what says that
+// it runs past the end of `size` bytes.
+std::string rangeFailure(const Range& range, std::uint64_t size);
+
 struct RangeRead {
     bool readFailed = false;
     std::uint64_t reached = 0;  // where the data ended, or the range's end

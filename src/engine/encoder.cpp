@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "dialogue/texts.hpp"
+#include "engine/refusal.hpp"
 #include "engine/table_search.hpp"
 #include "engine/values.hpp"
 
@@ -222,6 +223,12 @@ std::optional<std::string> encode(const Table& table, const Text& text, const Ta
     if (auto bytes = encoder.shortest()) return bytes;
     failure = encoder.tooCostly() ? texts::table::kTooCostly : encoder.whyNot();
     return std::nullopt;
+}
+
+const TableEntry* onlyEndToken(const Table& table) {
+    const std::vector<const TableEntry*> ends = table.endTokens();
+    if (ends.size() != 1) throw Refusal(ends.empty() ? texts::command::kNoEndToken : texts::command::kSeveralEndTokens);
+    return ends.front();
 }
 
 }  // namespace glyphound

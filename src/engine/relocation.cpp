@@ -155,7 +155,10 @@ private:
         for (const Move& move : moves_) byBytes[move.bytes].push_back(&move);
         std::vector<std::pair<std::string, std::vector<const Move*>>> groups(byBytes.begin(), byBytes.end());
         std::stable_sort(groups.begin(), groups.end(), [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
-        for (const auto& [bytes, group] : groups) {
+        for (const auto& entry : groups) {
+            // Named, not bound: a lambda may not capture a structured binding in C++17.
+            const std::string& bytes = entry.first;
+            const std::vector<const Move*>& group = entry.second;
             const auto block = std::find_if(blocks_.begin(), blocks_.end(), [&](const Block& space) {
                 return space.end - space.used >= bytes.size() && reaches(group, space.used, bytes.size());
             });

@@ -226,13 +226,21 @@ std::string scriptHead(const ScriptPointers& pointers) {
 }
 
 std::string scriptLines(const TableString& string, const std::vector<PointerPlace>& pointers) {
-    std::string text = escaped(string.text);
+    return scriptLines(string.offset, string.length, string.text, string.text, pointers);
+}
+
+std::string scriptLines(std::uint64_t offset, std::uint64_t room, const Text& was, const Text& text,
+                        const std::vector<PointerPlace>& pointers) {
     // A text line that starts as a comment does would be taken for one.
-    if (isComment(text)) text.replace(0, 1, "\\/");
+    const auto line = [](const Text& characters) {
+        std::string written = escaped(characters);
+        if (isComment(written)) written.replace(0, 1, "\\/");
+        return written;
+    };
     std::string places;
     for (const PointerPlace& place : pointers) places += " " + place.text();
-    return "@" + offsetText(string.offset) + " " + std::to_string(string.length) + "\n" +
-           (places.empty() ? "" : kPlacesDirective + places + "\n") + "// " + text + "\n" + text + "\n";
+    return "@" + offsetText(offset) + " " + std::to_string(room) + "\n" +
+           (places.empty() ? "" : kPlacesDirective + places + "\n") + "// " + line(was) + "\n" + line(text) + "\n";
 }
 
 std::optional<Script> parseScript(std::string_view bytes, const std::string& name, std::string& failure) {

@@ -31,6 +31,10 @@ struct ScriptPointers {
 };
 std::string scriptHead(const ScriptPointers& pointers);
 std::string scriptLines(const TableString& string, const std::vector<PointerPlace>& pointers = {});
+// A string whose text was `was` and is now `text`, as a translator's edit
+// leaves it.
+std::string scriptLines(std::uint64_t offset, std::uint64_t room, const Text& was, const Text& text,
+                        const std::vector<PointerPlace>& pointers = {});
 
 struct ScriptString {
     std::uint64_t offset = 0;

@@ -56,6 +56,19 @@ std::int64_t parseNumber(const std::string& text, const std::string& what) {
     return text[0] == '-' ? -value : value;
 }
 
+std::uint64_t numberIn(const std::optional<std::string>& given, const char* name, std::uint64_t otherwise,
+                       std::int64_t lowest, std::int64_t highest, const char* range) {
+    if (!given) return otherwise;
+    const std::int64_t value = parseNumber(*given, name);
+    if (value < lowest || value > highest) throw Refusal(name + std::string(range));
+    return static_cast<std::uint64_t>(value);
+}
+
+std::uint8_t fillByte(const std::string& given, const char* option) {
+    const std::string digits = given.compare(0, 2, "0x") == 0 || given.compare(0, 2, "0X") == 0 ? given : "0x" + given;
+    return static_cast<std::uint8_t>(numberIn(digits, option, 0, 0, 255, texts::command::kBadValue));
+}
+
 std::int64_t shiftAmount(const std::optional<std::string>& letterA, const std::optional<std::string>& by, bool back) {
     namespace text = texts::command;
     if (!letterA && !by) throw Refusal(text::kAmountMissing);

@@ -25,6 +25,14 @@ std::string valueText(std::int32_t value, Width width);
 // Refusal naming `what` otherwise.
 std::int64_t parseNumber(const std::string& text, const std::string& what);
 
+// An option's number from `lowest` to `highest`, or `otherwise` when it is
+// not given; throws Refusal naming the option, with `range` after it, out of
+// range.
+std::uint64_t numberIn(const std::optional<std::string>& given, const char* name, std::uint64_t otherwise,
+                       std::int64_t lowest, std::int64_t highest, const char* range);
+// A byte as two hexadecimal digits, or with 0x.
+std::uint8_t fillByte(const std::string& given, const char* option);
+
 // The amount a shift adds to every byte: `by` itself, or what moves 'A' from
 // `letterA` to its ASCII code; `back` reverses it. Throws Refusal for
 // neither, both, a value out of range or an amount that moves nothing.

@@ -5,6 +5,8 @@
 #include <emscripten/bind.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -12,10 +14,14 @@
 
 #include "dialogue/texts.hpp"
 #include "engine/dump.hpp"
+#include "engine/encoder.hpp"
 #include "engine/guess.hpp"
+#include "engine/refusal.hpp"
 #include "engine/reports.hpp"
+#include "engine/script.hpp"
 #include "engine/search_plan.hpp"
 #include "engine/table.hpp"
+#include "engine/tiles.hpp"
 #include "engine/values.hpp"
 #include "io/streams.hpp"
 #include "shifter/byte_shifter.hpp"
@@ -38,11 +44,12 @@ EM_JS(void, reportProgress, (double done, double total), {
     if (Module["onProgress"]) Module["onProgress"](done, total);
 });
 
-// The file opened, a slice of the edited file to shift back, a table, and
-// what the last pass wrote for the page to download.
+// The file opened, a slice of the edited file to shift back, a table, a
+// script, a file of orders, and what the last pass wrote for the page to
+// download.
 struct Buffers {
     std::string romName, tableName;
-    std::vector<std::uint8_t> rom, edited, table, output;
+    std::vector<std::uint8_t> rom, edited, table, text, orders, output;
 };
 
 struct LastSearch {
@@ -109,7 +116,16 @@ std::string refusal(const std::string& control, const std::string& message) {
 std::vector<std::uint8_t>& bufferNamed(const std::string& name) {
     if (name == "edited") return buffers.edited;
     if (name == "table") return buffers.table;
+    if (name == "text") return buffers.text;
+    if (name == "orders") return buffers.orders;
     return buffers.rom;
+}
+
+std::string textOf(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// A control left empty gives no option.
+std::optional<std::string> optionGiven(const std::string& text) {
+    return text.empty() ? std::nullopt : std::optional(text);
 }
 
 std::optional<std::string> given(const Json& request, const char* key) {
@@ -126,6 +142,8 @@ SearchRequest requestOf(const Json& asked) {
     request.match = given(asked, "match");
     request.gaps = given(asked, "gaps");
     if (const auto order = given(asked, "order")) request.orders.push_back({*order, std::nullopt});
+    // A file of orders, read as --order FILE reads one.
+    if (const auto file = given(asked, "orderFile")) request.orders.push_back({*file, textOf(buffers.orders)});
     if (asked.value("useTable", false) && loadedTable) request.table = loadedTable;
     return request;
 }
@@ -182,7 +200,8 @@ std::string find(const std::string& asked) {
                         {"offset", offsetText(found.offset)},
                         {"word", plan.words[found.word]},
                         {"values", foundValues(plan, found)},
-                        {"preview", found.preview}});
+                        {"preview", found.preview},
+                        {"length", found.length}});
     Json result = {{"hits", hits}, {"count", last.count}, {"letterA", letterAOf(tally, plan)}};
     if (tally.orders() > 0) result["tally"] = tallyLines(tally, plan);
     try {
@@ -223,20 +242,29 @@ std::string hexView(std::size_t index) {
     return answer({{"rows", rows}, {"preview", found.preview}, {"offset", offsetText(found.offset)}});
 }
 
-std::string guess(const std::string& widthName) {
+std::string guess(const std::string& widthName, const std::string& topGiven) {
     Width width = Width::Byte;
+    std::size_t top = kDefaultGuesses;
     try {
         width = widthNamed(widthName);
     } catch (const Refusal& refused) {
-        return refusal("width", refused.what());
+        return refusal("guess-width", refused.what());
+    }
+    try {
+        top = numberIn(optionGiven(topGiven), "--top", kDefaultGuesses, 1, 100, texts::command::kBadTop);
+    } catch (const Refusal& refused) {
+        return refusal("guess-top", refused.what());
     }
     TextSample sample;
     MemorySource source(buffers.rom);
     sampleTextLike(source, width, sample);
     std::string lines;
-    const std::vector<AlphabetGuess> guesses = rankAlphabets(sample, width, kDefaultGuesses);
+    const std::vector<AlphabetGuess> guesses = rankAlphabets(sample, width, top);
     for (std::size_t rank = 0; rank < guesses.size(); ++rank) lines += guessLines(rank + 1, guesses[rank], width);
-    return answer({{"text", lines}, {"note", sample.partial ? texts::command::kSampled : ""}});
+    // The best place of 'A', for the tile view to show the font from.
+    const bool placed = !guesses.empty() && width == Width::Byte && guesses.front().values[0] >= 0;
+    return answer({{"text", lines}, {"note", sample.partial ? texts::command::kSampled : ""},
+                   {"letterA", placed ? guesses.front().values[0] : -1}});
 }
 
 // The table in the "table" buffer, kept for dump and searches when it parses.
@@ -250,24 +278,336 @@ std::string loadTable(const std::string& name) {
     return loadedTable ? answer(Json::object()) : refusal("table-file", failure);
 }
 
-// The strings dump prints, into the output for the page to show or download.
-std::string dump() {
-    if (!loadedTable) return refusal("table-file", texts::page::kLoadTableFirst);
-    buffers.output.clear();
+// Every string a table reads in the file, or every byte of a range, as dump
+// reads them; the refusal of a control, and the control, otherwise.
+std::pair<std::string, std::string> readStrings(const Json& asked, const StringHandler& onString) {
+    std::optional<Range> range;
+    std::uint64_t minimum = kDefaultMinLength;
+    try {
+        range = rangeOf(given(asked, "start"), given(asked, "end"));
+    } catch (const Refusal& refused) {
+        return {"dump-start", refused.what()};
+    }
+    try {
+        minimum = minimumOf(given(asked, "min"));
+    } catch (const Refusal& refused) {
+        return {"dump-min", refused.what()};
+    }
     MemorySource source(buffers.rom);
-    findStrings(source, *loadedTable, kDefaultMinLength, [&](const TableString& string) {
-        const std::string line = stringLine(buffers.romName, false, string);
-        buffers.output.insert(buffers.output.end(), line.begin(), line.end());
+    if (!range) {
+        findStrings(source, *loadedTable, minimum, onString);
+        return {};
+    }
+    const std::string tooShort = rangeFailure(*range, buffers.rom.size());
+    if (tooShort.empty()) readRange(source, *loadedTable, *range, onString);
+    return {"dump-end", tooShort};
+}
+
+// The strings dump prints, or its script, into the output for the page to
+// show or download; with the script, its rows for the grid.
+std::string dump(const std::string& request) {
+    if (!loadedTable) return refusal("table-text", texts::page::kLoadTableFirst);
+    const Json asked = Json::parse(request);
+    const bool script = asked.value("script", false);
+    buffers.output.clear();
+    Json rows = Json::array();
+    const auto [control, failure] = readStrings(asked, [&](const TableString& string) {
+        const std::string lines = script ? scriptLines(string) : stringLine(buffers.romName, false, string);
+        buffers.output.insert(buffers.output.end(), lines.begin(), lines.end());
+        if (script) rows.push_back({{"offset", string.offset}, {"room", string.length}, {"text", escaped(string.text)}});
     });
+    if (!failure.empty()) return refusal(control, failure);
+    return answer({{"rows", rows}});
+}
+
+// --- Scripts: the grid's rows, each an offset, a room and a translation ---
+
+// What the room's bytes read as now.
+Text roomText(std::uint64_t offset, std::uint64_t room) {
+    Text text;
+    if (offset >= buffers.rom.size()) return text;
+    MemorySource source(buffers.rom.data() + offset, std::min<std::uint64_t>(room, buffers.rom.size() - offset), false);
+    readRange(source, *loadedTable, {}, [&](const TableString& string) { text += string.text; });
+    return text;
+}
+
+// The rows as the script file a translator downloads: each string's text
+// as the file has it now as a note, then the translation, which is sent as
+// the script writes it.
+std::string scriptOfRows(const Json& rows) {
+    std::string script;
+    for (const Json& row : rows) {
+        const std::uint64_t offset = row["offset"], room = row["room"];
+        std::string failure;
+        const Text was = roomText(offset, room);
+        const std::string written = row["text"];
+        const auto text = unescaped(written, failure);
+        // A translation that is no text goes as written, for the check to name.
+        std::string lines = scriptLines(offset, room, was, text.value_or(Text()));
+        if (!text) lines.replace(lines.rfind('\n', lines.size() - 2) + 1, std::string::npos, written + "\n");
+        script += lines;
+    }
+    return script;
+}
+
+Json rowsOf(const Script& script) {
+    Json rows = Json::array();
+    for (const ScriptString& string : script.strings) {
+        const std::uint64_t room = string.room.value_or(0);
+        rows.push_back({{"offset", string.offset}, {"room", room}, {"was", escaped(roomText(string.offset, room))},
+                        {"text", escaped(string.text)}});
+    }
+    return rows;
+}
+
+// A script opened from a file, in the "text" buffer: its rows, each with
+// what its room reads as now.
+std::string openScript(const std::string& name) {
+    if (!loadedTable) return refusal("table-text", texts::page::kLoadTableFirst);
+    std::string failure;
+    const auto script = parseScript(textOf(buffers.text), name, failure);
+    if (!script) return refusal("script-file", failure);
+    return answer({{"rows", rowsOf(*script)}});
+}
+
+// The grid's rows checked as insert --script checks the script they make,
+// named `name`; with `write`, and nothing wrong, the file with every string
+// in its room into the output. Each row gets its bytes or why the table
+// can't spell it, and its problem after where it stands.
+std::string insertRows(const std::string& request, bool write) {
+    if (!loadedTable) return refusal("table-text", texts::page::kLoadTableFirst);
+    const Json asked = Json::parse(request);
+    std::string failure;
+    const auto script = parseScript(scriptOfRows(asked["rows"]), asked["name"], failure);
+    if (!script) return answer({{"problems", {failure}}, {"rows", Json::array()}});
+    const std::vector<const TableEntry*> ends = loadedTable->endTokens();
+    const Insertion insertion{ends.empty() ? nullptr : ends.front(), std::nullopt};
+    const ScriptInsertion strings(*loadedTable, script->strings, insertion);
+    bool readFailed = false;
+    MemorySource checked(buffers.rom.data(), buffers.rom.size(), false);
+    const std::vector<std::string> problems = strings.run(checked, nullptr, readFailed);
+    Json rows = Json::array();
+    for (const ScriptString& string : script->strings) {
+        Json row = Json::object();
+        for (const ScriptInsertion::Prepared& prepared : strings.strings())
+            if (prepared.string.where == string.where)
+                row = prepared.encoded ? Json{{"bytes", prepared.encoded->size()}}
+                                       : Json{{"unspelt", prepared.encodingFailure}};
+        for (const std::string& problem : problems)
+            if (problem.rfind(string.where + ":", 0) == 0) row["problem"] = problem.substr(string.where.size() + 2);
+        rows.push_back(row);
+    }
+    buffers.output.clear();
+    if (write && problems.empty()) {
+        MemorySource source(buffers.rom);
+        OutputStream output(std::make_unique<MemorySink>(buffers.output), OutputOptions{});
+        strings.run(source, &output, readFailed);
+        output.close();
+    }
+    return answer({{"rows", rows}, {"problems", problems}});
+}
+
+// The script the grid's rows make, into the output for the page to download.
+std::string scriptText(const std::string& request) {
+    if (!loadedTable) return refusal("table-text", texts::page::kLoadTableFirst);
+    const std::string script = scriptOfRows(Json::parse(request)["rows"]);
+    buffers.output.assign(script.begin(), script.end());
     return answer(Json::object());
 }
 
-// How far a shift moves every byte, or the refusal of the value of A.
-std::string shiftAmountOf(const std::string& letterA, bool back) {
+// --- Encode, insert at an offset, a table from values ---
+
+std::string encodeText(const std::string& given, bool end) {
+    if (!loadedTable) return refusal("table-text", texts::page::kLoadTableFirst);
+    std::string failure, hex;
+    const TableEntry* ending = nullptr;
     try {
-        return answer({{"amount", shiftAmount(letterA.empty() ? std::nullopt : std::optional(letterA), std::nullopt, back)}});
+        ending = end ? onlyEndToken(*loadedTable) : nullptr;
     } catch (const Refusal& refused) {
-        return refusal("shift-a", refused.what());
+        return refusal("encode-end", refused.what());
+    }
+    const auto characters = unescaped(given, failure);
+    const auto bytes = characters ? encode(*loadedTable, *characters, ending, failure) : std::nullopt;
+    if (!bytes) return refusal("encode-text", "'" + given + "': " + failure);
+    for (const char byte : *bytes) hex += (hex.empty() ? "" : " ") + hexDigits(static_cast<std::uint8_t>(byte));
+    return answer({{"hex", hex}});
+}
+
+// TEXT in place of the string at an offset, as insert --at puts it, into the
+// output.
+std::string insertAt(const std::string& request) {
+    if (!loadedTable) return refusal("table-text", texts::page::kLoadTableFirst);
+    const Json asked = Json::parse(request);
+    ScriptString string;
+    std::optional<std::uint8_t> fill;
+    std::string control = "at-offset";
+    try {
+        string.offset = numberIn(given(asked, "at"), "--at", 0, 0, INT64_MAX, texts::command::kBadOffset);
+        control = "at-room";
+        if (given(asked, "room"))
+            string.room = numberIn(given(asked, "room"), "--room", 0, 1, kMaxStringBytes, texts::command::kBadRoom);
+        else if (loadedTable->endTokens().empty())
+            throw Refusal(texts::command::kNoRoom);
+        control = "at-fill";
+        if (const auto byte = given(asked, "fill")) fill = fillByte(*byte, "--fill");
+    } catch (const Refusal& refused) {
+        return refusal(control, refused.what());
+    }
+    std::string failure;
+    const auto characters = unescaped(asked.value("text", ""), failure);
+    if (!characters) return refusal("at-text", failure);
+    string.text = *characters;
+    string.where = offsetText(string.offset);
+    const std::vector<const TableEntry*> ends = loadedTable->endTokens();
+    const Insertion insertion{ends.empty() ? nullptr : ends.front(), fill};
+    const ScriptInsertion strings(*loadedTable, {string}, insertion);
+    bool readFailed = false;
+    MemorySource checked(buffers.rom.data(), buffers.rom.size(), false);
+    const std::vector<std::string> problems = strings.run(checked, nullptr, readFailed);
+    if (!problems.empty()) return refusal("at-text", problems.front());
+    buffers.output.clear();
+    MemorySource source(buffers.rom);
+    OutputStream output(std::make_unique<MemorySink>(buffers.output), OutputOptions{});
+    strings.run(source, &output, readFailed);
+    output.close();
+    return answer(Json::object());
+}
+
+// The table that table --A/--a/--0 writes.
+std::string tableFromValues(const std::string& request) {
+    const Json asked = Json::parse(request);
+    const char* const names[] = {"--A", "--a", "--0"};
+    const char* const controls[] = {"values-A", "values-a", "values-0"};
+    ClassValues values(3, -1);
+    const Width width = widthNamed(asked.value("width", "8"));
+    const char* range = width == Width::Byte ? texts::command::kBadValue : texts::command::kBadUnit;
+    for (std::size_t order = 0; order < values.size(); ++order) {
+        try {
+            const auto value = given(asked, names[order] + 2);
+            if (value) values[order] = static_cast<std::int32_t>(numberIn(value, names[order], 0, 0, unitMask(width), range));
+        } catch (const Refusal& refused) {
+            return refusal(controls[order], refused.what());
+        }
+    }
+    if (values[0] < 0 && values[1] < 0 && values[2] < 0) return refusal("values-A", texts::command::kNoTableSource);
+    try {
+        return answer({{"table", tableOfValues(values, width)}});
+    } catch (const Refusal& refused) {
+        return refusal("values-A", refused.what());
+    }
+}
+
+// --- The file's bytes, as a hex editor with a table shows them ---
+
+// `rows` rows of 16 bytes from the row of `start`, each byte with what the
+// open table reads from it: an entry's text at its first byte, nothing at
+// its other bytes, a dot where no entry stands; the reading starts at the
+// first row.
+std::string fileRows(double start, std::size_t rows) {
+    const std::uint64_t size = buffers.rom.size();
+    const std::uint64_t first = std::min<std::uint64_t>(static_cast<std::uint64_t>(start), size) / kHexRow * kHexRow;
+    const std::uint64_t end = std::min<std::uint64_t>(size, first + rows * kHexRow);
+    Json lines = Json::array();
+    std::uint64_t readTo = first;
+    for (std::uint64_t row = first; row < end; row += kHexRow) {
+        Json cells = Json::array();
+        for (std::uint64_t at = row; at < std::min(end, row + kHexRow); ++at) {
+            std::string text;
+            if (at >= readTo) {
+                const TableEntry* entry = loadedTable ? loadedTable->longestAt(&buffers.rom[at], size - at) : nullptr;
+                Text reading;
+                if (entry) appendReading(*entry, &buffers.rom[at], reading);
+                text = entry ? escaped(reading) : ".";
+                readTo = at + (entry ? entry->span() : 1);
+            }
+            cells.push_back({{"hex", hexDigits(buffers.rom[at])}, {"text", text}});
+        }
+        lines.push_back({{"offset", offsetText(row)}, {"at", row}, {"cells", cells}});
+    }
+    return answer({{"rows", lines}, {"size", size}});
+}
+
+// --- The tile view ---
+
+// The colour indices of `count` tiles from `start`, 64 a tile, into the
+// output: as many as the file holds whole.
+std::string tiles(const std::string& formatName, double start, std::size_t count) {
+    const TileFormat format = tileFormatNamed(formatName);
+    const std::size_t size = tileBytes(format);
+    const std::uint64_t from = std::min<std::uint64_t>(static_cast<std::uint64_t>(start), buffers.rom.size());
+    count = static_cast<std::size_t>(std::min<std::uint64_t>(count, (buffers.rom.size() - from) / size));
+    buffers.output.resize(count * kTileSide * kTileSide);
+    for (std::size_t tile = 0; tile < count; ++tile) {
+        const TilePixels pixels = decodeTile(format, buffers.rom.data() + from + tile * size);
+        std::copy(pixels.begin(), pixels.end(), buffers.output.begin() + static_cast<std::ptrdiff_t>(tile * pixels.size()));
+    }
+    return answer({{"count", count}, {"bits", tileBits(format)}, {"tileBytes", size}});
+}
+
+// The keys of the tiles numbered from `first`, and the open table's texts.
+std::string tileLabels(std::size_t first, std::size_t count) {
+    Json keys = Json::array(), labels = Json::array();
+    for (std::size_t number = first; number < first + count; ++number) {
+        keys.push_back(tileKey(number));
+        labels.push_back(loadedTable ? tileLabel(*loadedTable, number) : "");
+    }
+    return answer({{"keys", keys}, {"labels", labels}});
+}
+
+// The table's text with the entry of `key` set to `text`: the line of an
+// entry with that key changed, or a line added.
+std::string withEntry(const std::string& key, const std::string& text) {
+    const std::string line = key + "=" + text;
+    std::string table = textOf(buffers.table), result;
+    bool changed = false;
+    for (std::size_t at = 0; at < table.size() || (at == table.size() && !changed);) {
+        const std::size_t end = std::min(table.find('\n', at), table.size());
+        std::string current = table.substr(at, end - at);
+        const std::size_t equals = current.find('=');
+        if (!changed && equals != std::string::npos && equals == key.size() &&
+            std::equal(key.begin(), key.end(), current.begin(), [](char a, char b) { return std::toupper(a) == std::toupper(b); })) {
+            current = line + (current.back() == '\r' ? "\r" : "");
+            changed = true;
+        }
+        if (at == table.size()) break;
+        result += current + (end < table.size() ? "\n" : "");
+        at = end + 1;
+    }
+    if (!changed) result += (result.empty() || result.back() == '\n' ? "" : "\n") + line + "\n";
+    return answer({{"table", result}});
+}
+
+// Where an NES file's tiles start, if it has any; and when asked, the CRC32
+// of the file (reflected, polynomial 0xEDB88320, as zip and PNG have it), by
+// which the page knows the same ROM again.
+std::string fileFacts(bool withCrc) {
+    const auto chr = nesCharacterData(buffers.rom.data(), buffers.rom.size());
+    Json facts = {{"chr", chr ? Json(*chr) : Json()}};
+    if (!withCrc) return answer(facts);
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> entries{};
+        for (std::uint32_t n = 0; n < 256; ++n) {
+            std::uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            entries[n] = c;
+        }
+        return entries;
+    }();
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (const std::uint8_t byte : buffers.rom) crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(crc ^ 0xFFFFFFFFu));
+    facts["crc32"] = hex;
+    return answer(facts);
+}
+
+// How far a shift moves every byte, by the value of A or an amount, or the
+// refusal of either.
+std::string shiftAmountOf(const std::string& letterA, const std::string& by, bool back) {
+    try {
+        return answer({{"amount", shiftAmount(optionGiven(letterA), optionGiven(by), back)}});
+    } catch (const Refusal& refused) {
+        return refusal(letterA.empty() && !by.empty() ? "shift-by" : "shift-a", refused.what());
     }
 }
 
@@ -335,9 +675,20 @@ EMSCRIPTEN_BINDINGS(glyphound) {
     emscripten::function("output", &output);
     emscripten::function("find", &answered<find, const std::string&>);
     emscripten::function("hexView", &answered<hexView, std::size_t>);
-    emscripten::function("guess", &answered<guess, const std::string&>);
+    emscripten::function("guess", &answered<guess, const std::string&, const std::string&>);
     emscripten::function("loadTable", &answered<loadTable, const std::string&>);
-    emscripten::function("dump", &answered<dump>);
-    emscripten::function("shiftAmount", &answered<shiftAmountOf, const std::string&, bool>);
+    emscripten::function("dump", &answered<dump, const std::string&>);
+    emscripten::function("openScript", &answered<openScript, const std::string&>);
+    emscripten::function("insertRows", &answered<insertRows, const std::string&, bool>);
+    emscripten::function("scriptText", &answered<scriptText, const std::string&>);
+    emscripten::function("encode", &answered<encodeText, const std::string&, bool>);
+    emscripten::function("insertAt", &answered<insertAt, const std::string&>);
+    emscripten::function("tableFromValues", &answered<tableFromValues, const std::string&>);
+    emscripten::function("tiles", &answered<tiles, const std::string&, double, std::size_t>);
+    emscripten::function("tileLabels", &answered<tileLabels, std::size_t, std::size_t>);
+    emscripten::function("withEntry", &answered<withEntry, const std::string&, const std::string&>);
+    emscripten::function("fileFacts", &answered<fileFacts, bool>);
+    emscripten::function("fileRows", &answered<fileRows, double, std::size_t>);
+    emscripten::function("shiftAmount", &answered<shiftAmountOf, const std::string&, const std::string&, bool>);
     emscripten::function("shiftSlice", &answered<shiftSlice, const std::string&, std::size_t, std::size_t, int>);
 }

@@ -33,8 +33,8 @@ function readInto(core, which, file) {
 // The file opened, or the edited one read a slice at a time, shifted slice
 // by slice, each slice handed to the page as it is written: no shifted copy
 // is ever whole here.
-function shift(core, { letterA, back, edited }, sendPart) {
-  const result = answer(core.shiftAmount(letterA, back));
+function shift(core, { letterA, by, back, edited }, sendPart) {
+  const result = answer(core.shiftAmount(letterA, by, back));
   if (result.error) return result;
   const size = back ? edited.size : sizes.rom;
   for (let at = 0; at < size; at += kSlice) {
@@ -50,6 +50,12 @@ function shift(core, { letterA, back, edited }, sendPart) {
   return {};
 }
 
+// What a request wrote, handed to the page unless it was refused.
+function written(result, core, sendPart) {
+  if (!result.error) sendPart(core.output().slice());
+  return result;
+}
+
 const requests = {
   hello: () => ({}),
   // Read here, in order with the requests after it.
@@ -60,12 +66,27 @@ const requests = {
   },
   find: (core, { request }) => answer(core.find(JSON.stringify(request))),
   hexView: (core, { index }) => answer(core.hexView(index)),
-  guess: (core, { width }) => answer(core.guess(width)),
-  dump: (core, args, sendPart) => {
-    const result = answer(core.dump());
-    if (!result.error) sendPart(core.output().slice());
+  guess: (core, { width, top }) => answer(core.guess(width, top)),
+  dump: (core, { request }, sendPart) => written(answer(core.dump(JSON.stringify(request))), core, sendPart),
+  openScript: (core, { name }) => answer(core.openScript(name)),
+  // The rows checked, or with `write` the file with them in it.
+  insertRows: (core, { request, write }, sendPart) => {
+    const result = answer(core.insertRows(JSON.stringify(request), write));
+    return write && !result.error && !result.problems.length ? written(result, core, sendPart) : result;
+  },
+  scriptText: (core, { request }, sendPart) => written(answer(core.scriptText(JSON.stringify(request))), core, sendPart),
+  encode: (core, { text, end }) => answer(core.encode(text, end)),
+  insertAt: (core, { request }, sendPart) => written(answer(core.insertAt(JSON.stringify(request))), core, sendPart),
+  tableFromValues: (core, { request }) => answer(core.tableFromValues(JSON.stringify(request))),
+  tiles: (core, { format, start, count }) => {
+    const result = answer(core.tiles(format, start, count));
+    result.pixels = core.output().slice();
     return result;
   },
+  tileLabels: (core, { first, count }) => answer(core.tileLabels(first, count)),
+  withEntry: (core, { key, text }) => answer(core.withEntry(key, text)),
+  fileFacts: (core, { crc }) => answer(core.fileFacts(crc)),
+  fileRows: (core, { start, rows }) => answer(core.fileRows(start, rows)),
   shift,
 };
 onmessage = async ({ data: { id, op, args } }) => {

@@ -96,6 +96,28 @@ async function openPage(pagePath, { downloads } = {}) {
       if (Date.now() > end) throw new Error("no download: " + (await evaluate(saying)));
     return { bytes: fs.readFileSync(await saved), name };
   };
+  // A click at a point of an element, and keys pressed, as a person's.
+  const click = async (selector, x, y) => {
+    const box = await evaluate(`(() => { const element = document.querySelector(${JSON.stringify(selector)});
+      element.scrollIntoView({ block: "start" });
+      const r = element.getBoundingClientRect();
+      return { left: r.left, top: r.top }; })()`);
+    for (const type of ["mousePressed", "mouseReleased"])
+      await page("Input.dispatchMouseEvent", { type, x: box.left + x, y: box.top + y, button: "left", clickCount: 1 });
+  };
+  const codes = { Enter: 13, ArrowRight: 39, ArrowLeft: 37, ArrowUp: 38, ArrowDown: 40 };
+  const press = async (key) => {
+    const named = key in codes;
+    const event = named ? { key, code: key, windowsVirtualKeyCode: codes[key] } : { key, text: key };
+    await page("Input.dispatchKeyEvent", { type: named ? "rawKeyDown" : "keyDown", ...event });
+    if (named && key === "Enter") await page("Input.dispatchKeyEvent", { type: "char", key, text: "\r" });
+    await page("Input.dispatchKeyEvent", { type: "keyUp", ...event });
+  };
+  const reload = async () => {
+    await page("Page.reload", {});
+    await sleep(200);
+    await until(`document.readyState === 'complete' && ${ready}`);
+  };
   const screenshot = async (file, width) => {
     await page("Emulation.setDeviceMetricsOverride", { width, height: 800, deviceScaleFactor: 1, mobile: false });
     const { cssContentSize } = await page("Page.getLayoutMetrics");
@@ -111,7 +133,7 @@ async function openPage(pagePath, { downloads } = {}) {
 
   await page("Page.navigate", { url: "file://" + path.resolve(pagePath) });
   await until(`document.readyState === 'complete' && ${ready}`);
-  return { evaluate, until, settle, choose, download, screenshot, close, outside };
+  return { evaluate, until, settle, choose, download, screenshot, close, outside, click, press, reload };
 }
 
 module.exports = { openPage };

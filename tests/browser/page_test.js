@@ -34,6 +34,29 @@ const refusal = (...args) => {
 };
 const rom = path.join(work, "sample.rom");
 
+// A font the test draws: an NES file whose one CHR bank holds 512 tiles of
+// its own, each pixel's colour index a function of the tile and the place.
+const drawn = Array.from({ length: 512 }, (_, tile) => Array.from({ length: 64 }, (_, at) =>
+  ((at % 8) * (tile % 5 + 1) + (at >> 3) * (tile >> 5) + tile) % 4));
+const nesPlanes = (tile) => {
+  const bytes = Buffer.alloc(16);
+  tile.forEach((index, at) => [0, 1].forEach((plane) => (bytes[plane * 8 + (at >> 3)] |= ((index >> plane) & 1) << (7 - (at % 8)))));
+  return bytes;
+};
+const fontNes = path.join(work, "font.nes");
+const prg = Buffer.alloc(16 << 10);
+Buffer.from("HELLO THERE").forEach((c, at) => (prg[0x100 + at] = c === 32 ? 0 : c + 0x3f)); // 'A' at tile 80
+fs.writeFileSync(fontNes, Buffer.concat([Buffer.from("NES\x1a\x01\x01", "latin1"), Buffer.alloc(10), prg, ...drawn.map(nesPlanes)]));
+// The tile view's layout: tiles at 3x, 16 to a row, a band of 22 pixels
+// under each for its number and text.
+const kZoom = 3, kColumns = 16, kCell = 8 * kZoom, kBand = 22;
+// The script's table: the hits' letters, a space, a full stop and an end token.
+const scriptTable = () => native("table", "-o", "-", "HELLO", "sample.rom") + "5F= \n6D=.\n/FF=<END>\n";
+// The grid's translation of a row, typed.
+const translate = (row, text) => `(() => { const input = document.querySelectorAll("#script-grid tbody input")[${row}];
+  input.value = ${JSON.stringify(text)}; input.dispatchEvent(new Event("input")); })()`;
+const gridChecked = `!document.querySelector("#script-grid tbody tr td.bytes:empty") && document.body.dataset.state === "ready"`;
+
 (async () => {
   const page = await openPage(pagePath, { downloads: path.join(work, "downloads") });
   const set = (values) =>
@@ -63,13 +86,113 @@ const rom = path.join(work, "sample.rom");
   await page.settle(`document.getElementById("dump").click()`);
   const { bytes: text } = await page.download(`document.getElementById("dump-download").click()`);
   assert.deepEqual(text, native("dump", "-t", "sample.tbl", "sample.rom"), "dump");
+  // The tile view of a font the test drew: an NES file opens on its CHR
+  // data, and every pixel in view is the tile's colour index in grey.
+  await page.choose("#file", fontNes);
+  assert.equal(await page.evaluate(`document.getElementById("tile-start").value`), "0x4010", "the view opens on CHR");
+  const canvas = await page.evaluate(`(() => { const c = document.getElementById("tile-canvas");
+    const data = c.getContext("2d").getImageData(0, 0, c.width, c.height).data;
+    return { width: c.width, red: Array.from(data.filter((_, at) => at % 4 === 0)) }; })()`);
+  for (let tile = 0; tile < kColumns * 12; ++tile)
+    for (let y = 0; y < kCell; ++y)
+      for (let x = 0; x < kCell; ++x) {
+        const at = (Math.floor(tile / kColumns) * (kCell + kBand) + y) * canvas.width + (tile % kColumns) * kCell + x;
+        const expected = drawn[tile][Math.floor(y / kZoom) * 8 + Math.floor(x / kZoom)] * 85;
+        if (canvas.red[at] !== expected) assert.fail(`tile ${tile}, pixel ${x},${y}: ${canvas.red[at]}, not ${expected}`);
+      }
+  // A table built by clicking a tile and typing, then typing on the next,
+  // from none.
+  await page.evaluate(`document.getElementById("table-text").value = "";
+    document.getElementById("table-text").dispatchEvent(new Event("input"))`);
+  await page.until(`document.getElementById("encode").disabled && document.body.dataset.state === "ready"`);
+  await page.click("#tile-canvas", kCell / 2, 8 * (kCell + kBand) + kCell / 2); // tile 80
+  await page.until(`document.activeElement.id === "tile-text"`);
+  for (const key of ["A", "Enter"]) await page.press(key);
+  await page.until(`document.activeElement.id === "tile-canvas" && document.body.dataset.state === "ready"`);
+  for (const key of ["B", "Enter"]) await page.press(key);
+  await page.until(`document.getElementById("table-text").value.includes("81=B") && document.body.dataset.state === "ready"`);
+  assert.equal(await page.evaluate(`document.getElementById("table-text").value`), "80=A\n81=B\n", "a table by tiles");
+  // After a search, the font shows from where 'A' sits.
+  await set({ words: "HELLO", match: "" });
+  await page.settle(`document.getElementById("find").click()`);
+  await page.settle(`document.getElementById("show-font").click()`);
+  assert.match(await page.evaluate(`document.getElementById("tile-info").textContent`), /^Tile 80 at 0x4810, which the table reads as "A"/);
   if (screenshot) {
-    await set({ words: "HELLO\nGUARDS", match: "" });
-    await page.settle(`document.getElementById("find").click()`);
+    // The whole alphabet from the value of A, its letters under the tiles,
+    // and the script of the file.
+    await set({ "values-A": "0x80" });
+    await page.settle(`document.getElementById("values-table").click()`);
     await page.settle(`document.querySelector("#hits tbody button").click()`);
-    await page.settle(`document.getElementById("guess").click()`);
+    await page.settle(`document.getElementById("dump-script").click()`);
+    await page.settle(`document.getElementById("show-font").click()`);
     await page.screenshot(screenshot, 1000);
   }
+
+  // A script read, edited in the grid and inserted: the ROM it downloads is
+  // what insert --script writes from the script it downloads. A text that
+  // overflows is marked, and keeps the ROM from being written.
+  await page.choose("#file", rom);
+  fs.writeFileSync(path.join(work, "script.tbl"), scriptTable());
+  await page.choose("#table-file", path.join(work, "script.tbl"));
+  await page.settle(`document.getElementById("dump-script").click()`);
+  await page.evaluate(translate(0, "HI THERE.<END>"));
+  await page.evaluate(translate(1, "WELCOME TO THE VERY BIG CASTLE OF GLYPHS.<END>"));
+  await page.until(`document.querySelectorAll("#script-grid tr.wrong").length === 1 && ${gridChecked}`);
+  const scriptOf = async () => {
+    const { bytes, name } = await page.download(`document.getElementById("script-download").click()`);
+    fs.writeFileSync(path.join(work, name), bytes);
+    return name;
+  };
+  const overflowing = await scriptOf();
+  await page.settle(`document.getElementById("script-insert").click()`);
+  const problems = await page.evaluate(`[...document.querySelectorAll("#script-problems li")].map((item) => item.textContent)`);
+  assert.deepEqual(problems, [refusal("insert", "-t", "script.tbl", "--script", overflowing, "sample.rom", "out.rom")], "overflow");
+  await page.evaluate(translate(1, "WELCOME TO GLYPHS.<END>"));
+  await page.until(`document.querySelectorAll("#script-grid tr.wrong").length === 0 && ${gridChecked}`);
+  const script = await scriptOf();
+  const inserted = await page.download(`document.getElementById("script-insert").click()`);
+  assert.deepEqual(inserted, { bytes: native("insert", "-t", "script.tbl", "--script", script, "sample.rom", "-"),
+    name: "sample.translated.rom" }, "insert --script");
+
+  // The work comes back when the same ROM opens after a reload.
+  await page.reload();
+  await page.choose("#file", rom);
+  const back = await page.evaluate(`({ table: document.getElementById("table-text").value,
+    first: document.querySelector("#script-grid tbody input").value })`);
+  // A text area keeps line ends as LF.
+  assert.deepEqual(back, { table: scriptTable().replace(/\r/g, ""), first: "HI THERE.<END>" }, "the work kept");
+
+  // Each command's face gives what the command gives: shown, downloaded, or
+  // made the open table.
+  const shown = (id) => page.evaluate(`document.getElementById("${id}").value`);
+  const faces = [
+    { what: "encode --end", controls: { "encode-text": "HI THERE." }, act: `document.getElementById("encode-end").checked = true;
+      document.getElementById("encode").click()`, result: () => shown("encode-hex"),
+      expected: native("encode", "-t", "script.tbl", "--end", "HI THERE.").toString().trim() },
+    { what: "dump --start --end", controls: { "dump-start": "0x200", "dump-end": "0x230" }, act: `document.getElementById("dump").click()`,
+      download: "dump-download", expected: native("dump", "-t", "script.tbl", "--start", "0x200", "--end", "0x230", "sample.rom") },
+    { what: "insert --at", controls: { "at-offset": "0x200", "at-text": "HI.<END>" }, download: "at-insert",
+      expected: native("insert", "-t", "script.tbl", "--at", "0x200", "HI.<END>", "sample.rom", "-") },
+    { what: "shift --by", controls: { "shift-a": "", "shift-by": "-63" }, download: "shift-download",
+      expected: native("shift", "--by", "-63", "sample.rom", "-") },
+    { what: "table --A", controls: { "values-A": "0x80" }, act: `document.getElementById("values-table").click()`,
+      result: () => shown("table-text"), expected: native("table", "-o", "-", "--A", "0x80").toString().replace(/\r/g, "") },
+  ];
+  for (const { what, controls, act, download, result, expected } of faces) {
+    await set(controls);
+    if (act) await page.settle(act);
+    const got = download ? (await page.download(`document.getElementById("${download}").click()`)).bytes : await result();
+    assert.deepEqual(got, expected, what);
+  }
+  await set({ "dump-start": "", "dump-end": "", "shift-by": "" });
+
+  // Every control labelled, and the rest of what axe-core checks.
+  const axe = path.join(__dirname, "node_modules", "axe-core", "axe.min.js");
+  assert.ok(fs.existsSync(axe), "axe-core is missing: scripts/setup.sh page installs it");
+  await page.evaluate(fs.readFileSync(axe, "utf8"));
+  const violations = await page.evaluate(`axe.run(document).then((result) => result.violations.map((violation) =>
+    violation.id + ": " + violation.nodes.map((node) => node.target.join(" ")).join(", ")))`);
+  assert.deepEqual(violations, [], "accessibility");
 
   await set({ "shift-a": "128" });
   const shifted = await page.download(`document.getElementById("shift-download").click()`);
