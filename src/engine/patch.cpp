@@ -85,6 +85,19 @@ std::uint32_t checkedPatchCrc(const std::string& bytes, std::size_t smallest) {
     return says;
 }
 
+// UPS and BPS start alike: the magic, the sizes of both files, then
+// `more` numbers of their own, and end in the CRC32s of both files and of
+// the patch. The cursor stands past the sizes.
+Cursor readHead(const std::string& bytes, PatchSummary& summary, PatchFormat format, std::size_t more) {
+    summary.format = format;
+    summary.patchCrc = checkedPatchCrc(bytes, kMagicSize + 2 + more + kFooterSize);
+    const std::size_t footer = bytes.size() - kFooterSize;
+    Cursor cursor(bytes, kMagicSize, footer);
+    summary.source = Fingerprint{cursor.number(), little32(bytes, footer)};
+    summary.target = Fingerprint{cursor.number(), little32(bytes, footer + 4)};
+    return cursor;
+}
+
 std::optional<Fingerprint> fingerprintOf(ByteSource& source) {
     std::vector<std::uint8_t> block(kDefaultBlockSize);
     Crc32 crc;
@@ -246,12 +259,7 @@ void Patch::readIps() {
 }
 
 void Patch::readUps() {
-    summary_.format = PatchFormat::Ups;
-    summary_.patchCrc = checkedPatchCrc(bytes_, kMagicSize + 2 + kFooterSize);
-    const std::size_t footer = bytes_.size() - kFooterSize;
-    Cursor cursor(bytes_, kMagicSize, footer);
-    summary_.source = Fingerprint{cursor.number(), little32(bytes_, footer)};
-    summary_.target = Fingerprint{cursor.number(), little32(bytes_, footer + 4)};
+    Cursor cursor = readHead(bytes_, summary_, PatchFormat::Ups, 0);
     const std::uint64_t end = std::max(summary_.source->size, summary_.target->size);
     std::uint64_t position = 0;
     while (!cursor.done()) {
@@ -271,12 +279,7 @@ void Patch::readUps() {
 }
 
 void Patch::readBps() {
-    summary_.format = PatchFormat::Bps;
-    summary_.patchCrc = checkedPatchCrc(bytes_, kMagicSize + 3 + kFooterSize);
-    const std::size_t footer = bytes_.size() - kFooterSize;
-    Cursor cursor(bytes_, kMagicSize, footer);
-    summary_.source = Fingerprint{cursor.number(), little32(bytes_, footer)};
-    summary_.target = Fingerprint{cursor.number(), little32(bytes_, footer + 4)};
+    Cursor cursor = readHead(bytes_, summary_, PatchFormat::Bps, 1);
     const std::uint64_t metadataSize = cursor.number();
     summary_.metadata = bytes_.substr(cursor.take(metadataSize), static_cast<std::size_t>(metadataSize));
     actionsAt_ = cursor.at();
