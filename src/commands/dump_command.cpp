@@ -28,7 +28,7 @@ int dumpPointedStrings(const DumpOptions& options, const Table& table, OutputStr
     std::optional<std::uint64_t> stride;
     if (options.pointer.stride) stride = numberIn(options.pointer.stride, "--stride", 1, 1, 1 << 20, text::kBadStride);
     std::vector<PointerTable> tables;
-    for (const std::string& spec : options.pointers) tables.push_back(pointerTableOf(spec, map, format, stride));
+    for (const std::string& given : options.pointers) tables.push_back(pointerTableOf(given, map, format, stride));
     std::vector<PointedString> strings;
     try {
         strings = pointedStrings(file, table, tables, options.untilNext);

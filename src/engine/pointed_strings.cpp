@@ -81,13 +81,13 @@ Text textAt(const std::string& file, const Table& table, std::uint64_t start) {
                : readAll(table, bytes + start, stringAt(table, bytes + start, static_cast<std::size_t>(end - start)).first);
 }
 
-PointerTable pointerTableOf(const std::string& spec, const AddressMap& map, const PointerFormat& format,
+PointerTable pointerTableOf(const std::string& given, const AddressMap& map, const PointerFormat& format,
                             std::optional<std::uint64_t> stride) {
-    const std::size_t colon = spec.find(':');
-    if (colon == std::string::npos) throw Refusal(text::kBadSpec + spec);
-    const std::int64_t offset = parseNumber(spec.substr(0, colon), "--pointers OFFSET");
-    const std::int64_t count = parseNumber(spec.substr(colon + 1), "--pointers COUNT");
-    if (offset < 0 || count < 1) throw Refusal(text::kBadSpec + spec);
+    const std::size_t colon = given.find(':');
+    if (colon == std::string::npos) throw Refusal(text::kBadTableGiven + given);
+    const std::int64_t offset = parseNumber(given.substr(0, colon), "--pointers OFFSET");
+    const std::int64_t count = parseNumber(given.substr(colon + 1), "--pointers COUNT");
+    if (offset < 0 || count < 1) throw Refusal(text::kBadTableGiven + given);
     PointerTable table;
     table.offset = static_cast<std::uint64_t>(offset);
     table.count = static_cast<std::uint64_t>(count);

@@ -45,7 +45,7 @@ std::vector<PointedString> pointedStrings(const std::string& file, const Table& 
 Text textAt(const std::string& file, const Table& table, std::uint64_t start);
 
 // A table as `dump --pointers` gives it: OFFSET:COUNT.
-PointerTable pointerTableOf(const std::string& spec, const AddressMap& map, const PointerFormat& format,
+PointerTable pointerTableOf(const std::string& given, const AddressMap& map, const PointerFormat& format,
                             std::optional<std::uint64_t> stride);
 
 // The value a place holds in `file`; none past its end.
