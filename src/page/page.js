@@ -283,29 +283,37 @@ function showHits(result) {
   $("tally").textContent = (result.tally || "").trim();
 }
 
+// Rows of bytes in hex, each with its offset and the text they read as;
+// `marked` says which bytes to show as the hit's.
+function bytesTable(caption, rows, marked) {
+  const table = document.createElement("table");
+  table.createCaption().textContent = caption;
+  for (const line of rows) {
+    const row = table.insertRow();
+    const offset = document.createElement("th");
+    offset.scope = "row";
+    offset.textContent = line.offset;
+    row.append(offset);
+    line.cells.forEach((cell, at) => {
+      const byte = row.insertCell();
+      byte.textContent = cell.hex;
+      if (marked(line, cell, at)) byte.className = "in-hit";
+    });
+    const text = row.insertCell();
+    text.className = "text";
+    text.textContent = line.cells.map((cell) => cell.text).join("");
+  }
+  return table;
+}
+
 async function showBytes(row) {
   for (const other of $("hits").querySelectorAll("tr[aria-selected]")) other.removeAttribute("aria-selected");
   row.setAttribute("aria-selected", "true");
   const view = await ask("hexView", { index: Number(row.dataset.index) });
   const hit = Number(view.offset);
   await showFileBytes(hit - 32, [hit, hit + Number(row.dataset.length)]);
-  const table = document.createElement("table");
-  table.createCaption().textContent = `The bytes around ${view.offset}, and what the hit proves they read as`;
-  for (const line of view.rows) {
-    const row = table.insertRow();
-    const offset = document.createElement("th");
-    offset.scope = "row";
-    offset.textContent = line.offset;
-    row.append(offset);
-    for (const cell of line.cells) {
-      const hex = row.insertCell();
-      hex.textContent = cell.hex;
-      if (cell.hit) hex.className = "in-hit";
-    }
-    const text = row.insertCell();
-    text.className = "text";
-    text.textContent = line.cells.map((cell) => cell.text).join("");
-  }
+  const table = bytesTable(`The bytes around ${view.offset}, and what the hit proves they read as`, view.rows,
+    (line, cell) => cell.hit);
   const preview = document.createElement("p");
   preview.textContent = `Preview: "${view.preview}"`;
   $("hexview").replaceChildren(table, preview);
@@ -749,23 +757,8 @@ async function showFileBytes(start, mark = fileBytes.mark) {
   fileBytes.mark = mark;
   $("bytes-offset").value = hex(fileBytes.start);
   const view = await ask("fileRows", { start: fileBytes.start, rows: kByteRows });
-  const table = document.createElement("table");
-  table.createCaption().textContent = `The bytes from ${view.rows[0]?.offset ?? ""}, and the text the open table reads there`;
-  for (const line of view.rows) {
-    const row = table.insertRow();
-    const offset = document.createElement("th");
-    offset.scope = "row";
-    offset.textContent = line.offset;
-    row.append(offset);
-    line.cells.forEach((cell, at) => {
-      const byte = row.insertCell();
-      byte.textContent = cell.hex;
-      if (mark && line.at + at >= mark[0] && line.at + at < mark[1]) byte.className = "in-hit";
-    });
-    const text = row.insertCell();
-    text.className = "text";
-    text.textContent = line.cells.map((cell) => cell.text).join("");
-  }
+  const table = bytesTable(`The bytes from ${view.rows[0]?.offset ?? ""}, and the text the open table reads there`,
+    view.rows, (line, cell, at) => mark && line.at + at >= mark[0] && line.at + at < mark[1]);
   $("file-bytes").replaceChildren(table);
 }
 
