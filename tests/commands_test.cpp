@@ -231,6 +231,8 @@ const CommandRun kRuns[] = {
     {"insert keeps the bytes of every string left as it was",
      {"glyphound", "insert", "-t", "keep.tbl", "--script", "keep.txt", "keep.rom", "-"},
      "\x00\xc1th\xf0\x05\x41\xff\x00tA\xff\x00"s, "", 0},
+    {"insert keeps two-byte keys as they were", {"glyphound", "insert", "-t", "kana.tbl", "--script", "kana-script.txt",
+     "kana.rom", "out.rom"}, "", "", 0, {{"out.rom", "\x00\xc1\x40\x81\x41\xff\xff\x00"s}}},
     {"a script with notes, blank lines and a text over two lines",
      {"glyphound", "insert", "-t", "t.tbl", "--script", "notes.txt", "game.rom", "-"}, kGameAfter, "", 0},
     {"insert what no entry spells", {"glyphound", "insert", "-t", "t.tbl", "--script", "bang.txt", "game.rom", "out.rom"}, "",
@@ -334,6 +336,9 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["keep.rom"] = std::make_shared<string>("\x00\xc1th\xf0\x05\x41\xff\x00th\xff\x00"s);
     system.files["keep.txt"] = std::make_shared<string>("@1 7\nAth[c]<$05>A<END>\n@9 3\n// th<END>\ntA<END>\n");
     system.files["bang.txt"] = std::make_shared<string>("@0xE 5\nHELLO!\n");
+    system.files["kana.tbl"] = std::make_shared<string>("8140=\xe3\x81\x82\n8141=\xe3\x81\x84\nC140=\xe3\x81\x82\n/FFFF=<END>\n");
+    system.files["kana.rom"] = std::make_shared<string>("\x00\xc1\x40\x81\x41\xff\xff\x00"s);
+    system.files["kana-script.txt"] = std::make_shared<string>("@1 6\n\xe3\x81\x82\xe3\x81\x84<END>\n");
     system.files["ends.txt"] = std::make_shared<string>("@0x00000002 12\nHELLO\\nworlds\n");
     system.files["notes.txt"] =
         std::make_shared<string>("// chapter 1\r\n\r\n@0x00000002 12 \t\r\n// HELLO\\nworld<END>\r\nHI\\n\r\nyou\r\n");

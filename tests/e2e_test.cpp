@@ -501,6 +501,13 @@ const CommandLine kCommandLines[] = {
      [](TempDir& d, Launch&) { writeFile(d.file("t.tbl"), "87=H\n84=E\n8B=L\n8E=O\n"); }, "", 2, "",
      "glyphound: t.tbl: Input and output are the same file\n",
      [](TempDir& d, const Finished&) { EXPECT_EQ(readFile(d.file("t.tbl")), "87=H\n84=E\n8B=L\n8E=O\n"); }},
+    {"insert to standard output, a file past the read-ahead", {"insert", "-t", "t.tbl", "--script", "s.txt", "big.rom", "-"},
+     [](TempDir& d, Launch&) {
+         writeFile(d.file("big.rom"), moved("HELLO", 63) + "\xff" + string(4 << 20, '\0'));
+         writeFile(d.file("t.tbl"), "87=H\n84=E\n8B=L\n8E=O\n/FF\n");
+         writeFile(d.file("s.txt"), "@0 6\nHELLOHELLO\n");
+     },
+     "", 2, "", "glyphound: s.txt:2: 0x00000000: the text overflows its room of 6 bytes by 5 bytes\n", kGameUntouched},
     {"pointers past the end of the file", {"dump", "-t", "game.tbl", "--map", "nes", "--pointers", "0x9000:2", "game.nes"},
      pointedGame("WORLD<END>"), "", 2, "", "glyphound: game.nes: 0x00009000: the table of pointers runs past the end of the file\n",
      kNoOutput},
