@@ -554,5 +554,32 @@ TEST(CommandParts, ABigFileInPartsPrintsWhatOnePassPrints) {
     }
 }
 
+// A file too big to hold is read twice, once for its strings and once for
+// the pointers to them, and finds what the same bytes held whole find, the
+// best tables kept and the rest counted; a read error fails the run.
+TEST(CommandParts, PointersOverAFileReadTwiceFindWhatTheBytesHeldFind) {
+    std::mt19937 random(28);
+    string rom(17 << 20, '\0');
+    for (char& byte : rom) byte = static_cast<char>(random());
+    for (const char* output : {"--json", "--min=3"}) {
+        MemorySystem twice(""), held(rom);
+        twice.files["big.gb"] = std::make_shared<string>(rom);
+        const std::vector<const char*> named{"glyphound", "pointers", "--map", "gb", output, "big.gb"};
+        const std::vector<const char*> piped{"glyphound", "pointers", "--map", "gb", output, "-"};
+        EXPECT_EQ(runGlyphound(static_cast<int>(named.size()), named.data(), twice), 0);
+        EXPECT_EQ(runGlyphound(static_cast<int>(piped.size()), piped.data(), held), 0);
+        EXPECT_GT(twice.out->size(), 1000u);
+        EXPECT_TRUE(*twice.out == *held.out);
+        // Chance finds more tables in random bytes than are kept.
+        EXPECT_EQ(*twice.err, *held.err);
+        EXPECT_NE(twice.err->find(" more tables left out"), string::npos);
+        MemorySystem failing("");
+        failing.files["big.gb"] = std::make_shared<string>(rom);
+        failing.unreadable["big.gb"] = 16 << 20;
+        EXPECT_EQ(runGlyphound(static_cast<int>(named.size()), named.data(), failing), 2);
+        EXPECT_EQ(*failing.err, "glyphound: big.gb: Input/output error\n");
+    }
+}
+
 }  // namespace
 }  // namespace glyphound::testing

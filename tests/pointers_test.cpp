@@ -228,9 +228,21 @@ std::vector<FoundTable> tablesIn(const string& file, PointerSearch& search, Stri
     findStrings(source, gameTable(), kDefaultMinLength,
                 [&](const TableString& string) { targets.add(string.offset, string.offset + string.length); });
     search.maps = AddressMap::all(file.size(), file.substr(0, 16));
-    std::vector<FoundTable> found;
-    MemorySource again(file);
+    std::vector<FoundTable> found, mapped;
+    MemorySource again(file), reference(file);
     findPointerTables(again, targets, search, found);
+    PointerSearch valueByValue = search;
+    valueByValue.valueTables = false;
+    findPointerTables(reference, targets, valueByValue, mapped);
+    const auto named = [](const std::vector<FoundTable>& tables) {
+        std::vector<string> names;
+        for (const FoundTable& t : tables)
+            names.push_back(t.table.map.name() + " " + t.table.format.name() + " " + std::to_string(t.table.offset) + "+" +
+                            std::to_string(t.table.stride) + "x" + std::to_string(t.table.count) + " " + std::to_string(t.starts));
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    EXPECT_EQ(named(found), named(mapped));
     for (FoundTable& split : findSplitTables(file, targets, search)) found.push_back(std::move(split));
     rankTables(found);
     return found;
@@ -268,6 +280,34 @@ TEST(PointerTables, PlantedTablesAreFoundWhole) {
     }
     EXPECT_GE(right, 99) << missed;
     EXPECT_GE(quiet, 99);
+}
+
+// Every single pointer that lands, looked up by value and mapped one by
+// one, on files whose strings start and end at the edges of the stretches
+// and banks that the lookup tables are drawn up by.
+TEST(PointerTables, ValueTablesLandAsMappingDoes) {
+    for (const bool nesHeader : {false, true}) {
+        std::mt19937 random(7);
+        string file = nesHeader ? ines(8) : "";
+        for (std::uint64_t k = 0; k < 0x20000; ++k) file += static_cast<char>(random());
+        StringTargets targets;
+        for (std::uint64_t edge = 0x1000; edge + 0x1000 < file.size(); edge += 0x1000)
+            for (const std::uint64_t start : {edge - 3, edge, edge + 15}) targets.add(start, start + 1 + start % 3);
+        PointerSearch fast, reference;
+        fast.maps = reference.maps = AddressMap::all(file.size(), file.substr(0, 16));
+        fast.fewest = reference.fewest = 2;
+        reference.valueTables = false;
+        std::vector<FoundTable> byTable, byMapping;
+        MemorySource one(file), other(file);
+        findPointerTables(one, targets, fast, byTable);
+        findPointerTables(other, targets, reference, byMapping);
+        ASSERT_EQ(byTable.size(), byMapping.size());
+        for (std::size_t k = 0; k < byTable.size(); ++k) {
+            EXPECT_EQ(byTable[k].table.offset, byMapping[k].table.offset);
+            EXPECT_EQ(byTable[k].starts, byMapping[k].starts);
+            EXPECT_EQ(byTable[k].table.map.name(), byMapping[k].table.map.name());
+        }
+    }
 }
 
 // What a script of the game's pointed strings reads as, and how it puts back.

@@ -46,12 +46,16 @@ std::string readSmallFile(const std::string& name, CommandIo& io, std::size_t li
 std::string readWholeFile(const std::string& name, CommandIo& io, std::uint64_t limit) {
     auto source = io.openInput(name);
     if (!source) throw ReportedError{};
+    return readWholeSource(*source, name, io, limit);
+}
+
+std::string readWholeSource(ByteSource& source, const std::string& name, CommandIo& io, std::uint64_t limit) {
     std::string bytes;
     std::vector<std::uint8_t> block(std::size_t{1} << 20);
     for (;;) {
-        const ReadResult got = source->read(block.data(), block.size());
+        const ReadResult got = source.read(block.data(), block.size());
         if (got.failed) {
-            io.reportFile(name, readFailure(*source));
+            io.reportFile(name, readFailure(source));
             throw ReportedError{};
         }
         if (got.count == 0) return bytes;
@@ -60,11 +64,15 @@ std::string readWholeFile(const std::string& name, CommandIo& io, std::uint64_t 
     }
 }
 
-AddressMap mapOf(const std::optional<std::string>& name, const std::string& file) {
+AddressMap mapOf(const std::optional<std::string>& name, std::uint64_t size, const std::string& header) {
     std::string failure;
-    auto map = AddressMap::named(name.value_or("linear"), file.size(), headerOf(file), failure);
+    auto map = AddressMap::named(name.value_or("linear"), size, header, failure);
     if (!map) throw UsageError(failure);
     return *map;
+}
+
+AddressMap mapOf(const std::optional<std::string>& name, const std::string& file) {
+    return mapOf(name, file.size(), headerOf(file));
 }
 
 PointerFormat formatOf(const PointerOptions& options) {

@@ -195,6 +195,8 @@ constexpr const char* kBadTableGiven = "--pointers takes OFFSET:COUNT, not ";
 constexpr const char* kOneFile = "give one file";
 constexpr const char* kSplitFound = "pointers finds split tables by itself: --split goes with dump and insert";
 constexpr const char* kBadFewest = "--min must be from 2 to 1000";
+// After the count of tables that the best left out.
+constexpr const char* kLeftOut = " more tables left out: narrow the search with --map, --ptr or --min";
 constexpr const char* kTablePastTheEnd = ": the table of pointers runs past the end of the file";
 constexpr const char* kLeadsOutside = ": the pointer leads outside the file, with its value ";
 constexpr const char* kBadEndian = "--endian must be 'le' or 'be'";

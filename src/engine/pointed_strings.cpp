@@ -73,7 +73,7 @@ std::optional<std::uint64_t> valueAt(const std::string& file, const PointerPlace
     return valueOfBytes(bytes, format);
 }
 
-Text textAt(const std::string& file, const Table& table, std::uint64_t start) {
+Text textAt(std::string_view file, const Table& table, std::uint64_t start) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.data());
     const std::uint64_t end = std::min<std::uint64_t>(file.size(), start + kMaxStringBytes);
     return stringAt(table, bytes + start, static_cast<std::size_t>(end - start)).first == 0

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/dump.hpp"
@@ -42,7 +43,7 @@ std::vector<PointedString> pointedStrings(const std::string& file, const Table& 
 
 // The text at `start` as a dump prints a string there: up to an end token,
 // before a byte where no key stands, at most a string's length.
-Text textAt(const std::string& file, const Table& table, std::uint64_t start);
+Text textAt(std::string_view file, const Table& table, std::uint64_t start);
 
 // A table as `dump --pointers` gives it: OFFSET:COUNT.
 PointerTable pointerTableOf(const std::string& given, const AddressMap& map, const PointerFormat& format,

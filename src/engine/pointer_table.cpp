@@ -32,13 +32,63 @@ std::vector<Combination> combinationsOf(const PointerSearch& search) {
     return combinations;
 }
 
+// Among tables that read alike, a console's own mapping before the
+// general ones.
+int preference(MapKind kind) { return kind == MapKind::Linear ? 7 : static_cast<int>(kind); }
+
+// The better table: more pointers to starts, then more pointers, then fewer
+// into strings.
+bool better(const FoundTable& a, const FoundTable& b) {
+    if (a.starts != b.starts) return a.starts > b.starts;
+    if (a.table.count != b.table.count) return a.table.count > b.table.count;
+    if (a.inside != b.inside) return a.inside < b.inside;
+    return preference(a.table.map.kind()) < preference(b.table.map.kind());
+}
+
+void keepBest(std::vector<FoundTable>& tables, std::size_t most, std::uint64_t* leftOut) {
+    if (tables.size() <= most) return;
+    std::stable_sort(tables.begin(), tables.end(), better);
+    if (leftOut) *leftOut += tables.size() - most;
+    tables.resize(most);
+}
+
+
+// The tables found so far, at most twice `most`: past that only the best
+// are kept, and a table no better than the worst of them is left out at once,
+// before its pointers are copied.
+class KeptTables {
+public:
+    KeptTables(std::vector<FoundTable>& found, std::size_t most, std::uint64_t* leftOut)
+        : found_(found), most_(most), leftOut_(leftOut) {}
+
+    // `table` without its pointers.
+    bool wanted(const FoundTable& table) const { return !worst_ || better(table, *worst_); }
+    void leaveOut() {
+        if (leftOut_) ++*leftOut_;
+    }
+    void add(FoundTable table) {
+        found_.push_back(std::move(table));
+        if (found_.size() <= 2 * most_) return;
+        keepBest(found_, most_, leftOut_);
+        worst_ = found_.back();
+        worst_->pointers.clear();
+    }
+
+private:
+    std::vector<FoundTable>& found_;
+    std::size_t most_;
+    std::uint64_t* leftOut_;
+    std::optional<FoundTable> worst_;
+};
+
 // Runs of pointers that lead to strings, at every stride and every offset
 // modulo it, for one combination; a run that ends long enough is a table.
 class Runs {
 public:
-    Runs(const Combination& combination, const PointerSearch& search, std::vector<FoundTable>& found)
+    Runs(const Combination& combination, const PointerSearch& search, KeptTables& found)
         : combination_(combination),
           fewest_(search.fewest),
+          longest_(search.longestTable),
           widest_(std::max<std::uint64_t>(search.widestStride, combination.format.bytes())),
           runs_((widest_ + 1) * (widest_ + 1)),
           found_(found) {}
@@ -55,6 +105,7 @@ public:
             }
             run.last = pointer;
             ++run.count;
+            if (run.pointers.size() >= longest_) finish(run, stride);
         }
     }
 
@@ -77,8 +128,12 @@ private:
                            combination_.format};
             for (const FoundPointer& pointer : run.pointers)
                 (pointer.landing == Landing::Start ? table.starts : table.inside) += 1;
-            table.pointers = run.pointers;
-            found_.push_back(std::move(table));
+            if (found_.wanted(table)) {
+                table.pointers = run.pointers;
+                found_.add(std::move(table));
+            } else {
+                found_.leaveOut();
+            }
         }
         run.count = 0;
         run.pointers.clear();
@@ -86,9 +141,10 @@ private:
 
     const Combination& combination_;
     std::size_t fewest_;
+    std::uint64_t longest_;
     std::uint64_t widest_;
     std::vector<Run> runs_;
-    std::vector<FoundTable>& found_;
+    KeptTables& found_;
 };
 
 // Where a split table's other arrays lie from its low bytes.
@@ -284,6 +340,18 @@ Landing StringTargets::landing(std::uint64_t offset) const {
     return offset < after->second ? Landing::Inside : Landing::Nowhere;
 }
 
+void StringTargets::markLandings(std::uint64_t from, std::size_t count, std::uint64_t* bits, std::uint64_t firstBit) const {
+    const std::uint64_t to = from + count;
+    auto string = std::upper_bound(strings_.begin(), strings_.end(), from,
+                                   [](std::uint64_t at, const auto& one) { return at < one.first; });
+    if (string != strings_.begin() && std::prev(string)->second > from) --string;
+    for (; string != strings_.end() && string->first < to; ++string)
+        for (std::uint64_t at = std::max(string->first, from); at < std::min(string->second, to); ++at) {
+            const std::uint64_t bit = firstBit + (at - from);
+            bits[bit / 64] |= std::uint64_t{1} << (bit % 64);
+        }
+}
+
 std::vector<std::uint64_t> StringTargets::starts() const {
     std::vector<std::uint64_t> starts;
     for (const auto& string : strings_) starts.push_back(string.first);
@@ -306,31 +374,145 @@ std::uint64_t valueAt(const std::uint8_t* bytes, int bits, bool bigEndian) {
     return value;
 }
 
+// Every value at `places` offsets from `bytes`, mapped one by one.
+void mapValues(const std::uint8_t* bytes, std::uint64_t origin, std::size_t places, const Combination& combination,
+               const StringTargets& targets, Runs& runs) {
+    const PointerFormat& format = combination.format;
+    const auto [lowest, highest] = combination.map->valueRange(format);
+    for (std::size_t at = 0; at < places; ++at) {
+        const std::uint64_t value = valueAt(bytes + at, format.bits, format.bigEndian);
+        if (value < lowest || value > highest) continue;
+        const std::uint64_t offset = origin + at;
+        const auto target = combination.map->offsetOf(value, offset, format);
+        const Landing landing = target ? targets.landing(*target) : Landing::Nowhere;
+        if (landing != Landing::Nowhere) runs.add({offset, value, target, landing});
+    }
+}
+
+// Where every 16-bit value leads from one context, drawn up from the
+// strings the context reaches: a short pointer of a map that leads by its
+// bank is then one lookup, and the table is drawn up again only when the
+// scan reaches another bank.
+class ValueLandings {
+public:
+    static bool serve(const Combination& combination) {
+        return combination.format.bits == 16 && combination.map->kind() != MapKind::Relative;
+    }
+    ValueLandings(const Combination& combination, const StringTargets& targets)
+        : combination_(combination), targets_(targets) {}
+
+    const Combination& combination() const { return combination_; }
+    // One bit for each value that lands from `context`.
+    const std::uint64_t* from(std::uint64_t context) {
+        if (context_ != context) drawUp(context);
+        return lands_.data();
+    }
+
+private:
+    // Values that a map leads by in runs of offsets: within one, the
+    // landings are copied from the strings rather than mapped value by value.
+    static constexpr std::uint64_t kStretch = 0x1000;
+
+    void drawUp(std::uint64_t context) {
+        context_ = context;
+        std::fill(lands_.begin(), lands_.end(), std::uint64_t{0});
+        const AddressMap& map = *combination_.map;
+        const PointerFormat& format = combination_.format;
+        const auto [lowest, highest] = map.valueRange(format);
+        for (std::uint64_t first = lowest / kStretch * kStretch; first <= std::min<std::uint64_t>(highest, 0xFFFF);
+             first += kStretch) {
+            const auto from = map.offsetOf(first, context, format), to = map.offsetOf(first + kStretch - 1, context, format);
+            if (from && to && *to - *from == kStretch - 1) {
+                targets_.markLandings(*from, kStretch, lands_.data(), first);
+                continue;
+            }
+            for (std::uint64_t value = first; value < first + kStretch; ++value) {
+                const auto target = map.offsetOf(value, context, format);
+                if (target && targets_.landing(*target) != Landing::Nowhere) lands_[value / 64] |= std::uint64_t{1} << (value % 64);
+            }
+        }
+    }
+
+    const Combination& combination_;
+    const StringTargets& targets_;
+    // Small enough for the first level of cache.
+    std::vector<std::uint64_t> lands_ = std::vector<std::uint64_t>(std::size_t{1} << 10);
+    std::optional<std::uint64_t> context_;
+};
+
+// The places in a stretch whose values land, gathered a batch at a time
+// without a branch, then added to the runs.
+template <bool bigEndian>
+void lookUpStretch(const std::uint8_t* bytes, std::uint64_t origin, std::size_t places, const std::uint64_t* lands,
+                   const Combination& combination, const StringTargets& targets, Runs& runs) {
+    constexpr std::size_t kBatch = 1024;
+    std::uint32_t hits[kBatch];
+    for (std::size_t batch = 0; batch < places; batch += kBatch) {
+        std::size_t count = 0;
+        for (std::size_t at = batch; at < std::min(places, batch + kBatch); ++at) {
+            const unsigned value = bigEndian ? bytes[at] << 8 | bytes[at + 1] : bytes[at] | bytes[at + 1] << 8;
+            hits[count] = static_cast<std::uint32_t>(at);
+            count += lands[value / 64] >> (value % 64) & 1;
+        }
+        for (std::size_t hit = 0; hit < count; ++hit) {
+            const std::size_t at = hits[hit];
+            const unsigned value = bigEndian ? bytes[at] << 8 | bytes[at + 1] : bytes[at] | bytes[at + 1] << 8;
+            const std::uint64_t offset = origin + at;
+            const auto target = combination.map->offsetOf(value, offset, combination.format);
+            runs.add({offset, value, target, targets.landing(*target)});
+        }
+    }
+}
+
+// Every value at `places` offsets from `bytes`, looked up in the table of
+// each stretch of places that shares a context.
+void lookUpValues(const std::uint8_t* bytes, std::uint64_t origin, std::size_t places, ValueLandings& table,
+                  const StringTargets& targets, Runs& runs) {
+    const Combination& combination = table.combination();
+    const auto contextAt = [&](std::size_t at) { return combination.map->context(origin + at, combination.format); };
+    for (std::size_t at = 0; at < places;) {
+        const auto context = contextAt(at);
+        // Places of one context lie together: the stretch ends where the
+        // context first changes.
+        std::size_t end = places;
+        if (contextAt(places - 1) != context)
+            for (std::size_t low = at + 1; low < end;) {
+                const std::size_t middle = low + (end - low) / 2;
+                if (contextAt(middle) == context)
+                    low = middle + 1;
+                else
+                    end = middle;
+            }
+        if (context) {
+            (combination.format.bigEndian ? lookUpStretch<true> : lookUpStretch<false>)(
+                bytes + at, origin + at, end - at, table.from(*context), combination, targets, runs);
+        }
+        at = end;
+    }
+}
+
 }  // namespace
 
 bool findPointerTables(ByteSource& source, const StringTargets& targets, const PointerSearch& search,
-                       std::vector<FoundTable>& found) {
+                       std::vector<FoundTable>& found, std::uint64_t* leftOut) {
     const std::vector<Combination> combinations = combinationsOf(search);
+    KeptTables kept(found, search.mostTables, leftOut);
     std::vector<Runs> runs;
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    std::vector<std::optional<ValueLandings>> tables;
     for (const Combination& combination : combinations) {
-        runs.emplace_back(combination, search, found);
-        ranges.push_back(combination.map->valueRange(combination.format));
+        runs.emplace_back(combination, search, kept);
+        tables.emplace_back();
+        if (search.valueTables && ValueLandings::serve(combination)) tables.back().emplace(combination, targets);
     }
     SlidingWindow window(source, 0, 4);
     while (window.fill()) {
         const std::size_t ahead = window.ahead(), whole = window.ended() ? ahead : ahead - 3;
         for (std::size_t k = 0; k < combinations.size(); ++k) {
-            const PointerFormat& format = combinations[k].format;
-            const auto [lowest, highest] = ranges[k];
-            for (std::size_t at = 0; at < whole && format.bytes() <= ahead - at; ++at) {
-                const std::uint64_t value = valueAt(window.position() + at, format.bits, format.bigEndian);
-                if (value < lowest || value > highest) continue;
-                const std::uint64_t offset = window.offset() + at;
-                const auto target = combinations[k].map->offsetOf(value, offset, format);
-                const Landing landing = target ? targets.landing(*target) : Landing::Nowhere;
-                if (landing != Landing::Nowhere) runs[k].add({offset, value, target, landing});
-            }
+            const std::size_t places = std::min(whole, ahead + 1 - std::min(ahead + 1, combinations[k].format.bytes()));
+            if (tables[k])
+                lookUpValues(window.position(), window.offset(), places, *tables[k], targets, runs[k]);
+            else
+                mapValues(window.position(), window.offset(), places, combinations[k], targets, runs[k]);
         }
         window.advance(whole);
     }
@@ -352,26 +534,16 @@ std::vector<FoundTable> findSplitTables(const std::string& file, const StringTar
     return found;
 }
 
-namespace {
-
-// Among tables that read alike, a console's own mapping before the
-// general ones.
-int preference(MapKind kind) { return kind == MapKind::Linear ? 7 : static_cast<int>(kind); }
-
-}  // namespace
-
-void rankTables(std::vector<FoundTable>& tables) {
-    std::stable_sort(tables.begin(), tables.end(), [](const FoundTable& a, const FoundTable& b) {
-        if (a.starts != b.starts) return a.starts > b.starts;
-        if (a.table.count != b.table.count) return a.table.count > b.table.count;
-        if (a.inside != b.inside) return a.inside < b.inside;
-        return preference(a.table.map.kind()) < preference(b.table.map.kind());
-    });
+std::uint64_t rankTables(std::vector<FoundTable>& tables, std::size_t most) {
+    std::stable_sort(tables.begin(), tables.end(), better);
     std::vector<FoundTable> kept;
     for (FoundTable& table : tables)
-        if (std::none_of(kept.begin(), kept.end(), [&](const FoundTable& better) { return holds(better.table, table.table); }))
+        if (std::none_of(kept.begin(), kept.end(), [&](const FoundTable& best) { return holds(best.table, table.table); }))
             kept.push_back(std::move(table));
     tables = std::move(kept);
+    std::uint64_t leftOut = 0;
+    keepBest(tables, most, &leftOut);
+    return leftOut;
 }
 
 namespace {

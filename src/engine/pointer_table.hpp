@@ -3,6 +3,7 @@
 // Tables of pointers to a game's strings: where they are, and finding them
 // with nothing but the file, the strings a table reads in it, and the
 // consoles' address mappings.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -38,6 +39,9 @@ public:
     std::vector<std::uint64_t> starts() const;
     // The starts in [from, to).
     std::size_t startsBetween(std::uint64_t from, std::uint64_t to) const;
+    // Sets the bits from `firstBit` on of the `count` offsets from `from`
+    // that a string holds, start or inside.
+    void markLandings(std::uint64_t from, std::size_t count, std::uint64_t* bits, std::uint64_t firstBit) const;
 
 private:
     std::vector<std::pair<std::uint64_t, std::uint64_t>> strings_;
@@ -64,19 +68,30 @@ struct PointerSearch {
     std::optional<bool> bigEndian;   // none: both where a map may store either
     std::size_t fewest = 3;          // pointers in a row
     std::uint64_t widestStride = 16;
+    // A short pointer whose value leads by its bank alone is looked up in a
+    // table of every value's landing, drawn up once per bank; false maps
+    // each value on its own, the reference the tables are checked against.
+    bool valueTables = true;
+    // Text read as pointers lands in text everywhere: the tables kept, the
+    // best, and the pointers a table holds before the next one starts, are
+    // bounded, so that memory is.
+    std::size_t mostTables = 1000;
+    std::uint64_t longestTable = 4096;
 };
 
 // Tables of at least `fewest` pointers in a row at a constant stride, each
 // leading to a string's start or into a string; the best first, by the
 // pointers that lead to starts, then their count. One pass over `source`;
-// false after a read error.
+// false after a read error. Past twice `search.mostTables`, the worst are
+// left out, and counted in `leftOut`.
 bool findPointerTables(ByteSource& source, const StringTargets& targets, const PointerSearch& search,
-                       std::vector<FoundTable>& found);
+                       std::vector<FoundTable>& found, std::uint64_t* leftOut = nullptr);
 // Tables whose pointers are split in arrays of low, high (and bank) bytes,
 // anywhere in `file`.
 std::vector<FoundTable> findSplitTables(const std::string& file, const StringTargets& targets, const PointerSearch& search);
-// The best first, with no table whose every pointer another table holds.
-void rankTables(std::vector<FoundTable>& tables);
+// The best first, with no table whose every pointer another table holds,
+// and at most `most` of them; how many more were left out.
+std::uint64_t rankTables(std::vector<FoundTable>& tables, std::size_t most = SIZE_MAX);
 
 // How well a mapping explains a file: its tables, their pointers to
 // strings' starts, and how many would land on starts by chance on random

@@ -177,7 +177,7 @@ std::string pointerTableLine(const FoundTable& table) {
            std::to_string(table.starts) + text::kToStarts + std::to_string(table.inside) + text::kInside;
 }
 
-std::string pointerTableJson(const FoundTable& table, const std::string& file, const Table& text) {
+std::string pointerTableJson(const FoundTable& table, std::string_view file, const Table& text) {
     const PointerTable& pointers = table.table;
     Json split = nullptr;
     if (pointers.format.split) {

@@ -4,6 +4,7 @@
 // and in JSON: the same words and bytes whichever face writes them.
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "engine/dump.hpp"
 #include "engine/guess.hpp"
@@ -41,7 +42,7 @@ std::string guessJson(const std::string& file, const AlphabetGuess& guess);
 // "0x00001234: 12 pointers, stride 2, nes 16 le, 12 to string starts, 0 inside"
 std::string pointerTableLine(const FoundTable& table);
 // With each pointer, where it leads and the text there as `dump` prints it.
-std::string pointerTableJson(const FoundTable& table, const std::string& file, const Table& text);
+std::string pointerTableJson(const FoundTable& table, std::string_view file, const Table& text);
 // "Mappings:" and each mapping with its evidence, the best first.
 std::string mappingLines(const std::vector<MappingEvidence>& mappings);
 // "format: BPS", then a line for each of the files, the patch's CRC32, the
