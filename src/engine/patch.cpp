@@ -389,7 +389,7 @@ Applied Patch::applyUps(const OpenOriginal& original, OutputStream& out, const A
             if (!withoutHeader) return readFailure(*again);
             copierHeader = *withoutHeader == *summary_.source;
         }
-        return {Applied::Failure::Original, mismatch(summary_, *found, options.stripHeader, copierHeader)};
+        return {Applied::Failure::Original, mismatch(summary_, *found, options.stripHeader, copierHeader), copierHeader};
     }
     auto source = opened(original, options);
     if (!source) return {Applied::Failure::Reported, ""};
@@ -429,7 +429,7 @@ Applied Patch::applyBps(ByteSource& original, OutputStream& out, const ApplyOpti
         const bool copierHeader = !options.stripHeader && found.size == summary_.source->size + kCopierHeader &&
                                   crc32(sourceBytes + kCopierHeader, source.size() - kCopierHeader) ==
                                       summary_.source->crc;
-        return {Applied::Failure::Original, mismatch(summary_, found, options.stripHeader, copierHeader)};
+        return {Applied::Failure::Original, mismatch(summary_, found, options.stripHeader, copierHeader), copierHeader};
     }
     if (found.size != summary_.source->size) {
         try {

@@ -71,6 +71,9 @@ struct Applied {
     // What went wrong: what `problem` is about.
     enum class Failure { None, Patch, Original, Reading, Writing, Reported } failure = Failure::None;
     std::string problem;  // for Reading, the system's reason
+    // An original the patch is not for, that it is for once its 512-byte
+    // copier header is gone: a face may offer to strip it.
+    bool copierHeader = false;
 };
 
 // A patch read whole, with everything checked that the patch alone can

@@ -16,6 +16,7 @@
 #include "engine/dump.hpp"
 #include "engine/encoder.hpp"
 #include "engine/guess.hpp"
+#include "engine/patch.hpp"
 #include "engine/refusal.hpp"
 #include "engine/reports.hpp"
 #include "engine/script.hpp"
@@ -45,11 +46,12 @@ EM_JS(void, reportProgress, (double done, double total), {
 });
 
 // The file opened, a slice of the edited file to shift back, a table, a
-// script, a file of orders, and what the last pass wrote for the page to
-// download.
+// script, a file of orders, a second ROM and a patch, and what the last pass
+// wrote for the page to download. The second ROM is the translated one a
+// patch is made to, or the one a patch applies to.
 struct Buffers {
     std::string romName, tableName;
-    std::vector<std::uint8_t> rom, edited, table, text, orders, output;
+    std::vector<std::uint8_t> rom, edited, table, text, orders, second, patch, output;
 };
 
 struct LastSearch {
@@ -77,6 +79,8 @@ public:
         return {count, false};
     }
     std::int64_t size() const override { return static_cast<std::int64_t>(size_); }
+    // Whole in memory already: a BPS patch copies from it where it lies.
+    std::optional<std::string_view> mapped() override { return std::string_view(reinterpret_cast<const char*>(bytes_), size_); }
 
 private:
     // One look at the clock a read is cheap: the passes read 64 KiB or more
@@ -118,6 +122,8 @@ std::vector<std::uint8_t>& bufferNamed(const std::string& name) {
     if (name == "table") return buffers.table;
     if (name == "text") return buffers.text;
     if (name == "orders") return buffers.orders;
+    if (name == "second") return buffers.second;
+    if (name == "patch") return buffers.patch;
     return buffers.rom;
 }
 
@@ -497,6 +503,70 @@ std::string tableFromValues(const std::string& request) {
     }
 }
 
+// --- Patches: made from the file opened to a second ROM, and applied ---
+
+std::string_view viewOf(const std::vector<std::uint8_t>& bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// A buffer the page fills anew for each request, let go once it is used.
+void release(std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    bytes.shrink_to_fit();
+}
+
+// The patch that turns the file opened into the second ROM, as patch create
+// makes it, into the output.
+std::string makePatchOf(const std::string& request) {
+    const Json asked = Json::parse(request);
+    const auto format = patchFormatNamed(asked.value("format", ""));
+    if (!format) return refusal("patch-format", texts::command::kBadFormat);
+    const std::string metadata = asked.value("metadata", "");
+    if (!metadata.empty() && format != PatchFormat::Bps) return refusal("patch-metadata", texts::command::kMetadataWithBps);
+    std::string patch, refused;
+    try {
+        patch = makePatch(*format, PatchFile(viewOf(buffers.rom)), PatchFile(viewOf(buffers.second)), metadata);
+    } catch (const Refusal& failure) {
+        refused = failure.what();
+    }
+    release(buffers.second);
+    if (!refused.empty()) return refusal("patch-translated", asked.value("name", "") + ": " + refused);
+    buffers.output.assign(patch.begin(), patch.end());
+    return answer(Json::object());
+}
+
+// The second ROM patched, as patch apply writes it, into the output; its
+// refusals name the file, as the command's do. An original that the patch
+// is for without its copier header says so, for the page to offer that.
+std::string applyPatchOf(const std::string& request) {
+    const Json asked = Json::parse(request);
+    const std::string romName = asked.value("rom", ""), patchName = asked.value("patch", "");
+    std::optional<Patch> patch;
+    std::string refused;
+    try {
+        patch.emplace(std::string(viewOf(buffers.patch)));
+    } catch (const Refusal& failure) {
+        refused = failure.what();
+    }
+    release(buffers.patch);
+    if (!patch) {
+        release(buffers.second);
+        return refusal("apply-patch", patchName + ": " + refused);
+    }
+    buffers.output.clear();
+    OutputStream output(std::make_unique<MemorySink>(buffers.output), OutputOptions{});
+    const OpenOriginal original = [] { return std::make_unique<MemorySource>(buffers.second); };
+    const Applied applied =
+        patch->apply(original, output, {asked.value("force", false), asked.value("stripHeader", false)});
+    output.close();
+    release(buffers.second);
+    if (applied.failure == Applied::Failure::None) return answer(Json::object());
+    buffers.output.clear();
+    if (applied.failure == Applied::Failure::Patch) return refusal("apply-patch", patchName + ": " + applied.problem);
+    return answer({{"error", romName + ": " + applied.problem}, {"control", "apply-rom"},
+                   {"copierHeader", applied.copierHeader}});
+}
+
 // --- The file's bytes, as a hex editor with a table shows them ---
 
 // `rows` rows of 16 bytes from the row of `start`, each byte with what the
@@ -626,7 +696,8 @@ std::string shiftSlice(const std::string& which, std::size_t at, std::size_t siz
 }
 
 // Makes room for `size` bytes for the page to fill: the file opened ("rom",
-// with its name), a slice of the edited file, or a table.
+// with its name), a slice of the edited file, a table, a second ROM or a
+// patch.
 std::string reserve(const std::string& which, const std::string& name, std::size_t size) {
     std::vector<std::uint8_t>& bytes = bufferNamed(which);
     if (which == "rom") {
@@ -690,5 +761,7 @@ EMSCRIPTEN_BINDINGS(glyphound) {
     emscripten::function("fileFacts", &answered<fileFacts, bool>);
     emscripten::function("fileRows", &answered<fileRows, double, std::size_t>);
     emscripten::function("shiftAmount", &answered<shiftAmountOf, const std::string&, const std::string&, bool>);
+    emscripten::function("makePatch", &answered<makePatchOf, const std::string&>);
+    emscripten::function("applyPatch", &answered<applyPatchOf, const std::string&>);
     emscripten::function("shiftSlice", &answered<shiftSlice, const std::string&, std::size_t, std::size_t, int>);
 }

@@ -79,8 +79,10 @@ function restartEngine() {
 // --- What the page shows while the engine works ---
 
 const actions = ["find", "guess", "table-download", "table-use", "show-font", "dump", "dump-download", "dump-script",
-  "script-insert", "script-download", "encode", "at-insert", "table-text-download", "shift-download", "shift-back-download"];
-const statuses = ["status", "guess-status", "dump-status", "shift-status", "script-status", "at-status", "encode-status"];
+  "script-insert", "script-download", "encode", "at-insert", "table-text-download", "shift-download", "shift-back-download",
+  "patch-make", "apply-download"];
+const statuses = ["status", "guess-status", "dump-status", "shift-status", "script-status", "at-status", "encode-status",
+  "patch-status", "apply-status"];
 let progressTimer = 0;
 
 function setBusy(status, label) {
@@ -118,6 +120,8 @@ function updateButtons() {
     "table-text-download": $("table-text").value !== "",
     "shift-download": has.rom,
     "shift-back-download": has.edited,
+    "patch-make": has.rom && !!patchFiles["patch-translated"],
+    "apply-download": !!patchFiles["apply-rom"] && !!patchFiles["apply-patch"],
   };
   for (const id of actions) $(id).disabled = busy || !enabled[id];
   // A table is read by the engine in turn with the other requests.
@@ -237,8 +241,12 @@ document.addEventListener("dragleave", () => document.body.classList.remove("dra
 document.addEventListener("drop", (event) => {
   event.preventDefault();
   document.body.classList.remove("dragging");
+  // A file dropped on a step's own place is that step's; anywhere else, it
+  // is the ROM to open.
   const file = event.dataTransfer.files[0];
-  if (file) openRom(file);
+  const step = event.target instanceof Element && event.target.closest("[data-drop]");
+  if (file && step) choosePatchFile(step.dataset.drop, file);
+  else if (file) openRom(file);
 });
 
 // --- Find ---
@@ -731,7 +739,7 @@ $("script-insert").addEventListener("click", () =>
       return item;
     }));
     if (result.problems.length) return `Nothing written: ${result.problems.length} ${result.problems.length === 1 ? "problem" : "problems"}.`;
-    download(taggedName(opened.rom.name, "translated"), result.output);
+    keepInserted(taggedName(opened.rom.name, "translated"), result.output);
     return "Inserted" + seconds(result) + ".";
   })
 );
@@ -794,7 +802,7 @@ $("at-insert").addEventListener("click", () =>
     const request = { at: value("at-offset"), room: value("at-room"), fill: value("at-fill"), text: $("at-text").value };
     const result = await ask("insertAt", { request });
     if (result.error) return showError(result.control, result.error);
-    download(taggedName(opened.rom.name, "out"), result.output);
+    keepInserted(taggedName(opened.rom.name, "out"), result.output);
     return "Inserted" + seconds(result) + ".";
   })
 );
@@ -905,6 +913,59 @@ $("edited-file").addEventListener("change", () => {
   updateButtons();
   $("shift-status").textContent = file.name + " is the file to shift back.";
 });
+
+// --- Patches ---
+
+// The files of steps 9 and 10 by their inputs' ids: each chosen, dropped on
+// its place, or for the translated ROM the last insert's.
+const patchFiles = { "patch-translated": null, "apply-rom": null, "apply-patch": null };
+
+function choosePatchFile(id, file, note = file.name) {
+  patchFiles[id] = file;
+  $(id + "-name").textContent = note;
+  // Another ROM may have no header to strip: the engine offers it anew.
+  if (id === "apply-rom") {
+    $("apply-strip-choice").hidden = true;
+    $("apply-strip").checked = false;
+  }
+  updateButtons();
+}
+for (const id of Object.keys(patchFiles))
+  $(id).addEventListener("change", () => {
+    const file = takeFile($(id));
+    if (file) choosePatchFile(id, file);
+  });
+
+// The ROM an insert wrote, downloaded and kept as the translated ROM of a
+// patch, as a Blob rather than a copy.
+function keepInserted(name, output) {
+  download(name, output);
+  choosePatchFile("patch-translated", new File([output], name), `${name}, from the last insert`);
+}
+
+$("patch-make").addEventListener("click", () =>
+  run("patch-status", "Making the patch", async () => {
+    const format = $("patch-format").value;
+    const request = { format, metadata: $("patch-metadata").value };
+    const result = await ask("makePatch", { request, translated: patchFiles["patch-translated"] });
+    if (result.error) return showError(result.control, result.error);
+    download(`${baseName(opened.rom.name)}.${format}`, result.output);
+    return `Made the ${format.toUpperCase()} patch${seconds(result)}.`;
+  })
+);
+$("apply-download").addEventListener("click", () =>
+  run("apply-status", "Applying the patch", async () => {
+    const rom = patchFiles["apply-rom"];
+    const request = { force: $("apply-force").checked, stripHeader: $("apply-strip").checked };
+    const result = await ask("applyPatch", { request, rom, patch: patchFiles["apply-patch"] });
+    if (result.error) {
+      if (result.copierHeader) $("apply-strip-choice").hidden = false;
+      return showError(result.control, result.error);
+    }
+    download(taggedName(rom.name, "patched"), result.output);
+    return "Patched" + seconds(result) + ".";
+  })
+);
 
 startWorker();
 run("status", "Starting the engine", async () => {

@@ -87,6 +87,17 @@ const requests = {
   withEntry: (core, { key, text }) => answer(core.withEntry(key, text)),
   fileFacts: (core, { crc }) => answer(core.fileFacts(crc)),
   fileRows: (core, { start, rows }) => answer(core.fileRows(start, rows)),
+  // The files a patch is made or applied with, read here for each request;
+  // the engine lets them go once it has used them.
+  makePatch: (core, { request, translated }, sendPart) => {
+    readInto(core, "second", translated);
+    return written(answer(core.makePatch(JSON.stringify({ ...request, name: translated.name }))), core, sendPart);
+  },
+  applyPatch: (core, { request, rom, patch }, sendPart) => {
+    readInto(core, "second", rom);
+    readInto(core, "patch", patch);
+    return written(answer(core.applyPatch(JSON.stringify({ ...request, rom: rom.name, patch: patch.name }))), core, sendPart);
+  },
   shift,
 };
 onmessage = async ({ data: { id, op, args } }) => {

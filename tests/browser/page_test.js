@@ -23,7 +23,7 @@ fs.writeFileSync(path.join(work, "zeros.bin"), Buffer.alloc(16 << 20)); // AAA: 
 // HELLO in 16-bit units, little-endian.
 fs.writeFileSync(path.join(work, "hello16.bin"), Buffer.from(Uint16Array.from("HELLO", (c) => c.charCodeAt(0) + 0x100).buffer));
 // The command's output, or its message after "glyphound[ COMMAND]: ".
-const native = (...args) => execFileSync(glyphound, args, { cwd: work, stdio: ["ignore", "pipe", "pipe"] });
+const native = (...args) => execFileSync(glyphound, args, { cwd: work, stdio: ["ignore", "pipe", "pipe"], maxBuffer: 64 << 20 });
 const refusal = (...args) => {
   try {
     native(...args);
@@ -185,6 +185,44 @@ const gridChecked = `!document.querySelector("#script-grid tbody tr td.bytes:emp
     assert.deepEqual(got, expected, what);
   }
   await set({ "dump-start": "", "dump-end": "", "shift-by": "" });
+
+  // Patches of a ROM of 32 MiB, made and applied in the page. The BPS patch
+  // to a copy with a few edits and a block moved is patch create's, and
+  // patch apply makes the copy from it; IPS refuses a change past 16 MiB. On
+  // Apply, the original behind a copier header is refused in patch apply's
+  // words, and patched once the page's offer to strip the header is taken.
+  const original = Buffer.alloc(32 << 20);
+  for (let at = 0; at < original.length; at += 4) original.writeUInt32LE(Math.imul(at, 2654435761) >>> 0, at);
+  const modified = Buffer.from(original);
+  original.copy(modified, 0x1800000, 0x20000, 0x30000);
+  modified.write("HELLO", 0x100);
+  modified.write("WORLD", 0x1234567);
+  fs.writeFileSync(path.join(work, "original.bin"), original);
+  fs.writeFileSync(path.join(work, "modified.bin"), modified);
+  fs.writeFileSync(path.join(work, "headered.bin"), Buffer.concat([Buffer.alloc(512, 0xaa), original]));
+  await page.choose("#file", path.join(work, "original.bin"));
+  await page.choose("#patch-translated", path.join(work, "modified.bin"));
+  await set({ "patch-format": "bps", "patch-metadata": "by the test" });
+  const made = await page.download(`document.getElementById("patch-make").click()`);
+  assert.deepEqual(made, { bytes: native("patch", "create", "--format", "bps", "--metadata", "by the test", "original.bin", "modified.bin",
+    "-o", "-"), name: "original.bps" }, "patch create");
+  fs.writeFileSync(path.join(work, "made.bps"), made.bytes);
+  assert.ok(native("patch", "apply", "made.bps", "original.bin", "-o", "-").equals(modified), "patch apply of the page's patch");
+  await set({ "patch-format": "ips", "patch-metadata": "" });
+  await page.settle(`document.getElementById("patch-make").click()`);
+  assert.equal(await page.evaluate(`document.getElementById("patch-translated-error").textContent`),
+    refusal("patch", "create", "--format", "ips", "original.bin", "modified.bin", "-o", "-"), "IPS past 16 MiB");
+  await page.choose("#apply-rom", path.join(work, "headered.bin"));
+  await page.choose("#apply-patch", path.join(work, "made.bps"));
+  await page.settle(`document.getElementById("apply-download").click()`);
+  const offer = `[document.getElementById("apply-rom-error").textContent, document.getElementById("apply-strip-choice").hidden]`;
+  assert.deepEqual(await page.evaluate(offer), [refusal("patch", "apply", "made.bps", "headered.bin", "-o", "-"), false],
+    "a ROM the patch is not for, and the offer to strip its header");
+  await page.evaluate(`document.getElementById("apply-strip").click()`);
+  const applied = await page.download(`document.getElementById("apply-download").click()`);
+  assert.ok(applied.bytes.equals(modified), "the page's patch applied in the page");
+  assert.equal(applied.name, "headered.patched.bin");
+  await page.choose("#file", rom);
 
   // Every control labelled, and the rest of what axe-core checks.
   const axe = path.join(__dirname, "node_modules", "axe-core", "axe.min.js");
