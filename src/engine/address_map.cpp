@@ -35,9 +35,9 @@ std::int64_t signedOf(std::uint64_t value, int bits) {
 }  // namespace
 
 std::string PointerFormat::name() const {
-    std::string text = std::to_string(bits) + (bigEndian ? " be" : " le");
-    if (split) text += " split " + offsetText(split->high) + (split->bank ? "," + offsetText(*split->bank) : "");
-    return text;
+    const std::string text = std::to_string(bits) + (bigEndian ? " be" : " le");
+    if (!split) return text;
+    return text + " split " + offsetText(split->high) + (split->bank ? "," + offsetText(*split->bank) : "");
 }
 
 PointerFormat pointerFormatOf(const std::optional<std::string>& bits, const std::optional<std::string>& endian,

@@ -167,7 +167,7 @@ std::string makeUps(Bytes source, Bytes target) {
         if (at >= end) break;
         appendNumber(patch, at - last);
         for (; at < end && difference(at) != 0; ++at) patch += difference(at);
-        patch += '\0';  // which stands for the unchanged byte after the run, or for the end
+        patch.push_back('\0');  // which stands for the unchanged byte after the run, or for the end
         last = ++at;
     }
     appendCrcs(patch, source, target);

@@ -50,8 +50,9 @@ std::vector<std::uint64_t> PointerPlace::byteOffsets(const PointerFormat& format
 
 std::string PointerPlace::text() const {
     std::string place = offsetText(at);
-    if (high) place += ":" + offsetText(*high);
-    if (bank) place += ":" + offsetText(*bank);
+    // Each other array's byte after a colon.
+    for (const auto& array : {high, bank})
+        if (array) place += std::string(":") + offsetText(*array);
     return place;
 }
 

@@ -181,17 +181,14 @@ std::string pointerTableJson(const FoundTable& table, std::string_view file, con
     const PointerTable& pointers = table.table;
     Json split = nullptr;
     if (pointers.format.split) {
-        split = {{"high", pointers.format.split->high}};
-        if (pointers.format.split->bank) split["bank"] = *pointers.format.split->bank;
+        split = Json{{"high", pointers.format.split->high}};
+        if (pointers.format.split->bank) split.emplace("bank", *pointers.format.split->bank);
     }
     Json each = Json::array();
     for (const FoundPointer& pointer : table.pointers) {
-        Json one = {{"offset", pointer.offset}, {"value", pointer.value}, {"target", nullptr}, {"string", nullptr}};
-        if (pointer.target) {
-            one["target"] = *pointer.target;
-            one["string"] = plain(textAt(file, text, *pointer.target));
-        }
-        each.push_back(one);
+        const Json target = pointer.target ? Json(*pointer.target) : Json(nullptr);
+        const Json string = pointer.target ? Json(plain(textAt(file, text, *pointer.target))) : Json(nullptr);
+        each.push_back({{"offset", pointer.offset}, {"value", pointer.value}, {"target", target}, {"string", string}});
     }
     return lineOf({{"offset", pointers.offset},
                    {"count", pointers.count},

@@ -238,7 +238,7 @@ std::string scriptLines(std::uint64_t offset, std::uint64_t room, const Text& wa
         return written;
     };
     std::string places;
-    for (const PointerPlace& place : pointers) places += " " + place.text();
+    for (const PointerPlace& place : pointers) places += std::string(" ") + place.text();
     return "@" + offsetText(offset) + " " + std::to_string(room) + "\n" +
            (places.empty() ? "" : kPlacesDirective + places + "\n") + "// " + line(was) + "\n" + line(text) + "\n";
 }
