@@ -52,6 +52,11 @@ fs.writeFileSync(fontNes, Buffer.concat([Buffer.from("NES\x1a\x01\x01", "latin1"
 const kZoom = 3, kColumns = 16, kCell = 8 * kZoom, kBand = 22;
 // The script's table: the hits' letters, a space, a full stop and an end token.
 const scriptTable = () => native("table", "-o", "-", "HELLO", "sample.rom") + "5F= \n6D=.\n/FF=<END>\n";
+const hexByte = (byte) => byte.toString(16).toUpperCase().padStart(2, "0");
+// The text dump reads in a range of the sample, as the page's bytes show it:
+// one run, a byte that no key reads as ".".
+const tableReading = (table, start, end) => native("dump", "-t", table, "--start", start, "--end", end, "sample.rom").toString()
+  .split("\n").filter(Boolean).map((line) => line.replace(/^0x[0-9A-F]+: /, "")).join("").replace(/<\$[0-9a-f]{2}>/g, ".");
 // The grid's translation of a row, typed.
 const translate = (row, text) => `(() => { const input = document.querySelectorAll("#script-grid tbody input")[${row}];
   input.value = ${JSON.stringify(text)}; input.dispatchEvent(new Event("input")); })()`;
@@ -165,6 +170,17 @@ const gridChecked = `!document.querySelector("#script-grid tbody tr td.bytes:emp
   // Each command's face gives what the command gives: shown, downloaded, or
   // made the open table.
   const shown = (id) => page.evaluate(`document.getElementById("${id}").value`);
+  // The file's bytes once the second hit's offset is picked: the bytes, the
+  // offsets of those marked, and the text beside them.
+  const bytesAtSecondHit = async () => {
+    await page.settle(`document.getElementById("find").click()`);
+    await page.settle(`document.querySelectorAll("#hits tbody button")[1].click()`);
+    return page.evaluate(`(() => { const cells = [...document.querySelectorAll("#file-bytes td:not(.text)")];
+      const start = parseInt(document.querySelector("#file-bytes th").textContent, 16);
+      return { bytes: cells.map((cell) => cell.textContent).join(" "),
+        marked: cells.flatMap((cell, at) => cell.className === "in-hit" ? [start + at] : []),
+        text: [...document.querySelectorAll("#file-bytes td.text")].map((cell) => cell.textContent).join("") }; })()`);
+  };
   const faces = [
     { what: "encode --end", controls: { "encode-text": "HI THERE." }, act: `document.getElementById("encode-end").checked = true;
       document.getElementById("encode").click()`, result: () => shown("encode-hex"),
@@ -177,6 +193,10 @@ const gridChecked = `!document.querySelector("#script-grid tbody tr td.bytes:emp
       expected: native("shift", "--by", "-63", "sample.rom", "-") },
     { what: "table --A", controls: { "values-A": "0x80" }, act: `document.getElementById("values-table").click()`,
       result: () => shown("table-text"), expected: native("table", "-o", "-", "--A", "0x80").toString().replace(/\r/g, "") },
+    { what: "the file's bytes at a hit, read through the open table", controls: { words: "HELLO", "table-text": scriptTable() },
+      act: `document.getElementById("table-text").dispatchEvent(new Event("input"))`, result: bytesAtSecondHit,
+      expected: { bytes: [...fs.readFileSync(rom).subarray(0x230, 0x330)].map(hexByte).join(" "),
+        marked: [0x252, 0x253, 0x254, 0x255, 0x256], text: tableReading("script.tbl", "0x230", "0x330") } },
   ];
   for (const { what, controls, act, download, result, expected } of faces) {
     await set(controls);
@@ -301,16 +321,51 @@ const gridChecked = `!document.querySelector("#script-grid tbody tr td.bytes:emp
       else assert.equal(now[key], value, `${what}: ${key}`);
   }
 
-  // A file of 1 GiB shifts whole: the shift is written out in slices, never
-  // as a second copy beside the file in the engine's memory.
+  // A search of 1 GiB shows its progress, and Cancel ends it with the page
+  // ready for the next. The file is 1 GiB of zeros, where AAA is a hit at
+  // every byte, and HELLO in the sample's letters near its end.
   const big = path.join(work, "big.bin");
   fs.writeFileSync(big, "");
   fs.truncateSync(big, 1 << 30);
+  const kHelloAt = (1 << 30) - 0x100;
+  const bigFile = fs.openSync(big, "r+");
+  fs.writeSync(bigFile, Buffer.from([..."HELLO"].map((c) => c.charCodeAt(0) + 0x3f)), 0, 5, kHelloAt);
+  fs.closeSync(bigFile);
   await page.choose("#file", big);
+  await set({ words: "AAA" });
+  await page.evaluate(`document.getElementById("find").click()`);
+  await page.until(`!document.getElementById("progress").hidden && document.getElementById("progress").value > 0`);
+  await page.settle(`document.getElementById("cancel").click()`);
+  assert.deepEqual(await page.evaluate(`[document.getElementById("status").textContent, document.querySelectorAll("#hits tbody tr").length]`),
+    ["Cancelled.", 0], "a search of 1 GiB cancelled");
+  await set({ words: "HELLO" });
+  await page.settle(`document.getElementById("find").click()`);
+  const bigHits = await page.evaluate(`[...document.querySelectorAll("#hits tbody tr")].map((row) => JSON.parse(row.dataset.json).offset)`);
+  assert.deepEqual(bigHits, [kHelloAt], "a search after the cancel");
+
+  // The same file shifts whole: the shift is written out in slices, never
+  // as a second copy beside the file in the engine's memory.
   await set({ "shift-a": "128" });
   const bigShifted = await page.download(`document.getElementById("shift-download").click()`);
-  assert.ok(bigShifted.bytes.equals(Buffer.alloc(1 << 30, 0xc1)), "shift of 1 GiB of zeros");
+  const bigExpected = Buffer.alloc(1 << 30, 0xc1);
+  bigExpected.write("HELLO", kHelloAt);
+  assert.ok(bigShifted.bytes.equals(bigExpected), "shift of 1 GiB");
   fs.rmSync(big);
+
+  // Words from a file and an order from a file: the hits of find -f and
+  // --order FILE.
+  fs.copyFileSync(path.join(samples, "kana.bin"), path.join(work, "kana.bin"));
+  fs.writeFileSync(path.join(work, "kana.words"), "ぼうけん\r\nこんにちは\r\n");
+  fs.writeFileSync(path.join(work, "kana.order"), String.fromCodePoint(...Array.from({ length: 0x53 }, (_, at) => 0x3041 + at)) + "\n");
+  await page.choose("#file", path.join(work, "kana.bin"));
+  await set({ words: "", width: "16be" });
+  await page.choose("#order-file", path.join(work, "kana.order"));
+  await page.choose("#word-file", path.join(work, "kana.words"));
+  await page.until(`document.getElementById("words").value !== ""`);
+  await page.settle(`document.getElementById("find").click()`);
+  const kanaHits = await page.evaluate(`[...document.querySelectorAll("#hits tbody tr")].map((row) => JSON.parse(row.dataset.json))`);
+  const kanaFound = native("find", "--json", "--width", "16be", "--order", "kana.order", "-f", "kana.words", "kana.bin");
+  assert.deepEqual(kanaHits, kanaFound.toString().trim().split("\n").map((line) => JSON.parse(line)), "find -f --order FILE");
 
   assert.deepEqual(page.outside, [], "requests beyond the page's own file");
   await page.close();
