@@ -52,6 +52,14 @@ struct HandPatch {
 };
 
 const string kOriginal = "ABCDEFGHIJ";
+
+// Bytes that don't repeat within a short shift, for long copies.
+string counting(std::size_t size) {
+    string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+    return bytes;
+}
+const string kLong = counting(1536 << 10);
 const HandPatch kHandPatches[] = {
     {"IPS record", "PATCH\x00\x00\x02\x00\x03xyzEOF"s, kOriginal, "ABxyzFGHIJ"},
     {"IPS run", "PATCH\x00\x00\x01\x00\x00\x00\x04-EOF"s, kOriginal, "A----FGHIJ"},
@@ -77,6 +85,9 @@ const HandPatch kHandPatches[] = {
     {"BPS metadata and numbers of two bytes",
      "BPS1\x8a\x02\x80\x82hi\xa4\x5f\x82\x92\x05\x6d\x1e\x32\x26\x33\x70\xad\x7e\x62\xf8\x7d"s, kOriginal,
      kOriginal + string(120, 'J')},
+    {"BPS TargetCopy of 512 KiB from 768 KiB on, after 1.5 MiB",
+     "BPS1\x00\x7f\xde\x00\x7f\xfe\x80\x7c\x7e\x7e\x81\x7f\x7e\xfe\x00\x7f\xde\x72\x47\x71\x80\xf7\x4e\x5d\x3b\x37\x62\x9b\x16"s,
+     kLong, kLong + kLong.substr(768 << 10, 512 << 10)},
 };
 
 TEST(Patches, MadeByHandApplyExactly) {
@@ -158,15 +169,30 @@ TEST(Patches, AtTheEdgesOfIps) {
     expectRoundTrips(original, shorter);
 }
 
-// A block moved whole costs a few copies, not its bytes.
-TEST(Patches, BpsCopiesABlockMovedWhole) {
+// Blocks moved whole cost a copy each, not their bytes: one block moved,
+// and two blocks from apart put side by side, where the bytes after the
+// first in the original agree by chance with some at the start of the
+// second, a byte apart: those few bytes are the second's, not a copy of
+// their own.
+TEST(Patches, BpsCopiesBlocksMovedWhole) {
     std::mt19937 random(37);
     const string original = randomBytes(random, 1 << 20);
-    string modified = original;
-    const string block = modified.substr(200000, 65536);
-    modified.erase(200000, 65536);
-    modified.insert(700000, block);
-    EXPECT_LT(makePatch(PatchFormat::Bps, PatchFile(original), PatchFile(modified)).size(), 100u);
+    string moved = original;
+    const string block = moved.substr(200000, 65536);
+    moved.erase(200000, 65536);
+    moved.insert(700000, block);
+    string chance = original;
+    const string second = original.substr(600000, 65536);
+    chance.replace(300000, 1, 1, second[0]);
+    chance.replace(300002, 20, second, 2, 20);
+    chance[300001] = static_cast<char>(~second[1]);
+    const string sideBySide = chance.substr(200000, 100000) + second;
+    const struct {
+        const string &original, &modified;
+        std::size_t most;
+    } rows[] = {{original, moved, 100}, {chance, sideBySide, 35}};
+    for (const auto& row : rows)
+        EXPECT_LE(makePatch(PatchFormat::Bps, PatchFile(row.original), PatchFile(row.modified)).size(), row.most);
 }
 
 }  // namespace

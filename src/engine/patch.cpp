@@ -120,15 +120,63 @@ std::string mismatch(const PatchSummary& summary, const Fingerprint& found, bool
 }
 
 // A copy from the result byte by byte, which may read what it writes: the
-// bytes from `from` repeat with a period of `to - from`, so each memcpy can
-// take twice what the one before took.
-void repeat(std::uint8_t* result, std::size_t from, std::size_t to, std::size_t length) {
+// bytes from `from` repeat with a period of `into - from`, so each memcpy
+// can take twice what the one before took.
+void repeat(std::uint8_t* into, const std::uint8_t* from, std::size_t length) {
     for (std::size_t done = 0; done < length;) {
-        const std::size_t count = std::min(length - done, to + done - from);
-        std::memcpy(result + to + done, result + from, count);
+        const std::size_t count = std::min(length - done, static_cast<std::size_t>(into + done - from));
+        std::memcpy(into + done, from, count);
         done += count;
     }
 }
+
+// A BPS result as it is made, kept only as far back as the patch's copies
+// from the result read: a patch that copies only from near what it writes,
+// as a run does, makes its result in a window that stays in the processor's
+// cache, rather than in memory the size of the result that must be handed
+// out page by page. Each byte goes into the result's CRC32 and to `out`
+// before the window lets it go.
+class ResultWindow {
+public:
+    ResultWindow(std::size_t size, std::size_t reach, OutputStream& out, Crc32& crc)
+        : capacity_(size - reach <= 2 * kDefaultBlockSize ? size : reach + 2 * kDefaultBlockSize),
+          reach_(reach),
+          bytes_(new std::uint8_t[capacity_]),
+          out_(out),
+          crc_(crc) {}
+
+    // Where `count` bytes, at most a block, go at the result's `written`.
+    std::uint8_t* room(std::size_t written, std::size_t count) {
+        if (written + count - base_ > capacity_) slide(written);
+        return at(written);
+    }
+    std::uint8_t* at(std::size_t position) { return bytes_.get() + (position - base_); }
+
+    // The bytes up to `written` go out a block at a time, and all of them
+    // once the result is `complete`.
+    void made(std::size_t written, bool complete) {
+        while (written - shown_ >= kDefaultBlockSize || (complete && shown_ < written)) {
+            const std::size_t count = std::min(kDefaultBlockSize, written - shown_);
+            crc_.add(at(shown_), count);
+            out_.write(at(shown_), count);
+            shown_ += count;
+        }
+    }
+
+private:
+    // Keeps the last `reach_` bytes made, at the window's start.
+    void slide(std::size_t written) {
+        made(written, true);
+        const std::size_t keep = std::min<std::size_t>(reach_, written - base_);
+        std::memmove(bytes_.get(), at(written - keep), keep);
+        base_ = written - keep;
+    }
+
+    std::size_t capacity_, reach_, base_ = 0, shown_ = 0;
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    OutputStream& out_;
+    Crc32& crc_;
+};
 
 Applied readFailure(const ByteSource& source) { return {Applied::Failure::Reading, source.failure()}; }
 
@@ -283,13 +331,16 @@ void Patch::readBps() {
     const std::uint64_t metadataSize = cursor.number();
     summary_.metadata = bytes_.substr(cursor.take(metadataSize), static_cast<std::size_t>(metadataSize));
     actionsAt_ = cursor.at();
-    summary_.changed = bpsChanges(summary_.source->size);
+    const BpsWalk walk = walkBps(summary_.source->size);
+    summary_.changed = walk.changed;
+    reach_ = walk.reach;
 }
 
-std::uint64_t Patch::bpsChanges(std::uint64_t sourceSize) const {
+Patch::BpsWalk Patch::walkBps(std::uint64_t sourceSize) const {
     Cursor cursor(bytes_, actionsAt_, bytes_.size() - kFooterSize);
     const std::uint64_t targetSize = summary_.target->size;
-    std::uint64_t written = 0, sourceCursor = 0, targetCursor = 0, changed = 0;
+    std::uint64_t written = 0, sourceCursor = 0, targetCursor = 0;
+    BpsWalk walk;
     while (!cursor.done()) {
         const std::size_t start = cursor.at();
         const std::uint64_t data = cursor.number();
@@ -301,7 +352,7 @@ std::uint64_t Patch::bpsChanges(std::uint64_t sourceSize) const {
                 break;
             case kTargetRead:
                 cursor.take(length);
-                changed += length;
+                walk.changed += length;
                 break;
             default: {
                 const bool fromSource = (data & 3) == kSourceCopy;
@@ -316,7 +367,8 @@ std::uint64_t Patch::bpsChanges(std::uint64_t sourceSize) const {
                 // byte, so it may overlap what it writes.
                 if (fromSource ? length > sourceSize - copyCursor : copyCursor >= written)
                     cursor.wrong(start, fromSource ? text::kOutsideOriginal : text::kOutsideWritten);
-                changed += fromSource && copyCursor == written ? 0 : length;
+                walk.changed += fromSource && copyCursor == written ? 0 : length;
+                if (!fromSource) walk.reach = std::max(walk.reach, written - copyCursor);
                 copyCursor += length;
             }
         }
@@ -325,7 +377,7 @@ std::uint64_t Patch::bpsChanges(std::uint64_t sourceSize) const {
     if (written != targetSize)
         throw Refusal(text::kShortResult + std::to_string(written) + text::kShortResultOf + std::to_string(targetSize) +
                       text::kShortResultEnd);
-    return changed;
+    return walk;
 }
 
 Applied Patch::apply(const OpenOriginal& original, OutputStream& out, const ApplyOptions& options) const {
@@ -433,19 +485,19 @@ Applied Patch::applyBps(ByteSource& original, OutputStream& out, const ApplyOpti
     }
     if (found.size != summary_.source->size) {
         try {
-            bpsChanges(found.size);
+            walkBps(found.size);
         } catch (const Refusal& refusal) {
             return {Applied::Failure::Original, refusal.what()};
         }
     }
     if (summary_.target->size > SIZE_MAX) throw std::bad_alloc();
     const std::size_t size = static_cast<std::size_t>(summary_.target->size);
-    std::unique_ptr<std::uint8_t[]> target(new std::uint8_t[size]);
     // Every action was checked to stay in bounds when the patch was read.
     // The result goes out block by block as it is made, so that its writing
     // overlaps the making; it is put in place only once its CRC32 is right.
     Crc32 crc;
-    std::size_t written = 0, shown = 0, sourceCursor = 0, targetCursor = 0;
+    ResultWindow result(size, static_cast<std::size_t>(reach_), out, crc);
+    std::size_t written = 0, sourceCursor = 0, targetCursor = 0;
     Cursor cursor(bytes_, actionsAt_, bytes_.size() - kFooterSize);
     while (!cursor.done()) {
         const std::uint64_t data = cursor.number();
@@ -459,7 +511,7 @@ Applied Patch::applyBps(ByteSource& original, OutputStream& out, const ApplyOpti
         }
         for (std::size_t done = 0; done < length;) {
             const std::size_t piece = std::min(length - done, kDefaultBlockSize);
-            std::uint8_t* into = target.get() + written;
+            std::uint8_t* into = result.room(written, piece);
             if (kind == kSourceRead)
                 std::memcpy(into, sourceBytes + written, piece);
             else if (kind == kTargetRead)
@@ -467,15 +519,10 @@ Applied Patch::applyBps(ByteSource& original, OutputStream& out, const ApplyOpti
             else if (kind == kSourceCopy)
                 std::memcpy(into, sourceBytes + copyCursor + done, piece);
             else
-                repeat(target.get(), copyCursor + done, written, piece);
+                repeat(into, result.at(copyCursor + done), piece);
             done += piece;
             written += piece;
-            while (written - shown >= kDefaultBlockSize || (written == size && shown < size)) {
-                const std::size_t count = std::min(kDefaultBlockSize, written - shown);
-                crc.add(target.get() + shown, count);
-                out.write(target.get() + shown, count);
-                shown += count;
-            }
+            result.made(written, written == size);
         }
         if (kind == kSourceCopy || kind == kTargetCopy) copyCursor += length;
     }

@@ -3,7 +3,8 @@
 // IPS, UPS and BPS patches: made from two files held in memory, read and
 // checked whole before anything is written, and applied to a file read as
 // it comes where the format allows (IPS and UPS; a BPS patch copies from
-// anywhere in the original and in what it has written, so BPS holds both).
+// anywhere in the original, which it holds, and from what it has written,
+// of which it holds as much as its copies reach back).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -103,9 +104,13 @@ private:
     void readIps();
     void readUps();
     void readBps();
-    // The bytes a BPS patch changes, its actions checked against an original
-    // of `sourceSize` bytes.
-    std::uint64_t bpsChanges(std::uint64_t sourceSize) const;
+    // A BPS patch's actions checked against an original of `sourceSize`
+    // bytes: the bytes they change, and how far back before the byte it
+    // writes a copy from the result reads, at most.
+    struct BpsWalk {
+        std::uint64_t changed = 0, reach = 0;
+    };
+    BpsWalk walkBps(std::uint64_t sourceSize) const;
     Applied applyIps(ByteSource& original, OutputStream& out) const;
     Applied applyUps(const OpenOriginal& original, OutputStream& out, const ApplyOptions& options) const;
     Applied applyBps(ByteSource& original, OutputStream& out, const ApplyOptions& options) const;
@@ -114,6 +119,7 @@ private:
     PatchSummary summary_;
     std::vector<Piece> pieces_;   // IPS and UPS, in the patch's order
     std::size_t actionsAt_ = 0;  // BPS
+    std::uint64_t reach_ = 0;    // BPS
 };
 
 // Reads all of `source` into `into`, and into `crc` as it comes; false

@@ -347,7 +347,11 @@ private:
         return keyed.keys;
     }
 
-    bool trusted(const Copy& copy) const { return !copy.found || copy.length >= SourceIndex::kLong; }
+    // A short copy from elsewhere in the original may be the chance
+    // agreement of a few common bytes, whether a window found it or the
+    // last copy's alignment carried on past that copy's end (a moved block
+    // followed by another from elsewhere); the same place, or a run, is not.
+    bool trusted(const Copy& copy) const { return kindOf(copy) != kSourceCopy || copy.length >= SourceIndex::kLong; }
 
     // The copy held, up to `end` at most, if it still saves bytes; where the
     // bytes not yet in the patch start then.
