@@ -552,6 +552,15 @@ TEST(CommandParts, ABigFileInPartsPrintsWhatOnePassPrints) {
             EXPECT_EQ(*inParts.err, readError ? "glyphound: big.rom: Input/output error\n" : "");
         }
     }
+    // Only a file named alone is read in parts: the files after a big one
+    // are read too.
+    Processors both(2);
+    both.files["t.tbl"] = std::make_shared<string>(gameTable());
+    both.files["big.rom"] = std::make_shared<string>(rom);
+    both.files["small.rom"] = std::make_shared<string>(moved("HELLO", 0x3F));
+    const std::vector<const char*> argv{"glyphound", "dump", "-t", "t.tbl", "big.rom", "small.rom"};
+    EXPECT_EQ(runGlyphound(static_cast<int>(argv.size()), argv.data(), both), 0);
+    EXPECT_NE(both.out->find("small.rom:0x00000000: HELLO"), string::npos);
 }
 
 // A file too big to hold is read twice, once for its strings and once for
