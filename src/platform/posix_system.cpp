@@ -210,12 +210,10 @@ public:
     bool write(const std::uint8_t* data, std::size_t size) override {
         if (!DescriptorSink::write(data, size)) return false;
         written_ += size;
-#if defined(__linux__) && defined(SYNC_FILE_RANGE_WRITE)
         if (written_ - sent_ >= kSendEvery) {
-            ::sync_file_range(fd_, static_cast<off_t>(sent_), static_cast<off_t>(written_ - sent_), SYNC_FILE_RANGE_WRITE);
+            startWriting(sent_, written_ - sent_);
             sent_ = written_;
         }
-#endif
         return true;
     }
     // The data reaches the disk before the rename, so after a crash the
@@ -238,6 +236,17 @@ public:
 
 private:
     static constexpr std::uint64_t kSendEvery = std::uint64_t{1} << 20;
+
+    // Where the system can start the disk's writing of a stretch without
+    // waiting for it.
+    void startWriting(std::uint64_t from, std::uint64_t count) {
+#if defined(__linux__) && defined(SYNC_FILE_RANGE_WRITE)
+        ::sync_file_range(fd_, static_cast<off_t>(from), static_cast<off_t>(count), SYNC_FILE_RANGE_WRITE);
+#else
+        static_cast<void>(from);
+        static_cast<void>(count);
+#endif
+    }
 
     std::string temporary_, target_;
     std::unique_ptr<Claim> claim_;
