@@ -292,6 +292,10 @@ const CommandRun kRuns[] = {
     {"insert writes its patch too", {"glyphound", "insert", "-t", "t.tbl", "--at", "14", "--room", "5", "--fill", "20",
      "--patch", "out.ips", "HI", "game.rom", "out.rom"}, "", "", 0,
      {{"out.rom", kGame.substr(0, 14) + moved("HI", 0x3F) + "\x03  "}, {"out.ips", "PATCH\x00\x00\x0f\x00\x04\x88\x03  EOF"s}}},
+    {"insert with its patch, a read error", {"glyphound", "insert", "-t", "t.tbl", "--at", "14", "--room", "5", "--patch",
+     "out.ips", "HI", "bad.rom", "out.rom"}, "", "glyphound: bad.rom: Input/output error\n", 2},
+    {"insert, a read error", {"glyphound", "insert", "-t", "t.tbl", "--at", "14", "--room", "5",
+     "HI", "bad.rom", "out.rom"}, "", "glyphound: bad.rom: Input/output error\n", 2},
     {"a patch for another file", {"glyphound", "patch", "apply", "p.bps", "game.rom", "-o", "out.rom"}, "",
      "glyphound: game.rom: this patch is for a file of CRC32 0x321E6D05 and 10 bytes; this one has CRC32 0x7105720E and "
      "19 bytes\n", 2},
@@ -561,6 +565,18 @@ TEST(CommandParts, ABigFileInPartsPrintsWhatOnePassPrints) {
     const std::vector<const char*> argv{"glyphound", "dump", "-t", "t.tbl", "big.rom", "small.rom"};
     EXPECT_EQ(runGlyphound(static_cast<int>(argv.size()), argv.data(), both), 0);
     EXPECT_NE(both.out->find("small.rom:0x00000000: HELLO"), string::npos);
+}
+
+// An insert whose patch can't be made puts neither file in place, and says so.
+TEST(CommandParts, AnInsertWhosePatchCantBeMadeWritesNeitherFile) {
+    MemorySystem system("");
+    system.files["t.tbl"] = std::make_shared<string>(gameTable());
+    system.files["big.rom"] = std::make_shared<string>(string((16 << 20) + 64, '\0'));
+    const std::vector<const char*> argv{"glyphound", "insert", "-t", "t.tbl", "--at", "0x1000010", "--room", "5",
+                                        "--fill", "20", "--patch", "out.ips", "HI", "big.rom", "out.rom"};
+    EXPECT_EQ(runGlyphound(static_cast<int>(argv.size()), argv.data(), system), 2);
+    EXPECT_EQ(*system.err, "glyphound: out.rom: IPS can't hold a change past 16 MiB (at 0x01000010): make a BPS patch\n");
+    EXPECT_EQ(system.files.count("out.rom") + system.files.count("out.ips"), 0u);
 }
 
 // A file too big to hold is read twice, once for its strings and once for

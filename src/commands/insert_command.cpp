@@ -54,14 +54,19 @@ bool relocateScript(const InsertOptions& options, const Script& script, const Ta
 }
 
 // Reports a failed read, or else the problems; true when there was either.
-bool reported(const std::vector<std::string>& problems, bool readFailed, const std::string& inName,
-              const ByteSource& source, CommandIo& io) {
+// Runs the insertion over `in`, then reports a read error of `failing` or
+// the strings' problems; true when there was none. The run comes first: its
+// read error is known only once it has run.
+bool insertedWell(const ScriptInsertion& strings, ByteSource& in, OutputStream* out, const std::string& inName,
+                  const ByteSource& failing, CommandIo& io) {
+    bool readFailed = false;
+    const std::vector<std::string> problems = strings.run(in, out, readFailed);
     if (readFailed) {
-        io.reportFile(inName, readFailure(source));
-        return true;
+        io.reportFile(inName, readFailure(failing));
+        return false;
     }
     for (const std::string& problem : problems) io.err().print(std::string(text::kProgramName) + ": " + problem + "\n");
-    return !problems.empty();
+    return problems.empty();
 }
 
 // What passes through, kept: the patch is made from the bytes read and
@@ -130,16 +135,15 @@ int runInsert(const InsertOptions& options, CommandIo& io) {
     // checked in a pass of its own first, where the file can be read twice,
     // and so is everything when something is already known to be wrong.
     const bool checkFirst = !strings.problemsBeforeReading().empty() || (outName == kStandardStream && io.readsTwice(inName));
-    bool readFailed = false;
     if (checkFirst) {
         auto source = io.openInput(inName);
         if (!source) return kError;
-        if (reported(strings.run(*source, nullptr, readFailed), readFailed, inName, *source, io)) return kError;
+        if (!insertedWell(strings, *source, nullptr, inName, *source, io)) return kError;
     }
     auto source = io.openInput(inName);
     if (!source) return kError;
     if (!withPatch) {
-        if (reported(strings.run(*source, output.get(), readFailed), readFailed, inName, *source, io)) return kError;
+        if (!insertedWell(strings, *source, output.get(), inName, *source, io)) return kError;
         return output->close() ? kSuccess : io.failWrite(outName, *output);
     }
     // With a patch, both files are held, so that it can be made before
@@ -147,7 +151,7 @@ int runInsert(const InsertOptions& options, CommandIo& io) {
     std::string in, out;
     KeptSource keptIn(*source, in);
     OutputStream keptOut(std::make_unique<KeptSink>(out), OutputOptions{});
-    if (reported(strings.run(keptIn, &keptOut, readFailed), readFailed, inName, *source, io)) return kError;
+    if (!insertedWell(strings, keptIn, &keptOut, inName, *source, io)) return kError;
     keptOut.close();
     output->print(out);
     if (!writePatch(patchFormat, PatchFile(in), PatchFile(out), "", outName, *patchOutput, io)) return kError;
