@@ -45,6 +45,7 @@ struct CommandRun {
     int status;
     std::map<string, string> written = {};  // files the run leaves, other than game.rom and words
     string typed = "";
+    bool typingFails = false;  // standard input meets a read error at its end
 };
 
 const string kHelloHits = "0x00000002: HELLO  A=0x80  \"..HELLO.......HELLO\"\n"
@@ -296,6 +297,8 @@ const CommandRun kRuns[] = {
      "out.ips", "HI", "bad.rom", "out.rom"}, "", "glyphound: bad.rom: Input/output error\n", 2},
     {"insert, a read error", {"glyphound", "insert", "-t", "t.tbl", "--at", "14", "--room", "5",
      "HI", "bad.rom", "out.rom"}, "", "glyphound: bad.rom: Input/output error\n", 2},
+    {"patch apply to standard input that fails", {"glyphound", "patch", "apply", "p.bps", "-", "-o", "out.rom"}, "",
+     "glyphound: -: Input/output error\n", 2, {}, "ABCDEFGHIJ", true},
     {"a patch for another file", {"glyphound", "patch", "apply", "p.bps", "game.rom", "-o", "out.rom"}, "",
      "glyphound: game.rom: this patch is for a file of CRC32 0x321E6D05 and 10 bytes; this one has CRC32 0x7105720E and "
      "19 bytes\n", 2},
@@ -375,6 +378,7 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["cut.ips"] = std::make_shared<string>("PATCH\x00\x00\x01\x00\x05" "ab"s);
     system.files["far.ips"] = std::make_shared<string>("PATCH\xff\xff\xff\x00\x02" "abEOF"s);
     system.unreadable["bad.rom"] = SIZE_MAX;
+    if (run.typingFails) system.typedFailsAt = SIZE_MAX;
     std::map<string, string> written;
     std::set<string> inputs;
     for (const auto& file : system.files) inputs.insert(file.first);

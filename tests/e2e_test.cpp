@@ -375,6 +375,8 @@ const CommandLine kCommandLines[] = {
     {"standard input and output one file", {"shift", "--A", "128", "-", "-"},
      [](TempDir&, Launch& l) { l.stdinFrom = l.stdoutTo = "game.rom", l.stdoutAppends = true; }, "", 2, "",
      "glyphound: -: Input and output are the same file\n", kGameUntouched},
+    {"table onto a full device", {"table", "-o", "/dev/full", "HELLO", "game.rom"}, kNothing, "", 2, "",
+     "glyphound: /dev/full: No space left on device\n", kGameUntouched, true},
     {"table over a file it searches", {"table", "-o", "game.rom", "HELLO", "game.rom"}, kNothing, "", 2, "",
      "glyphound: game.rom: ", kGameUntouched},
     {"table in the tree it walks", {"table", "-o", "out.tbl", "-r", "HELLO", "."},

@@ -47,7 +47,9 @@ struct MemorySink : ByteSink {
 struct MemorySystem : System {
     explicit MemorySystem(std::string typed, std::size_t chunk = SIZE_MAX) : typed(std::move(typed)), chunk(chunk) {}
 
-    std::unique_ptr<ByteSource> standardInput() override { return std::make_unique<MemorySource>(typed, chunk); }
+    std::unique_ptr<ByteSource> standardInput() override {
+        return std::make_unique<MemorySource>(typed, chunk, typedFailsAt);
+    }
     std::unique_ptr<ByteSink> standardOutput() override { return std::make_unique<MemorySink>(out); }
     std::unique_ptr<ByteSink> standardError() override { return std::make_unique<MemorySink>(err); }
     OpenedFile openForReading(const std::string& name, Waiting) override {
@@ -90,6 +92,7 @@ struct MemorySystem : System {
     std::size_t chunk;
     std::map<std::string, std::shared_ptr<std::string>> files;
     std::map<std::string, std::size_t> unreadable;  // where a file meets a read error; SIZE_MAX: at its end
+    std::optional<std::size_t> typedFailsAt;        // the same for standard input
     std::set<std::string> unwritable;
     std::shared_ptr<std::string> out = std::make_shared<std::string>(), err = std::make_shared<std::string>();
     bool console = false;
