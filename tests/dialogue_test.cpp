@@ -100,6 +100,7 @@ const Transcript kTranscripts[] = {
      "\xd1\xc1\xc0HELLO\xc6"s, kOneMatch},
     {"yes answers with e", kFile, "HELLO\nyes\n", kOneMatch, kOneMatchFound, 0, "", moved(kOneMatch, -63)},
     {"NUL answers no", kFile, "HELLO\ny\n\0"s, kOneMatch, kOneMatchFound, 0, "", moved(kOneMatch, -63)},
+    {"a word the input ends in", kFile, "HELLO", kOneMatch, searched(match(3, 63)) + kAsk},
     {"end of input is yes", kFile, "HELLO\ny", kOneMatch, kOneMatchFound + kShiftedBack, 0, "",
      moved(kOneMatch, -63), kOneMatch},
     {"position 128", kFile, "HELLO y 128 n\n", kTwoShifts, kTwoShiftsAsked + shiftedBy(-63) + kBackQuestion, 0,

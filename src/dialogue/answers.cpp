@@ -40,11 +40,10 @@ bool AnswerReader::readWord(Word& word, std::size_t storeLimit) {
     return true;
 }
 
-bool AnswerReader::readAnswer(char& answer) {
-    if (!skipWhitespace()) return false;
+void AnswerReader::readAnswer(char& answer) {
+    if (!skipWhitespace()) return;
     answer = static_cast<char>(input_.peek());
     input_.consume(1);
-    return true;
 }
 
 bool AnswerReader::readNumber(std::int32_t& number) {

@@ -24,7 +24,9 @@ public:
     // it is, it is consumed whole and only `storeLimit` characters are kept.
     // A NUL where the word would begin gives an empty word.
     bool readWord(Word& word, std::size_t storeLimit);
-    bool readAnswer(char& answer);
+    // The next answer's first character; `answer` keeps what it held when
+    // none can be read.
+    void readAnswer(char& answer);
     // Optional sign directly followed by decimal digits, ending at the first
     // non-digit; no digits or a value outside 32 bits fails.
     bool readNumber(std::int32_t& number);
