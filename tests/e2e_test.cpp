@@ -510,6 +510,10 @@ const CommandLine kCommandLines[] = {
          writeFile(d.file("s.txt"), "@0 6\nHELLOHELLO\n");
      },
      "", 2, "", "glyphound: s.txt:2: 0x00000000: the text overflows its room of 6 bytes by 5 bytes\n", kGameUntouched},
+    {"a table's strings as a script", {"dump", "-t", "game.tbl", "--map", "nes", "--pointers", "0x50:2", "--script",
+     "game.nes"}, pointedGame("WORLD<END>"), "", 0,
+     "#pointers nes 16 le\n@0x00000110 6\n#ptr 0x00000050\n// HELLO<END>\nHELLO<END>\n@0x00000116 6\n#ptr 0x00000052\n"
+     "// WORLD<END>\nWORLD<END>\n", "", kNoOutput},
     {"pointers past the end of the file", {"dump", "-t", "game.tbl", "--map", "nes", "--pointers", "0x9000:2", "game.nes"},
      pointedGame("WORLD<END>"), "", 2, "", "glyphound: game.nes: 0x00009000: the table of pointers runs past the end of the file\n",
      kNoOutput},

@@ -38,6 +38,7 @@ struct Mapped {
 
 const Mapped kMapped[] = {
     {"linear", 0x10000, "", 16, 0, 0xFFFF, 0xFFFF},
+    {"linear", 0x10000, "", 16, 8, 0, 0},
     {"linear:0x08000000", 0x10000, "", 32, 0, 0x08000123, 0x123},
     {"linear:0x08000000", 0x10000, "", 32, 0, 0x07FFFFFF, std::nullopt},
     {"linear", 0x10000, "", 24, 0, 0x10000, std::nullopt},
@@ -58,6 +59,7 @@ const Mapped kMapped[] = {
     {"gb", 0x20000, "", 16, 3 * 0x4000 + 10, 0x3FFF, 0x3FFF},
     {"gb", 0x20000, "", 16, 10, 0x4000, 0x4000},
     {"gb", 0x20000, "", 16, 0x4000, 0x8000, std::nullopt},
+    {"gb", 0x20000, "", 16, 0x4000, 0, 0},
     {"snes-lorom", 0x400000, "", 24, 0, 0x808000, 0},
     {"snes-lorom", 0x400000, "", 24, 0, 0x00FFFF, 0x7FFF},
     {"snes-lorom", 0x400000, "", 24, 0, 0x7D8000, 0x3E8000},
