@@ -169,11 +169,6 @@ Table loadTable(const std::string& name, CommandIo& io);
 std::string readWholeFile(const std::string& name, CommandIo& io, std::uint64_t limit);
 // The same of a source already open, named `name`.
 std::string readWholeSource(ByteSource& source, const std::string& name, CommandIo& io, std::uint64_t limit);
-// The first 16 bytes of a file, where a console's header says how it maps.
-inline std::string headerOf(const std::string& file) { return file.substr(0, 16); }
-AddressMap mapOf(const std::optional<std::string>& name, const std::string& file);
-// The same for a file of `size` bytes that starts with `header`.
-AddressMap mapOf(const std::optional<std::string>& name, std::uint64_t size, const std::string& header);
 PointerFormat formatOf(const PointerOptions& options);
 
 }  // namespace glyphound::commands

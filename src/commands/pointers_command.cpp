@@ -12,30 +12,9 @@ namespace text = texts::pointers;
 
 constexpr std::uint64_t kMostBytes = std::uint64_t{1} << 30;
 
-// What text reads as when the user gives no table: printable ASCII.
-Table asciiTable() {
-    std::string entries;
-    for (int byte = 0x20; byte < 0x7F; ++byte) entries += hexDigits(static_cast<std::uint32_t>(byte)) + "=" + static_cast<char>(byte) + "\n";
-    std::string failure;
-    return *Table::parse(entries, "ascii", failure);
-}
-
 PointerSearch searchOf(const PointersOptions& options, std::uint64_t size, const std::string& header) {
-    PointerSearch search;
-    const std::string map = options.pointer.map.value_or("auto");
-    if (map == "auto")
-        search.maps = AddressMap::all(size, header);
-    else
-        search.maps.push_back(mapOf(map, size, header));
-    const PointerFormat format = formatOf(options.pointer);
-    if (options.pointer.bits) search.bits = format.bits;
-    if (options.pointer.endian) search.bigEndian = format.bigEndian;
-    if (options.fewest) {
-        const std::int64_t fewest = parseNumber(*options.fewest, "--min");
-        if (fewest < 2 || fewest > 1000) throw UsageError(text::kBadFewest);
-        search.fewest = static_cast<std::size_t>(fewest);
-    }
-    return search;
+    return pointerSearchOf(options.pointer.map.value_or("auto"), options.pointer.bits, options.pointer.endian,
+                           options.fewest, size, header);
 }
 
 // A file is searched in two passes, one for its strings and one for the

@@ -64,17 +64,6 @@ std::string readWholeSource(ByteSource& source, const std::string& name, Command
     }
 }
 
-AddressMap mapOf(const std::optional<std::string>& name, std::uint64_t size, const std::string& header) {
-    std::string failure;
-    auto map = AddressMap::named(name.value_or("linear"), size, header, failure);
-    if (!map) throw UsageError(failure);
-    return *map;
-}
-
-AddressMap mapOf(const std::optional<std::string>& name, const std::string& file) {
-    return mapOf(name, file.size(), headerOf(file));
-}
-
 PointerFormat formatOf(const PointerOptions& options) {
     return pointerFormatOf(options.bits, options.endian, options.split);
 }

@@ -360,4 +360,15 @@ std::string bytesOfValue(std::uint64_t value, const PointerFormat& format) {
     return bytes;
 }
 
+AddressMap mapOf(const std::optional<std::string>& name, std::uint64_t size, const std::string& header) {
+    std::string failure;
+    auto map = AddressMap::named(name.value_or("linear"), size, header, failure);
+    if (!map) throw Refusal(failure);
+    return *map;
+}
+
+AddressMap mapOf(const std::optional<std::string>& name, const std::string& file) {
+    return mapOf(name, file.size(), headerOf(file));
+}
+
 }  // namespace glyphound

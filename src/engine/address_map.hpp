@@ -88,4 +88,11 @@ private:
 std::uint64_t valueOfBytes(const std::uint8_t* bytes, const PointerFormat& format);
 std::string bytesOfValue(std::uint64_t value, const PointerFormat& format);
 
+// The first 16 bytes of a file, where a console's header says how it maps.
+inline std::string headerOf(const std::string& file) { return file.substr(0, 16); }
+// The mapping `--map` names, linear when none; throws Refusal for a name
+// that is none.
+AddressMap mapOf(const std::optional<std::string>& name, std::uint64_t size, const std::string& header);
+AddressMap mapOf(const std::optional<std::string>& name, const std::string& file);
+
 }  // namespace glyphound

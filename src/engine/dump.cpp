@@ -137,4 +137,11 @@ std::string rangeFailure(const Range& range, std::uint64_t size) {
     return texts::command::kRangePastTheEnd + std::to_string(size) + texts::command::kRangePastTheEndBytes;
 }
 
+Table asciiTable() {
+    std::string entries;
+    for (int byte = 0x20; byte < 0x7F; ++byte) entries += hexDigits(static_cast<std::uint32_t>(byte)) + "=" + static_cast<char>(byte) + "\n";
+    std::string failure;
+    return *Table::parse(entries, "ascii", failure);
+}
+
 }  // namespace glyphound

@@ -69,4 +69,7 @@ struct RangeRead {
 // string after each end token. Entries end within the range.
 RangeRead readRange(ByteSource& source, const Table& table, const Range& range, const StringHandler& onString);
 
+// What text reads as where no table is given: printable ASCII.
+Table asciiTable();
+
 }  // namespace glyphound

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <map>
 
+#include "dialogue/texts.hpp"
+#include "engine/refusal.hpp"
+#include "engine/values.hpp"
 #include "io/sliding_window.hpp"
 
 namespace glyphound {
@@ -612,6 +615,25 @@ std::optional<std::vector<FoundPointer>> readTable(const std::string& file, cons
         pointers.push_back(pointer);
     }
     return pointers;
+}
+
+PointerSearch pointerSearchOf(const std::string& map, const std::optional<std::string>& bits,
+                              const std::optional<std::string>& endian, const std::optional<std::string>& fewest,
+                              std::uint64_t size, const std::string& header) {
+    PointerSearch search;
+    if (map == "auto")
+        search.maps = AddressMap::all(size, header);
+    else
+        search.maps.push_back(mapOf(map, size, header));
+    const PointerFormat format = pointerFormatOf(bits, endian, std::nullopt);
+    if (bits) search.bits = format.bits;
+    if (endian) search.bigEndian = format.bigEndian;
+    if (fewest) {
+        const std::int64_t most = parseNumber(*fewest, "--min");
+        if (most < 2 || most > 1000) throw Refusal(texts::pointers::kBadFewest);
+        search.fewest = static_cast<std::size_t>(most);
+    }
+    return search;
 }
 
 }  // namespace glyphound

@@ -112,4 +112,11 @@ std::vector<MappingEvidence> rankMappings(const std::vector<FoundTable>& found, 
 std::optional<std::vector<FoundPointer>> readTable(const std::string& file, const PointerTable& table,
                                                    const StringTargets* targets);
 
+// The search `pointers` makes, as its options give it: every mapping
+// `auto` tries or the one `map` names; each map's widths and byte orders
+// but those given; `fewest` (--min) pointers in a row. Throws Refusal.
+PointerSearch pointerSearchOf(const std::string& map, const std::optional<std::string>& bits,
+                              const std::optional<std::string>& endian, const std::optional<std::string>& fewest,
+                              std::uint64_t size, const std::string& header);
+
 }  // namespace glyphound

@@ -17,6 +17,8 @@
 #include "engine/encoder.hpp"
 #include "engine/guess.hpp"
 #include "engine/patch.hpp"
+#include "engine/pointed_strings.hpp"
+#include "engine/pointer_table.hpp"
 #include "engine/refusal.hpp"
 #include "engine/reports.hpp"
 #include "engine/script.hpp"
@@ -324,6 +326,108 @@ std::string dump(const std::string& request) {
     });
     if (!failure.empty()) return refusal(control, failure);
     return answer({{"rows", rows}});
+}
+
+// --- Tables of pointers: found as pointers finds them, read as dump --pointers ---
+
+// Which control a refused search of pointers points at: the fewest
+// pointers or the width and byte order when either alone is refused, the
+// map otherwise.
+std::string pointersControlRefused(const Json& asked, std::uint64_t size, const std::string& header) {
+    const auto refuses = [&](const std::optional<std::string>& bits, const std::optional<std::string>& endian,
+                             const std::optional<std::string>& fewest) {
+        try {
+            pointerSearchOf("linear", bits, endian, fewest, size, header);
+            return false;
+        } catch (const Refusal&) {
+            return true;
+        }
+    };
+    if (refuses(std::nullopt, std::nullopt, given(asked, "min"))) return "pointers-min";
+    if (refuses(given(asked, "ptr"), given(asked, "endian"), std::nullopt)) return "pointers-ptr";
+    return "pointers-map";
+}
+
+// What a found table gives dump --pointers, as its controls take it.
+Json dumpControlsOf(const PointerTable& table) {
+    Json controls = {{"at", offsetText(table.offset) + ":" + std::to_string(table.count)},
+                     {"map", table.map.name()},
+                     {"ptr", std::to_string(table.format.bits)},
+                     {"endian", table.format.bigEndian ? "be" : "le"},
+                     {"stride", table.stride == table.format.bytes() || table.format.split ? "" : std::to_string(table.stride)},
+                     {"split", ""}};
+    if (table.format.split)
+        controls["split"] = offsetText(table.format.split->high) +
+                            (table.format.split->bank ? "," + offsetText(*table.format.split->bank) : "");
+    return controls;
+}
+
+// The tables of pointers to the strings the open table (or ASCII) reads,
+// each as pointers prints it, then with more than one mapping tried the
+// mappings ranked.
+std::string pointers(const std::string& request) {
+    const Json asked = Json::parse(request);
+    const std::string file = textOf(buffers.rom);
+    PointerSearch search;
+    try {
+        search = pointerSearchOf(given(asked, "map").value_or("auto"), given(asked, "ptr"), given(asked, "endian"),
+                                 given(asked, "min"), file.size(), headerOf(file));
+    } catch (const Refusal& refused) {
+        return refusal(pointersControlRefused(asked, file.size(), headerOf(file)), refused.what());
+    }
+    const Table table = loadedTable ? *loadedTable : asciiTable();
+    StringTargets targets;
+    MemorySource strings(buffers.rom);
+    findStrings(strings, table, kDefaultMinLength,
+                [&](const TableString& string) { targets.add(string.offset, string.offset + string.length); });
+    std::vector<FoundTable> found;
+    std::uint64_t leftOut = 0;
+    MemorySource values(buffers.rom);
+    findPointerTables(values, targets, search, found, &leftOut);
+    for (FoundTable& split : findSplitTables(file, targets, search)) found.push_back(std::move(split));
+    leftOut += rankTables(found, search.mostTables);
+    std::string lines;
+    Json tables = Json::array();
+    for (const FoundTable& pointers : found) {
+        lines += pointerTableLine(pointers);
+        tables.push_back(dumpControlsOf(pointers.table));
+    }
+    if (search.maps.size() > 1 && !found.empty()) lines += mappingLines(rankMappings(found, search, targets, file.size()));
+    return answer({{"text", lines}, {"tables", tables}, {"leftOut", leftOut}});
+}
+
+// The strings a table of pointers leads to, as dump --pointers prints them,
+// or with `script` its script, into the output.
+std::string dumpPointers(const std::string& request) {
+    if (!loadedTable) return refusal("table-text", texts::page::kLoadTableFirst);
+    const Json asked = Json::parse(request);
+    const std::string file = textOf(buffers.rom);
+    std::optional<AddressMap> map;
+    PointerFormat format;
+    std::optional<std::uint64_t> stride;
+    std::vector<PointedString> strings;
+    // The refusals of the strings name the file, as the command's do.
+    std::string control = "pointed-map", named;
+    try {
+        map = mapOf(given(asked, "map"), file);
+        control = "pointed-ptr";
+        format = pointerFormatOf(given(asked, "ptr"), given(asked, "endian"), given(asked, "split"));
+        control = "pointed-stride";
+        if (const auto step = given(asked, "stride"))
+            stride = numberIn(step, "--stride", 1, 1, 1 << 20, texts::command::kBadStride);
+        control = "pointed-at";
+        const PointerTable table = pointerTableOf(asked.value("at", ""), *map, format, stride);
+        named = buffers.romName + ": ";
+        strings = pointedStrings(file, *loadedTable, {table}, asked.value("untilNext", false));
+    } catch (const Refusal& refused) {
+        return refusal(control, named + refused.what());
+    }
+    const bool script = asked.value("script", false);
+    std::string lines = script ? scriptHead({map->name(), format}) : "";
+    for (const PointedString& pointed : strings)
+        lines += script ? scriptLines(pointed.string, pointed.pointers) : stringLine(buffers.romName, false, pointed.string);
+    buffers.output.assign(lines.begin(), lines.end());
+    return answer(Json::object());
 }
 
 // --- Scripts: the grid's rows, each an offset, a room and a translation ---
@@ -749,6 +853,8 @@ EMSCRIPTEN_BINDINGS(glyphound) {
     emscripten::function("guess", &answered<guess, const std::string&, const std::string&>);
     emscripten::function("loadTable", &answered<loadTable, const std::string&>);
     emscripten::function("dump", &answered<dump, const std::string&>);
+    emscripten::function("pointers", &answered<pointers, const std::string&>);
+    emscripten::function("dumpPointers", &answered<dumpPointers, const std::string&>);
     emscripten::function("openScript", &answered<openScript, const std::string&>);
     emscripten::function("insertRows", &answered<insertRows, const std::string&, bool>);
     emscripten::function("scriptText", &answered<scriptText, const std::string&>);

@@ -13,6 +13,7 @@ let busy = false;
 let running = 0; // the latest run: only it may end the busy state
 let tableText = null; // the hits' table
 let dumpText = null;
+let pointedScript = null; // the last script of a table of pointers
 let letterA = -1; // where the last search or guess puts 'A', for the font
 let letterAFilled = true; // the value of A is the last search's until the user types one
 
@@ -80,9 +81,9 @@ function restartEngine() {
 
 const actions = ["find", "guess", "table-download", "table-use", "show-font", "dump", "dump-download", "dump-script",
   "script-insert", "script-download", "encode", "at-insert", "table-text-download", "shift-download", "shift-back-download",
-  "patch-make", "apply-download"];
+  "patch-make", "apply-download", "pointers", "pointed-dump", "pointed-script", "pointed-download"];
 const statuses = ["status", "guess-status", "dump-status", "shift-status", "script-status", "at-status", "encode-status",
-  "patch-status", "apply-status"];
+  "patch-status", "apply-status", "pointers-status", "pointed-status"];
 let progressTimer = 0;
 
 function setBusy(status, label) {
@@ -122,6 +123,10 @@ function updateButtons() {
     "shift-back-download": has.edited,
     "patch-make": has.rom && !!patchFiles["patch-translated"],
     "apply-download": !!patchFiles["apply-rom"] && !!patchFiles["apply-patch"],
+    pointers: has.rom,
+    "pointed-dump": has.rom && has.table,
+    "pointed-script": has.rom && has.table,
+    "pointed-download": pointedScript !== null,
   };
   for (const id of actions) $(id).disabled = busy || !enabled[id];
   // A table is read by the engine in turn with the other requests.
@@ -195,6 +200,7 @@ function takeFile(input) {
 
 function forgetDump() {
   dumpText = null;
+  pointedScript = null;
   $("dump-result").textContent = "";
 }
 
@@ -661,6 +667,53 @@ $("script-file").addEventListener("change", () => {
     return `${file.name}: ${result.rows.length.toLocaleString("en")} strings.`;
   });
 });
+
+// --- Tables of pointers ---
+
+$("pointers").addEventListener("click", () =>
+  run("pointers-status", "Finding tables of pointers", async () => {
+    const request = { map: $("pointers-map").value.trim(), ptr: $("pointers-ptr").value,
+      endian: $("pointers-endian").value, min: $("pointers-min").value.trim() };
+    const result = await ask("pointers", { request });
+    if (result.error) return showError(result.control, result.error);
+    $("pointers-result").textContent = result.text;
+    $("pointers-tables").replaceChildren(...result.tables.map((table) => {
+      const item = document.createElement("li");
+      const button = document.createElement("button");
+      button.type = "button";
+      button.textContent = `Read the table at ${table.at}, ${table.map} ${table.ptr} ${table.endian}`;
+      button.addEventListener("click", () => fillPointed(table));
+      item.append(button);
+      return item;
+    }));
+    if (result.tables.length) fillPointed(result.tables[0]);
+    const through = opened.table ? tableName : "printable ASCII";
+    const left = result.leftOut ? `, ${result.leftOut.toLocaleString("en")} more left out` : "";
+    return `${result.tables.length.toLocaleString("en")} tables to text read through ${through}${left}${seconds(result)}.`;
+  })
+);
+
+// A table found, into the controls that read its strings.
+function fillPointed(table) {
+  for (const name of ["at", "map", "ptr", "endian", "split", "stride"]) $("pointed-" + name).value = table[name];
+}
+
+const pointedRequest = (script) => ({ at: $("pointed-at").value.trim(), map: $("pointed-map").value.trim(),
+  ptr: $("pointed-ptr").value, endian: $("pointed-endian").value, split: $("pointed-split").value.trim(),
+  stride: $("pointed-stride").value.trim(), untilNext: $("pointed-until").checked, script });
+
+for (const script of [false, true])
+  $(script ? "pointed-script" : "pointed-dump").addEventListener("click", () =>
+    run("pointed-status", "Reading the strings", async () => {
+      const result = await ask("dumpPointers", { request: pointedRequest(script) });
+      if (result.error) return showError(result.control, result.error);
+      if (script) pointedScript = result.output;
+      $("pointed-result").textContent = await result.output.text();
+      return `Read through ${tableName}${seconds(result)}.`;
+    })
+  );
+$("pointed-download").addEventListener("click", () =>
+  download(baseName(opened.rom.name) + ".script.txt", pointedScript));
 
 // The grid: a row a string, its translation editable.
 function showScript(rows) {

@@ -68,6 +68,8 @@ const requests = {
   hexView: (core, { index }) => answer(core.hexView(index)),
   guess: (core, { width, top }) => answer(core.guess(width, top)),
   dump: (core, { request }, sendPart) => written(answer(core.dump(JSON.stringify(request))), core, sendPart),
+  pointers: (core, { request }) => answer(core.pointers(JSON.stringify(request))),
+  dumpPointers: (core, { request }, sendPart) => written(answer(core.dumpPointers(JSON.stringify(request))), core, sendPart),
   openScript: (core, { name }) => answer(core.openScript(name)),
   // The rows checked, or with `write` the file with them in it.
   insertRows: (core, { request, write }, sendPart) => {

@@ -181,6 +181,20 @@ const gridChecked = `!document.querySelector("#script-grid tbody tr td.bytes:emp
         marked: cells.flatMap((cell, at) => cell.className === "in-hit" ? [start + at] : []),
         text: [...document.querySelectorAll("#file-bytes td.text")].map((cell) => cell.textContent).join("") }; })()`);
   };
+  // The tables of pointers in sample/pointers.nes, read through the table
+  // README makes for it; the first table found fills dump --pointers.
+  fs.copyFileSync(path.join(samples, "pointers.nes"), path.join(work, "pointers.nes"));
+  const gameTable = native("table", "-o", "-", "HELLO", "pointers.nes") + "5F= \r\n60=!\r\n6B=,\r\n6D=.\r\n7E=?\r\n/FF=<END>\r\n";
+  fs.writeFileSync(path.join(work, "game.tbl"), gameTable);
+  const pointersOfNes = async () => {
+    await page.choose("#file", path.join(work, "pointers.nes"));
+    await set({ "table-text": gameTable });
+    await page.settle(`document.getElementById("table-text").dispatchEvent(new Event("input"))`);
+    await page.settle(`document.getElementById("pointers").click()`);
+    await page.settle(`document.getElementById("pointed-dump").click()`);
+    return page.evaluate(`({ pointers: document.getElementById("pointers-result").textContent,
+      dump: document.getElementById("pointed-result").textContent })`);
+  };
   const faces = [
     { what: "encode --end", controls: { "encode-text": "HI THERE." }, act: `document.getElementById("encode-end").checked = true;
       document.getElementById("encode").click()`, result: () => shown("encode-hex"),
@@ -197,6 +211,9 @@ const gridChecked = `!document.querySelector("#script-grid tbody tr td.bytes:emp
       act: `document.getElementById("table-text").dispatchEvent(new Event("input"))`, result: bytesAtSecondHit,
       expected: { bytes: [...fs.readFileSync(rom).subarray(0x230, 0x330)].map(hexByte).join(" "),
         marked: [0x252, 0x253, 0x254, 0x255, 0x256], text: tableReading("script.tbl", "0x230", "0x330") } },
+    { what: "pointers, and dump --pointers of the first table", controls: {}, result: pointersOfNes,
+      expected: { pointers: native("pointers", "-t", "game.tbl", "pointers.nes").toString(),
+        dump: native("dump", "-t", "game.tbl", "--map", "nes", "--pointers", "0x810:6", "pointers.nes").toString() } },
   ];
   for (const { what, controls, act, download, result, expected } of faces) {
     await set(controls);
