@@ -221,6 +221,9 @@ const CommandRun kRuns[] = {
      "{\"file\":\"few.rom\",\"values\":{\"a\":49},\"note\":\"the capitals seen fit more than one place of 'A'; only "
      "'a' is given\",\"score\":97.1,\"text_bytes\":90,\"runs\":[{\"offset\":1,\"length\":90,\"preview\":\"elcome to "
      "the castle. friend. .erald is waiting \"}]}\n", "", 0},
+    {"guess shows the three longest runs of four", {"glyphound", "guess", "runs.rom"},
+     "1. A=0x80  score 99.8  text 92 bytes\n   0x00000026: \"THE KING IS WAITING FOR YOU\"\n"
+     "   0x00000079: \"THE DRAGON IS IN THE CAVE\"\n   0x00000000: \"WELCOME TO THE CASTLE\"\n", "", 0},
     {"guess a menu behind a stray letter", {"glyphound", "guess", "menu.rom"},
      "1. A=0x80  score 15.0  text 42 bytes\n   0x00000002: \"LIVES.RESUME.EXIT MENU.EXIT MENU.LIVES.NEW\"\n", "", 0},
     {"insert what overflows", {"glyphound", "insert", "-t", "t.tbl", "--script", "long.txt", "game.rom", "out.rom"}, "",
@@ -364,6 +367,11 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["few.rom"] = std::make_shared<string>(
         moved("Welcome to the castle, friend. Gerald is waiting for you in the great hall. Kings rest here.", -0x30));
     system.files["menu.rom"] = std::make_shared<string>(moved("Q@LIVES@RESUME@EXIT MENU@EXIT MENU@LIVES@NEW GAME@", 63));
+    string runs;
+    for (const char* sentence : {"WELCOME TO THE CASTLE.", "THE KING IS WAITING FOR YOU.", "TAKE THIS SWORD AND GO.",
+                                 "THE DRAGON IS IN THE CAVE."})
+        runs += moved(sentence, 63) + string(4, '\xf0') + string(4, '\xf1') + string(4, '\xf2') + string(4, '\xf3');
+    system.files["runs.rom"] = std::make_shared<string>(runs);
     system.files["abc.rom"] = std::make_shared<string>("ABCDEFGHIJ");
     system.files["xyz.rom"] = std::make_shared<string>("ABxyzFGHIJ");
     system.files["head.rom"] = std::make_shared<string>(string(512, '\0') + "ABCDEFGHIJ");
