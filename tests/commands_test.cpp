@@ -11,6 +11,7 @@
 
 #include "driver/driver.hpp"
 #include "memory_system.hpp"
+#include "case_names.hpp"
 
 namespace glyphound::testing {
 namespace {
@@ -398,12 +399,8 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     EXPECT_EQ(written, run.written);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, Commands, ::testing::ValuesIn(kRuns), [](const auto& info) {
-    string name;
-    for (const char* c = info.param.what; *c; ++c)
-        if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Lines, Commands, ::testing::ValuesIn(kRuns),
+                         [](const auto& info) { return caseNameOf(info.param.what); });
 
 // Colour indices, one digit a pixel, 64 a tile.
 using Drawn = std::vector<string>;

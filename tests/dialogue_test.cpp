@@ -8,6 +8,7 @@
 #include "driver/driver.hpp"
 #include "io/environment.hpp"
 #include "memory_system.hpp"
+#include "case_names.hpp"
 
 namespace glyphound::testing {
 namespace {
@@ -148,12 +149,7 @@ TEST_P(Dialogue, PrintsReturnsAndWritesExactly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Transcripts, Dialogue, ::testing::ValuesIn(kTranscripts),
-                         [](const auto& info) {
-                             string name;
-                             for (const char* c = info.param.what; *c; ++c)
-                                 if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
-                             return name;
-                         });
+                         [](const auto& info) { return caseNameOf(info.param.what); });
 
 TEST(DialogueEnd, ReadErrorIsReportedAfterTheScan) {
     MemorySystem system("HELLO\n");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/tiles.hpp"
+#include "case_names.hpp"
 
 namespace glyphound::testing {
 namespace {
@@ -48,12 +49,8 @@ TEST_P(Tiles, DecodeToColourIndices) {
     EXPECT_EQ(last, row.lastRow);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, Tiles, ::testing::ValuesIn(kTiles), [](const auto& info) {
-    string name;
-    for (const char* c = info.param.what; *c; ++c)
-        if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Formats, Tiles, ::testing::ValuesIn(kTiles),
+                         [](const auto& info) { return caseNameOf(info.param.what); });
 
 }  // namespace
 }  // namespace glyphound::testing

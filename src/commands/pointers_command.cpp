@@ -27,7 +27,7 @@ public:
     SearchedFile(const std::string& name, CommandIo& io) : name_(name), io_(io) {
         opened_ = io.openInput(name);
         if (!opened_) throw ReportedError{};
-        if (opened_->size() >= 0 && static_cast<std::uint64_t>(opened_->size()) > kSplitFiles && io.readsTwice(name)) {
+        if (opened_->size() >= 0 && static_cast<std::uint64_t>(opened_->size()) > kSplitTableFiles && io.readsTwice(name)) {
             size_ = static_cast<std::uint64_t>(opened_->size());
             header_ = firstBytes(*opened_);
         } else {
@@ -64,8 +64,6 @@ public:
     }
 
 private:
-    static constexpr std::uint64_t kSplitFiles = 16 << 20;
-
     static std::string firstBytes(ByteSource& source) {
         std::uint8_t header[16];
         std::size_t got = 0;

@@ -55,7 +55,6 @@ void keepBest(std::vector<FoundTable>& tables, std::size_t most, std::uint64_t* 
     tables.resize(most);
 }
 
-
 // The tables found so far, at most twice `most`: past that only the best
 // are kept, and a table no better than the worst of them is left out at once,
 // before its pointers are copied.
@@ -165,9 +164,6 @@ bool holds(const PointerTable& outer, const PointerTable& inner) {
            (inner.offset - outer.offset) % outer.stride == 0 && inner.at(inner.count - 1) <= outer.at(outer.count - 1);
 }
 
-// A split table's arrays are searched for in files of consoles that store
-// them, whose ROMs are at most this big.
-constexpr std::size_t kSplitFiles = 16 << 20;
 // The pointers a split table is sought by.
 constexpr std::size_t kSought = 3;
 // The earlier values of a pointer that keep each window of a map in play.
@@ -526,7 +522,7 @@ bool findPointerTables(ByteSource& source, const StringTargets& targets, const P
 std::vector<FoundTable> findSplitTables(const std::string& file, const StringTargets& targets,
                                         const PointerSearch& search) {
     std::vector<FoundTable> found;
-    if (file.size() > kSplitFiles || search.fewest < 3 || search.bigEndian.value_or(false)) return found;
+    if (file.size() > kSplitTableFiles || search.fewest < 3 || search.bigEndian.value_or(false)) return found;
     const std::vector<std::uint64_t> starts = targets.starts();
     const TripleIndex index(file);
     for (const AddressMap& map : search.maps) {

@@ -86,8 +86,11 @@ struct PointerSearch {
 // left out, and counted in `leftOut`.
 bool findPointerTables(ByteSource& source, const StringTargets& targets, const PointerSearch& search,
                        std::vector<FoundTable>& found, std::uint64_t* leftOut = nullptr);
+// A split table's arrays are searched for in files of consoles that store
+// them, whose ROMs are at most this big.
+constexpr std::size_t kSplitTableFiles = 16 << 20;
 // Tables whose pointers are split in arrays of low, high (and bank) bytes,
-// anywhere in `file`.
+// anywhere in `file`; none in a file larger than kSplitTableFiles.
 std::vector<FoundTable> findSplitTables(const std::string& file, const StringTargets& targets, const PointerSearch& search);
 // The best first, with no table whose every pointer another table holds,
 // and at most `most` of them; how many more were left out.
