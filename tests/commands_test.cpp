@@ -301,6 +301,8 @@ const CommandRun kRuns[] = {
      "out.ips", "HI", "bad.rom", "out.rom"}, "", "glyphound: bad.rom: Input/output error\n", 2},
     {"insert, a read error", {"glyphound", "insert", "-t", "t.tbl", "--at", "14", "--room", "5",
      "HI", "bad.rom", "out.rom"}, "", "glyphound: bad.rom: Input/output error\n", 2},
+    {"insert to standard output, a read error", {"glyphound", "insert", "-t", "t.tbl", "--at", "14", "--room", "5",
+     "HI", "bad.rom", "-"}, "", "glyphound: bad.rom: Input/output error\n", 2},
     {"patch apply to standard input that fails", {"glyphound", "patch", "apply", "p.bps", "-", "-o", "out.rom"}, "",
      "glyphound: -: Input/output error\n", 2, {}, "ABCDEFGHIJ", true},
     {"a patch for another file", {"glyphound", "patch", "apply", "p.bps", "game.rom", "-o", "out.rom"}, "",
