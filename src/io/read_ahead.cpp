@@ -107,6 +107,7 @@ private:
 }  // namespace
 
 std::unique_ptr<ByteSource> readAhead(std::unique_ptr<ByteSource> source) {
+    if (source->lendsInPlace()) return source;
     return std::make_unique<ReadAheadSource>(std::move(source));
 }
 

@@ -95,17 +95,29 @@ bool InputStream::fill() {
         const std::size_t held = heldCr_ ? 1 : 0;
         buffer_[0] = '\r';  // only counts when a CR is held
         heldCr_ = false;
-        const ReadResult result = source_->read(buffer_.data() + held, options_.blockSize);
+        const ReadResult result = options_.crLfToLf ? readTranslated(held) : lendUntranslated();
         if (result.failed) readFailed_ = true;
         if (result.count == 0) {
             ended_ = true;  // a held CR at the very end stays a CR
             end_ = held;
-        } else {
-            end_ = held + result.count;
-            if (options_.crLfToLf) end_ = dropCrBeforeLf(end_);
         }
     }
     return end_ > 0;
+}
+
+ReadResult InputStream::readTranslated(std::size_t held) {
+    view_ = buffer_.data();
+    const ReadResult result = source_->read(buffer_.data() + held, options_.blockSize);
+    if (result.count > 0) end_ = dropCrBeforeLf(held + result.count);
+    return result;
+}
+
+// Bytes that need no translation are looked at where the source holds them.
+ReadResult InputStream::lendUntranslated() {
+    const LentBytes lent = source_->lend(buffer_);
+    view_ = lent.bytes;
+    end_ = lent.read.count;
+    return lent.read;
 }
 
 // Compacts CR LF to LF in place. A CR in the last byte is held back until the

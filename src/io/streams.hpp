@@ -75,7 +75,7 @@ class InputStream {
 public:
     InputStream(std::unique_ptr<ByteSource> source, InputOptions options);
 
-    const std::uint8_t* data() const { return buffer_.data() + position_; }
+    const std::uint8_t* data() const { return view_ + position_; }
     std::size_t available() const { return end_ - position_; }
     void consume(std::size_t count) { position_ += count; }
 
@@ -91,11 +91,14 @@ public:
     bool closed() const { return closed_; }
 
 private:
+    ReadResult readTranslated(std::size_t held);
+    ReadResult lendUntranslated();
     std::size_t dropCrBeforeLf(std::size_t size);
 
     std::unique_ptr<ByteSource> source_;
     InputOptions options_;
     std::vector<std::uint8_t> buffer_;
+    const std::uint8_t* view_ = nullptr;  // the block: buffer_ or bytes the source lends
     std::size_t position_ = 0;
     std::size_t end_ = 0;
     bool heldCr_ = false;  // a CR that ended a block waits to see what follows

@@ -14,16 +14,24 @@
 #include <csignal>
 #include <cstring>
 
+#include "platform/posix_mapping.hpp"
 #include "platform/sharing.hpp"
 #include "platform/system.hpp"
 
 namespace glyphound {
 namespace {
 
+// Lends the bytes of a regular file through a mapping, a window at a time:
+// a pass reads them where the system's cache holds them, with no copy. Other
+// descriptors, and files the system won't map, are read.
 class DescriptorSource : public ByteSource {
 public:
-    explicit DescriptorSource(int fd) : fd_(fd) {}
+    explicit DescriptorSource(int fd) : fd_(fd) {
+        struct stat status {};
+        mapsWindows_ = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    }
     ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
+        if (reportShrunkWindow()) return {0, true};
         for (;;) {
             const ssize_t got = ::read(fd_, buffer, capacity);
             if (got >= 0) return {static_cast<std::size_t>(got), false};
@@ -33,14 +41,58 @@ public:
             }
         }
     }
+    LentBytes lend(std::vector<std::uint8_t>& scratch) override {
+        if (reportShrunkWindow()) return {nullptr, {0, true}};
+        if (mapsWindows_) {
+            if (const std::optional<LentBytes> lent = lendWindow()) return *lent;
+            mapsWindows_ = false;
+        }
+        return ByteSource::lend(scratch);
+    }
+    bool lendsInPlace() const override { return mapsWindows_; }
     bool skip(std::uint64_t count) override {
+        if (reportShrunkWindow()) return false;
         const bool sought = count <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) &&
                             ::lseek(fd_, static_cast<off_t>(count), SEEK_CUR) >= 0;
         return sought || ByteSource::skip(count);
     }
 
 protected:
+    virtual bool shrank() const { return window_.shrank(); }
+
     int fd_;
+
+private:
+    // Large enough that the calls per window cost nothing, small enough to
+    // keep the memory a pass holds flat.
+    static constexpr std::size_t kWindow = 4 << 20;
+
+    // The window from the descriptor's place on, which then moves past it, as
+    // a read would; nothing at the end of the file; none where the system
+    // won't map it.
+    std::optional<LentBytes> lendWindow() {
+        window_.release();
+        struct stat status {};
+        const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+        if (at < 0 || ::fstat(fd_, &status) != 0) return std::nullopt;
+        if (at >= status.st_size) return LentBytes{};
+        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, status.st_size - at));
+        if (!window_.map(fd_, static_cast<std::uint64_t>(at), count)) return std::nullopt;
+        if (::lseek(fd_, static_cast<off_t>(at + count), SEEK_SET) < 0) return std::nullopt;
+        readSoon(fd_, static_cast<std::uint64_t>(at) + count, kWindow);
+        return LentBytes{window_.bytes(), {count, false}};
+    }
+
+    // A window the file shrank under was read as zeros: the pass must not
+    // take them for the file's bytes.
+    bool reportShrunkWindow() {
+        if (!shrank()) return false;
+        failure_ = kShrankWhileRead;
+        return true;
+    }
+
+    bool mapsWindows_ = false;
+    GuardedMapping window_;
 };
 
 class DescriptorSink : public ByteSink {
@@ -95,28 +147,25 @@ class FileSource : public DescriptorSource {
 public:
     explicit FileSource(std::unique_ptr<SharedFile> file)
         : DescriptorSource(file->fd()), file_(std::move(file)) {}
-    ~FileSource() override {
-        if (mapping_) ::munmap(mapping_, mappedSize_);
-    }
+    // The whole file, for passes that reach anywhere in it. Guarded as the
+    // windows are: the file shrinking under it is a read error at the next
+    // call, not the end of the program.
     std::optional<std::string_view> mapped() override {
         struct stat status {};
         if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0 ||
             static_cast<std::uint64_t>(status.st_size) > SIZE_MAX)
             return std::nullopt;
         if (status.st_size == 0) return std::string_view();
-        if (!mapping_) {
-            void* at = ::mmap(nullptr, static_cast<std::size_t>(status.st_size), PROT_READ, MAP_PRIVATE, fd_, 0);
-            if (at == MAP_FAILED) return std::nullopt;
-            mapping_ = at;
-            mappedSize_ = static_cast<std::size_t>(status.st_size);
-        }
-        return std::string_view(static_cast<const char*>(mapping_), mappedSize_);
+        if (!whole_.mapped() && !whole_.map(fd_, 0, static_cast<std::size_t>(status.st_size))) return std::nullopt;
+        return std::string_view(reinterpret_cast<const char*>(whole_.bytes()), whole_.size());
     }
+
+protected:
+    bool shrank() const override { return whole_.shrank() || DescriptorSource::shrank(); }
 
 private:
     std::unique_ptr<SharedFile> file_;
-    void* mapping_ = nullptr;
-    std::size_t mappedSize_ = 0;
+    GuardedMapping whole_;
 };
 
 class FileSink : public DescriptorSink {

@@ -56,6 +56,9 @@ public:
     // The next bytes without copying them out, for a pass that only looks at
     // them; a source that holds no blocks of its own reads into `scratch`.
     virtual LentBytes lend(std::vector<std::uint8_t>& scratch) { return {scratch.data(), read(scratch.data(), scratch.size())}; }
+    // Whether lend() hands out bytes where they already lie, with nothing
+    // left for a reading thread to win.
+    virtual bool lendsInPlace() const { return false; }
     // Passes over `count` bytes, or to the end; false after a read error. A
     // file that can seek does so rather than read them.
     virtual bool skip(std::uint64_t count);
@@ -89,6 +92,8 @@ struct OpenedFile {
 constexpr const char* kSameFile = "Input and output are the same file";
 // Said the same way on every system, where one says only "Access denied".
 constexpr const char* kIsDirectory = "Is a directory";
+// A file cut short while the program read it, which no system names.
+constexpr const char* kShrankWhileRead = "File shrank while it was read";
 
 // A file written under a temporary name beside its target: close() puts it
 // in the target's place in one step, and destroying it unclosed removes it,

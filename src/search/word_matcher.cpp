@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <type_traits>
 
+#include "io/sliding_window.hpp"
 #include "search/bucket_filter.hpp"
 
 namespace glyphound {
 namespace {
 
-constexpr std::size_t kReadBlock = 64 * 1024;
 // Positions tested before their hits are sorted and handed over; it bounds
 // the memory a flood of hits can take.
 constexpr std::size_t kStretch = 4096;
@@ -204,47 +204,39 @@ std::string Pattern::preview(const Hit& hit) const {
 
 namespace {
 
-// A sliding window over the source: the bytes of every position still to be
-// tested, the longest word after it, and the context on both sides.
+// The positions still to be tested, with the longest word after each and the
+// context on both sides, indexed from data(): the bytes before `tested` are
+// the context behind the first of them.
 class Window {
 public:
-    Window(std::size_t longest, std::size_t context)
-        : bytes_(kReadBlock + 2 * (longest + context)), keep_(longest + context), context_(context) {}
+    Window(ByteSource& source, std::size_t longest, std::size_t context)
+        : sliding_(source, context, longest + context + 1), keep_(longest + context), context_(context) {}
 
-    // Reads one more block; false at the end of the data or on a read error.
-    bool fill(ByteSource& source) {
-        const std::size_t keepFrom = tested > context_ ? tested - context_ : 0;
-        std::copy(bytes_.begin() + keepFrom, bytes_.begin() + end_, bytes_.begin());
-        start_ += keepFrom;
-        end_ -= keepFrom;
-        tested -= keepFrom;
-        const ReadResult got = source.read(bytes_.data() + end_, bytes_.size() - end_);
-        end_ += got.count;
-        ended_ = got.count == 0;
-        failed_ = got.failed;
-        return !ended_;
+    // Moves past the tested positions to the next ones; false once none is left.
+    bool fill() {
+        sliding_.advance(tested - sliding_.behind());
+        const bool more = sliding_.fill();
+        tested = sliding_.behind();
+        return more;
     }
 
     // Positions that can be tested now: their word and context have arrived.
     std::size_t testable() const {
-        if (ended_) return end_;
-        return end_ > keep_ ? end_ - keep_ : 0;
+        if (sliding_.ended()) return end();
+        return end() > keep_ ? end() - keep_ : 0;
     }
 
-    const std::uint8_t* data() const { return bytes_.data(); }
-    std::size_t end() const { return end_; }
-    std::uint64_t start() const { return start_; }
+    const std::uint8_t* data() const { return sliding_.position() - sliding_.behind(); }
+    std::size_t end() const { return sliding_.behind() + sliding_.ahead(); }
+    std::uint64_t start() const { return sliding_.offset() - sliding_.behind(); }
     std::size_t context() const { return context_; }
-    bool failed() const { return failed_; }
+    bool failed() const { return sliding_.failed(); }
 
     std::size_t tested = 0;  // positions before this one are done
 
 private:
-    std::vector<std::uint8_t> bytes_;
+    SlidingWindow sliding_;
     std::size_t keep_, context_;
-    std::size_t end_ = 0;
-    std::uint64_t start_ = 0;  // file offset of bytes_[0]
-    bool ended_ = false, failed_ = false;
 };
 
 constexpr std::size_t kCandidateBlock = 256;
@@ -404,13 +396,13 @@ bool findPatterns(ByteSource& source, const std::vector<Pattern>& patterns, cons
                   VectorWidth width) {
     std::size_t longest = 0;
     for (const Pattern& pattern : patterns) longest = std::max(longest, pattern.length());
-    Window window(longest, patterns.empty() ? 0 : kContextUnits * bytesPerUnit(patterns.front().width()));
+    Window window(source, longest, patterns.empty() ? 0 : kContextUnits * bytesPerUnit(patterns.front().width()));
     const BucketFilter filter = anchorFilter(patterns);
     const VectorWidth usable = usableWidth(width);
     std::vector<Hit> hits;
     bool more = true;
     while (more) {
-        more = window.fill(source);
+        more = window.fill();
         while (!patterns.empty() && window.tested < window.testable()) {
             const std::size_t to = std::min(window.testable(), window.tested + kStretch);
             testStretch(window, patterns, filter, window.tested, to, usable, hits);
