@@ -1,6 +1,6 @@
 // Measures the scan, the searches, the guess and the shift passes of the built program
-// against cat, cp and dd on the same files in the same run, and its peak
-// memory. Prints figures; asserts nothing.
+// against cat, cp and dd on the same files in the same run, the scans both on
+// every core and on one, and its peak memory. Prints figures; asserts nothing.
 //
 //   glyphound_bench PATH-TO-glyphound [MiB]     (default 1024 MiB)
 //   glyphound_bench --worst                      (only the in-memory worst cases)
@@ -36,6 +36,9 @@ namespace {
 // Rounds per table row. Odd, so that the median is one of the runs; seven,
 // because on a small machine with other work on it single runs swing widely.
 constexpr int kRounds = 7;
+
+// Width of a row's label: room for the longest, a 16-bit match mode on one core.
+constexpr int kLabelWidth = 44;
 
 // A command line, run with the output folder as its working folder (the
 // dialogue writes there) and `typed` on its standard input.
@@ -163,11 +166,18 @@ double median(std::vector<double> values) {
     return *middle;
 }
 
+double medianOf(const Command& command, const std::string& outputFolder) {
+    std::vector<double> seconds;
+    for (int round = 0; round < kRounds; ++round) seconds.push_back(runOnce(command, outputFolder).seconds);
+    return median(seconds);
+}
+
 void printTableHeading() {
     std::printf("\nEach row: the program and its yardstick run in turn, %d rounds, median of each;\n"
                 "every run starts with no output files and a synced disk.\n\n",
                 kRounds);
-    std::printf("%-34s %8s   %-22s %8s %7s  %s\n", "measurement", "seconds", "yardstick", "seconds", "ratio", "goal");
+    std::printf("%-*s %8s   %-22s %8s %7s  %s\n", kLabelWidth, "measurement", "seconds", "yardstick", "seconds",
+                "ratio", "goal");
 }
 
 // Rows measured together share their rounds, and the runs they have in common.
@@ -177,7 +187,7 @@ void measureAndPrint(const std::vector<Row>& rows, const std::string& outputFold
     for (const Row& row : rows) {
         const double program = median(secondsOf(row.program, commands, seconds));
         const double yardstick = median(secondsOf(row.yardstick, commands, seconds));
-        std::printf("%-34s %8.3f   %-22s %8.3f %6.2fx  %s\n", row.label.c_str(), program,
+        std::printf("%-*s %8.3f   %-22s %8.3f %6.2fx  %s\n", kLabelWidth, row.label.c_str(), program,
                     row.yardstickLabel.c_str(), yardstick, program / yardstick, row.goal.c_str());
         std::fflush(stdout);
     }
@@ -348,11 +358,56 @@ std::vector<std::string> joined(std::vector<std::string> first, const std::vecto
     return first;
 }
 
-// Rows in one inner list are measured in the same rounds.
-std::vector<std::vector<Row>> tableRows(const std::string& program, const Files& files) {
+// Pinned to the first core: what a program does with no other core to help
+// it. taskset is the ordinary way; it comes with util-linux, which a minimal
+// system may lack.
+Command onOneCore(const Command& command) { return {joined({"taskset", "-c", "0"}, command.argv), command.typed}; }
+
+bool canPinToOneCore() { return std::system("command -v taskset > /dev/null 2>&1") == 0; }
+
+struct Scan {
+    std::string label;
+    Command command;
+};
+
+// Every pass that reads the file once, against cat reading it. Each is also
+// run on one core, and cat with it, so that a pass which keeps up with cat
+// only by taking the second core shows.
+std::vector<Scan> scans(const std::string& program, const Files& files) {
+    const std::string& rom = files.rom;
+    const auto find = [&](std::vector<std::string> options) {
+        return Command{joined(joined({program, "find"}, options), {rom}), ""};
+    };
+    return {
+        {"dialogue scan, HELLO", {{program, rom}, "HELLO\nn\n"}},
+        {"find, one word", find({"HELLO"})},
+        {"find, ten words", find(kTenWords)},
+        {"find --width 16le, one word", find({"--width", "16le", "HELLO"})},
+        {"dump, table of A-Z and a-z", {{program, "dump", "-t", files.letters, rom}, ""}},
+        {"find --table, one word", find({"--table", files.letters, "HELLO"})},
+        {"find --match order, one word", find({"--match", "order", "HELLO"})},
+        {"find --match order --width 16le", find({"--match", "order", "--width", "16le", "HELLO"})},
+        {"find --match pattern, one word", find({"--match", "pattern", "HELLO WORLD"})},
+        {"find --match pattern --width 16le", find({"--match", "pattern", "--width", "16le", "HELLO WORLD"})},
+        {"guess", {{program, "guess", rom}, ""}},
+        {"guess --width 16le", {{program, "guess", "--width", "16le", rom}, ""}},
+        {"pointers --map gb, one mapping", {{program, "pointers", "-t", files.letters, "--map", "gb", rom}, ""}},
+    };
+}
+
+// A scan's two rows share their rounds, so that both meet the same load.
+std::vector<Row> scanRows(const Scan& scan, const Command& cat, bool oneCoreToo) {
+    std::vector<Row> rows{{scan.label, scan.command, "cat FILE > /dev/null", cat, "<= 1.0x"}};
+    if (oneCoreToo)
+        rows.push_back({scan.label + ", one core", onOneCore(scan.command), "taskset -c 0 cat FILE", onOneCore(cat),
+                        "<= 1.2x"});
+    return rows;
+}
+
+// The passes that write: a whole copy of the file, against cp and dd.
+std::vector<std::vector<Row>> shiftRows(const std::string& program, const Files& files) {
     const std::string& rom = files.rom;
     const std::string copy = files.output + "/copy.bin";
-    const Command cat{{"cat", rom}, ""};
     const Command scan{{program, rom}, "HELLO\nn\n"};
     const Command scanAndShift{{program, rom}, "HELLO\ny\nn\n"};
     const Command scanShiftAndBack{{program, rom}, "HELLO\ny\ny\n"};
@@ -368,29 +423,7 @@ std::vector<std::vector<Row>> tableRows(const std::string& program, const Files&
     const Command ddTwice{{"sh", "-c", "dd if=" + rom + " of=" + copy + " bs=64K status=none && dd if=" + copy +
                                            " of=" + again + " bs=64K status=none"}, ""};
     const Command cpTwice{{"sh", "-c", "cp " + rom + " " + copy + " && cp " + copy + " " + again}, ""};
-    const Command allCores{joined({program, "find", "HELLO"}, files.parts), ""};
-    const Command oneCore{joined({"taskset", "-c", "0"}, allCores.argv), ""};
-    const std::string catLabel = "cat FILE > /dev/null";
     return {
-        {{"dialogue scan, HELLO", scan, catLabel, cat, "<= 1.2x"}},
-        {{"find, one word", Command{{program, "find", "HELLO", rom}, ""}, catLabel, cat, "<= 1.3x"}},
-        {{"find, ten words", Command{joined(joined({program, "find"}, kTenWords), {rom}), ""}, catLabel, cat,
-          "<= 2x"}},
-        {{"find --width 16le, one word", Command{{program, "find", "--width", "16le", "HELLO", rom}, ""}, catLabel,
-          cat, "<= 1.5x"}},
-        {{"find, 8 files, every core", allCores, "the same on one core", oneCore, "<= 0.6x"}},
-        {{"dump, table of A-Z and a-z", Command{{program, "dump", "-t", files.letters, rom}, ""}, catLabel, cat,
-          "<= 2x"}},
-        {{"find --table, one word", Command{{program, "find", "--table", files.letters, "HELLO", rom}, ""}, catLabel,
-          cat, "<= 1.5x"}},
-        {{"find --match order, one word", Command{{program, "find", "--match", "order", "HELLO", rom}, ""}, catLabel,
-          cat, "<= 1.5x"}},
-        {{"find --match pattern, one word", Command{{program, "find", "--match", "pattern", "HELLO WORLD", rom}, ""},
-          catLabel, cat, "<= 1.5x"}},
-        {{"guess", Command{{program, "guess", rom}, ""}, catLabel, cat, "<= 3x"}},
-        {{"pointers --map gb, one mapping", Command{{program, "pointers", "-t", files.letters, "--map", "gb", rom}, ""},
-          catLabel, cat, "<= 2x"}},
-        {{"guess --width 16le", Command{{program, "guess", "--width", "16le", rom}, ""}, catLabel, cat, "<= 3x"}},
         // Both passes from the same rounds: they share their dialogue runs.
         {{"shift pass", {scanAndShift, scan}, "dd bs=64K", dd, "<= 1.0x"},
          {"shift pass", {scanAndShift, scan}, "cp", cp, "<= 1.3x"},
@@ -401,6 +434,30 @@ std::vector<std::vector<Row>> tableRows(const std::string& program, const Files&
     };
 }
 
+// Rows in one inner list are measured in the same rounds.
+std::vector<std::vector<Row>> tableRows(const std::string& program, const Files& files, bool oneCoreToo) {
+    const Command cat{{"cat", files.rom}, ""};
+    std::vector<std::vector<Row>> tables;
+    for (const Scan& scan : scans(program, files)) tables.push_back(scanRows(scan, cat, oneCoreToo));
+    const Command allCores{joined({program, "find", "HELLO"}, files.parts), ""};
+    if (oneCoreToo)
+        tables.push_back({{"find, 8 files, every core", allCores, "the same on one core", onOneCore(allCores),
+                           "<= 0.5x"}});
+    for (const std::vector<Row>& rows : shiftRows(program, files)) tables.push_back(rows);
+    return tables;
+}
+
+// The floor of every scan row: how fast cat reads the warm file.
+void printCatSpeed(const Files& files, std::size_t mib, bool oneCoreToo) {
+    const Command cat{{"cat", files.rom}, ""};
+    const double gigabytes = static_cast<double>(mib << 20) / 1e9;
+    std::printf("cat FILE > /dev/null, median of %d runs: %.2f GB/s on every core", kRounds,
+                gigabytes / medianOf(cat, files.output));
+    if (oneCoreToo)
+        std::printf(", %.2f GB/s with taskset -c 0", gigabytes / medianOf(onOneCore(cat), files.output));
+    std::printf("\n");
+}
+
 // The page's find of one word over 256 MiB, timed inside the page from its
 // request to its answer, median of its rounds, against the native find of
 // the same file, median of as many runs.
@@ -409,7 +466,7 @@ void measurePage(const std::string& program, const Files& files, const std::stri
     const char* page = std::getenv("GLYPHOUND_PAGE");
     const char* script = std::getenv("GLYPHOUND_PAGE_BENCH");
     if (!page || !script || !std::filesystem::exists(page)) {
-        std::printf("%-34s skipped: no page built (scripts/build-page.sh)\n", label);
+        std::printf("%-*s skipped: no page built (scripts/build-page.sh)\n", kLabelWidth, label);
         return;
     }
     const std::string file = files.folder + "/page.bin";
@@ -423,24 +480,18 @@ void measurePage(const std::string& program, const Files& files, const std::stri
     double inPage = 0;
     FILE* output = ::popen(command.c_str(), "r");
     if (!output || std::fscanf(output, "%lf", &inPage) != 1 || ::pclose(output) != 0) {
-        std::printf("%-34s failed: %s\n", label, command.c_str());
+        std::printf("%-*s failed: %s\n", kLabelWidth, label, command.c_str());
         return;
     }
     const double yardstick = median(native);
-    std::printf("%-34s %8.3f   %-22s %8.3f %6.2fx  %s\n", label, inPage, "native find, same file", yardstick,
-                inPage / yardstick, "<= 3x");
+    std::printf("%-*s %8.3f   %-22s %8.3f %6.2fx  %s\n", kLabelWidth, label, inPage, "native find, same file",
+                yardstick, inPage / yardstick, "<= 3x");
     std::remove(file.c_str());
 }
 
 std::string utf8Of(std::uint32_t ideograph) {  // U+0800 to U+FFFF, three bytes
     return {static_cast<char>(0xE0 | ideograph >> 12), static_cast<char>(0x80 | (ideograph >> 6 & 63)),
             static_cast<char>(0x80 | (ideograph & 63))};
-}
-
-double medianOf(const Command& command, const std::string& outputFolder) {
-    std::vector<double> seconds;
-    for (int round = 0; round < kRounds; ++round) seconds.push_back(runOnce(command, outputFolder).seconds);
-    return median(seconds);
 }
 
 // Big tables: reading one of 80,000 four-byte keys, the most a table may
@@ -675,8 +726,11 @@ int main(int argc, char** argv) {
     runOnce({{"cat", files.rom}, ""}, files.output);
     for (const std::string& part : files.parts) runOnce({{"cat", part}, ""}, files.output);
 
+    const bool oneCoreToo = canPinToOneCore();
+    if (!oneCoreToo) std::printf("taskset is not installed (util-linux): the one-core rows are skipped.\n");
+    printCatSpeed(files, mib, oneCoreToo);
     printTableHeading();
-    for (const std::vector<Row>& rows : tableRows(program, files)) measureAndPrint(rows, files.output);
+    for (const std::vector<Row>& rows : tableRows(program, files, oneCoreToo)) measureAndPrint(rows, files.output);
     measurePage(program, files, hello);
     measureTables(program, files);
     measurePatches(program, files);
