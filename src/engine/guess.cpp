@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "engine/english.hpp"
+#include "io/sliding_window.hpp"
 #include "search/vectors.hpp"
 
 #ifdef GLYPHOUND_X86_VECTORS
@@ -37,7 +38,6 @@ constexpr std::size_t kBlockUnits = 32;
 // on average and 30 or more about once in ten million.
 constexpr unsigned kTextLikeSteps = 30;
 constexpr std::uint64_t kMarginBlocks = 2;
-constexpr std::size_t kReadSize = std::size_t{256} << 10;
 constexpr std::uint32_t kFarthestLetter = kLetters - 1;
 
 // Whether the unit at `at` and the next one differ by 1 to 25 either way,
@@ -144,7 +144,7 @@ unsigned smallStepsAtEnd(const std::uint8_t* at, std::size_t pairs, Width width)
 
 // Reads a source once, block by block, and keeps its text-like stretches. A
 // block's fate is known once the blocks of its margin after it are counted,
-// so the buffer holds that many blocks back.
+// so the window keeps that many blocks behind its position.
 class Sampler {
 public:
     Sampler(Width width, VectorWidth vectors, TextSample& sample)
@@ -152,46 +152,44 @@ public:
           inVectors_(usableWidth(vectors) != VectorWidth::Scalar),
           blockBytes_(kBlockUnits * bytesPerUnit(width)),
           pairReach_(2 * bytesPerUnit(width) - 1),
-          sample_(sample),
-          buffer_((kMarginBlocks + 2) * blockBytes_ + kReadSize) {}
+          sample_(sample) {}
 
     bool run(ByteSource& source) {
-        bool ended = false;
-        while (!ended) {
-            slide();
-            const ReadResult got = source.read(buffer_.data() + end_, buffer_.size() - end_);
-            if (got.failed) return false;
-            ended = got.count == 0;
-            end_ += got.count;
-            countBlocks(ended);
+        SlidingWindow window(source, (kMarginBlocks + 1) * blockBytes_, blockBytes_ + pairReach_);
+        while (window.fill()) {
+            see(window);
+            window.advance(countBlocks(window.ended()));
         }
+        if (window.failed()) return false;
+        see(window);
         for (std::uint64_t block = next_ > kMarginBlocks ? next_ - kMarginBlocks - 1 : 0; block < next_; ++block)
             settle(block);
         return true;
     }
 
 private:
-    // Drops the bytes of blocks already settled.
-    void slide() {
-        const std::uint64_t unsettled = next_ > kMarginBlocks + 1 ? next_ - kMarginBlocks - 1 : 0;
-        const std::size_t keepFrom = static_cast<std::size_t>(unsettled * blockBytes_ - base_);
-        std::copy(buffer_.begin() + keepFrom, buffer_.begin() + end_, buffer_.begin());
-        base_ += keepFrom;
-        end_ -= keepFrom;
+    // The window's bytes, from the earliest block still to be settled.
+    void see(const SlidingWindow& window) {
+        bytes_ = window.position() - window.behind();
+        base_ = window.offset() - window.behind();
+        end_ = window.behind() + window.ahead();
     }
 
     // Counts every block whose pairs have all arrived (at the end, every
-    // block), and settles each block that is then beyond its margin.
-    void countBlocks(bool ended) {
+    // block), settles each block that is then beyond its margin, and gives
+    // the bytes counted.
+    std::size_t countBlocks(bool ended) {
         const std::size_t at = static_cast<std::size_t>(next_ * blockBytes_ - base_);
         const std::size_t whole = end_ - at >= pairReach_ ? (end_ - at - pairReach_) / blockBytes_ : 0;
         counts_.resize(whole);
-        glyphound::countBlocks(buffer_.data() + at, whole, counts_.data(), width_, inVectors_);
+        glyphound::countBlocks(bytes_ + at, whole, counts_.data(), width_, inVectors_);
         for (const std::uint8_t steps : counts_) decide(steps);
-        for (std::size_t rest = at + whole * blockBytes_; ended && rest < end_; rest += blockBytes_) {
+        if (!ended) return whole * blockBytes_;
+        for (std::size_t rest = at + whole * blockBytes_; rest < end_; rest += blockBytes_) {
             const std::size_t pairs = end_ - rest > pairReach_ ? end_ - rest - pairReach_ : 0;
-            decide(smallStepsAtEnd(buffer_.data() + rest, std::min(pairs, blockBytes_), width_));
+            decide(smallStepsAtEnd(bytes_ + rest, std::min(pairs, blockBytes_), width_));
         }
+        return end_ - at;
     }
 
     void decide(unsigned steps) {
@@ -215,7 +213,7 @@ private:
         auto& stretches = sample_.stretches;
         if (stretches.empty() || stretches.back().offset + stretches.back().size != offset)
             stretches.push_back({offset, sample_.bytes.size(), 0});
-        sample_.bytes.insert(sample_.bytes.end(), buffer_.begin() + at, buffer_.begin() + at + size);
+        sample_.bytes.insert(sample_.bytes.end(), bytes_ + at, bytes_ + at + size);
         stretches.back().size += size;
     }
 
@@ -223,9 +221,10 @@ private:
     bool inVectors_;
     std::size_t blockBytes_, pairReach_;
     TextSample& sample_;
-    std::vector<std::uint8_t> buffer_, counts_;
-    std::size_t end_ = 0;
-    std::uint64_t base_ = 0;  // the file offset of buffer_[0]
+    std::vector<std::uint8_t> counts_;
+    const std::uint8_t* bytes_ = nullptr;
+    std::size_t end_ = 0;     // of bytes_
+    std::uint64_t base_ = 0;  // the file offset of bytes_[0]
     std::uint64_t next_ = 0;  // the next block to count
     unsigned previousSteps_ = 0;
     std::uint64_t lastTextLike_ = 0;

@@ -6,9 +6,7 @@
 namespace glyphound {
 
 OutputStream::OutputStream(std::unique_ptr<ByteSink> sink, OutputOptions options)
-    : sink_(std::move(sink)), options_(options) {
-    buffer_.reserve(options_.blockSize);
-}
+    : sink_(std::move(sink)), options_(options), buffer_(options_.blockSize) {}
 
 OutputStream::~OutputStream() { close(); }
 
@@ -42,18 +40,29 @@ void OutputStream::writeTranslated(const std::uint8_t* data, std::size_t size) {
 }
 
 void OutputStream::append(const std::uint8_t* data, std::size_t size) {
-    if (buffer_.size() + size > options_.blockSize) flush();
+    if (used_ + size > options_.blockSize) flush();
     if (size >= options_.blockSize) {
         writeToSink(data, size);
         return;
     }
-    buffer_.insert(buffer_.end(), data, data + size);
+    std::memcpy(buffer_.data() + used_, data, size);
+    used_ += size;
 }
 
+std::uint8_t* OutputStream::room(std::size_t size) {
+    if (used_ + size > options_.blockSize) flush();
+    if (buffer_.size() < size) buffer_.resize(size);
+    used_ += size;
+    return buffer_.data() + used_ - size;
+}
+
+// The block is handed over whole, so that a sink that keeps blocks for a
+// writing thread takes it as it is, without a copy.
 void OutputStream::flush() {
-    if (buffer_.empty()) return;
-    writeToSink(buffer_.data(), buffer_.size());
-    buffer_.clear();
+    if (used_ == 0) return;
+    if (!failed_ && !sink_->give(buffer_, used_)) fail();
+    used_ = 0;
+    if (buffer_.size() < options_.blockSize) buffer_.resize(options_.blockSize);
 }
 
 void OutputStream::writeToSink(const std::uint8_t* data, std::size_t size) {
@@ -70,7 +79,7 @@ void OutputStream::fail() {
 }
 
 void OutputStream::abandon() {
-    buffer_.clear();
+    used_ = 0;
     closed_ = true;
     sink_.reset();
 }

@@ -33,6 +33,10 @@ public:
     OutputStream& operator=(const OutputStream&) = delete;
 
     void write(const std::uint8_t* data, std::size_t size);
+    // Room for `size` bytes at the end of the output, to be filled in place
+    // before the next call, for a pass that makes its bytes rather than
+    // copies them. Not for a stream that translates line ends.
+    std::uint8_t* room(std::size_t size);
     void print(std::string_view text);
     void flush();
     // Flushes and releases the sink; false if any byte was lost.
@@ -54,7 +58,8 @@ private:
 
     std::unique_ptr<ByteSink> sink_;
     OutputOptions options_;
-    std::vector<std::uint8_t> buffer_;
+    std::vector<std::uint8_t> buffer_;  // its first used_ bytes wait to be written
+    std::size_t used_ = 0;
     bool failed_ = false;
     bool closed_ = false;
     std::string failure_;

@@ -25,16 +25,15 @@ public:
     }
 
     bool write(const std::uint8_t* data, std::size_t size) override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return queued_ < kBlocks || failed_; });
-        if (failed_) return false;
-        std::vector<std::uint8_t>& block = blocks_[(first_ + queued_) % kBlocks];
-        lock.unlock();  // the writer never touches a free block
-        block.assign(data, data + size);
-        lock.lock();
-        ++queued_;
-        changed_.notify_all();
-        return true;
+        return queue([&](Block& block) { block.bytes.assign(data, data + size); block.size = size; });
+    }
+
+    // The block changes places with a free one of the ring.
+    bool give(std::vector<std::uint8_t>& bytes, std::size_t size) override {
+        return queue([&](Block& block) {
+            block.bytes.swap(bytes);
+            block.size = size;
+        });
     }
 
     bool close() override {
@@ -48,14 +47,34 @@ public:
     }
 
 private:
+    struct Block {
+        std::vector<std::uint8_t> bytes;
+        std::size_t size = 0;  // of bytes, to be written
+    };
+
+    // Fills the next free block of the ring and queues it for the writer.
+    template <typename Fill>
+    bool queue(const Fill& fill) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return queued_ < kBlocks || failed_; });
+        if (failed_) return false;
+        Block& block = blocks_[(first_ + queued_) % kBlocks];
+        lock.unlock();  // the writer never touches a free block
+        fill(block);
+        lock.lock();
+        ++queued_;
+        changed_.notify_all();
+        return true;
+    }
+
     void writeBlocks() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
             changed_.wait(lock, [&] { return queued_ > 0 || stopping_; });
             if (stopping_ || failed_) return;
-            std::vector<std::uint8_t>& block = blocks_[first_];
+            Block& block = blocks_[first_];
             lock.unlock();
-            const bool written = sink_->write(block.data(), block.size());
+            const bool written = sink_->write(block.bytes.data(), block.size);
             lock.lock();
             first_ = (first_ + 1) % kBlocks;
             --queued_;
@@ -68,7 +87,7 @@ private:
     }
 
     std::unique_ptr<ByteSink> sink_;
-    std::vector<std::vector<std::uint8_t>> blocks_;  // a ring: queued_ blocks from first_ on
+    std::vector<Block> blocks_;  // a ring: queued_ blocks from first_ on
     std::size_t first_ = 0, queued_ = 0;
     bool failed_ = false, stopping_ = false;
     std::mutex mutex_;

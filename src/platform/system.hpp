@@ -74,6 +74,10 @@ class ByteSink : public Failing {
 public:
     // Writes every byte or reports failure.
     virtual bool write(const std::uint8_t* data, std::size_t size) = 0;
+    // Writes the first `size` bytes of `block`. A sink that keeps blocks to
+    // write later may take it and leave one of its own in its place, of any
+    // size and content.
+    virtual bool give(std::vector<std::uint8_t>& block, std::size_t size) { return write(block.data(), size); }
     // Releases the destination; a failure here can still lose data.
     virtual bool close() { return true; }
 };

@@ -1,6 +1,6 @@
 #include "shifter/byte_shifter.hpp"
 
-#include <vector>
+#include <algorithm>
 
 #include "dialogue/texts.hpp"
 
@@ -29,13 +29,13 @@ std::int64_t chooseAmount(Dialogue& dialogue, const SearchSummary& summary) {
 PassOutcome shiftPass(InputStream& input, OutputStream& output, std::int64_t amount) {
     // Only the low 8 bits of the amount move a byte.
     const auto add = static_cast<std::uint8_t>(amount);
-    std::vector<std::uint8_t> block;
     while (input.fill() && !output.failed()) {
+        // In pieces of the output's block, so that memory stays flat however
+        // much the input lends at once.
+        const std::size_t size = std::min(input.available(), kDefaultBlockSize);
         const std::uint8_t* bytes = input.data();
-        const std::size_t size = input.available();
-        block.resize(size);
-        for (std::size_t i = 0; i < size; ++i) block[i] = static_cast<std::uint8_t>(bytes[i] + add);
-        output.write(block.data(), size);
+        std::uint8_t* shifted = output.room(size);
+        for (std::size_t i = 0; i < size; ++i) shifted[i] = static_cast<std::uint8_t>(bytes[i] + add);
         input.consume(size);
     }
     // A pass cut short by a read error leaves `output` open, for the caller
