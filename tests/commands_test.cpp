@@ -535,8 +535,8 @@ TEST(CommandHelp, BothWaysPrintTheSameHelpOnStandardOutput) {
 }
 
 // A big file read in parts side by side prints what one pass prints, of
-// dump and of find --table: text runs across the seam between the first two
-// parts, and a read error in the second part ends the output there.
+// dump, find --table and find: text runs across the seam between the first
+// two parts, and a read error in the second part ends the output there.
 TEST(CommandParts, ABigFileInPartsPrintsWhatOnePassPrints) {
     struct Processors : MemorySystem {
         explicit Processors(unsigned count) : MemorySystem(""), count(count) {}
@@ -557,7 +557,8 @@ TEST(CommandParts, ABigFileInPartsPrintsWhatOnePassPrints) {
             if (readError) system->unreadable["big.rom"] = *readError;
         }
         for (const std::vector<const char*>& argv : {std::vector<const char*>{"glyphound", "dump", "-t", "t.tbl", "big.rom"},
-                                                      {"glyphound", "find", "--table", "t.tbl", "-e", "HE", "-e", "HELLO", "big.rom"}}) {
+                                                      {"glyphound", "find", "--table", "t.tbl", "-e", "HE", "-e", "HELLO", "big.rom"},
+                                                      {"glyphound", "find", "-e", "HEL", "-e", "HELLO", "big.rom"}}) {
             inParts.out->clear(), inParts.err->clear(), onePass.out->clear(), onePass.err->clear();
             EXPECT_EQ(runGlyphound(static_cast<int>(argv.size()), argv.data(), inParts), readError ? 2 : 0);
             EXPECT_EQ(runGlyphound(static_cast<int>(argv.size()), argv.data(), onePass), readError ? 2 : 0);

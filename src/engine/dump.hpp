@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include "io/sliding_window.hpp"
 #include "engine/table.hpp"
 #include "platform/system.hpp"
 
@@ -24,14 +25,6 @@ constexpr std::uint64_t kMaxStringBytes = 64 * 1024;
 // The fewest bytes a string has unless the user asks for other.
 constexpr std::uint64_t kDefaultMinLength = 4;
 
-// A part of a source that several passes read side by side: from `start`,
-// to `end`, offsets in the source.
-struct Part {
-    std::uint64_t start = 0;
-    std::uint64_t end = UINT64_MAX;
-};
-
-class SlidingWindow;
 // To the first byte at or after the window's position that no entry holds,
 // if there is one before `end`: where a part's reading starts.
 bool toByteOutside(SlidingWindow& window, const ByteSet& inEntries, std::uint64_t end);

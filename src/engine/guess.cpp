@@ -64,6 +64,7 @@ template <Width kWidth>
 void countBlocksPlainly(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts) {
     constexpr std::size_t kBytes = kBlockUnits * (kWidth == Width::Byte ? 1 : 2);
     for (std::size_t block = 0; block < blocks; ++block, at += kBytes) {
+        prefetchAhead(at);
         std::uint8_t count = 0;
         for (std::size_t k = 0; k < kBytes; ++k) count = static_cast<std::uint8_t>(count + smallStep<kWidth>(at + k));
         counts[block] = count;
@@ -104,6 +105,7 @@ template <Width kWidth>
 void countBlocksInVectors(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts) {
     constexpr std::size_t kBytes = kBlockUnits * (kWidth == Width::Byte ? 1 : 2);
     for (std::size_t block = 0; block < blocks; ++block, at += kBytes) {
+        prefetchAhead(at);
         __m128i count = _mm_setzero_si128();
         for (std::size_t k = 0; k < kBytes; k += 16) count = _mm_sub_epi8(count, smallSteps16<kWidth>(at + k));
         const __m128i sums = _mm_sad_epu8(count, _mm_setzero_si128());

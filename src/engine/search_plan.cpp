@@ -172,11 +172,13 @@ bool searchSource(const SearchPlan& plan, ByteSource& source, const std::functio
         std::string preview = previews ? pattern.preview(hit) : "";
         if (plan.match != MatchMode::Relative) return onFound(foundByUnits(plan, hit, std::move(preview)));
         onFound({hit.offset, hit.pattern, pattern.length(), hit.values, {}, std::move(preview)});
-    });
+    }, VectorWidth::Best, part);
 }
 
+// Words sought by their units are sought at every offset alone; a table's
+// words only where the parts can start.
 bool readableInParts(const SearchPlan& plan) {
-    return plan.table && readableInParts(*plan.table, plan.tableWords);
+    return !plan.table || readableInParts(*plan.table, plan.tableWords);
 }
 
 std::string decodedAround(const SearchPlan& plan, const Found& found, const std::uint8_t* bytes, std::size_t size,

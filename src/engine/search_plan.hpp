@@ -67,11 +67,11 @@ Width widthNamed(const std::string& name);
 
 // Hands over every hit in `source`, in offset order, then word order; the
 // previews only when asked, as they cost. False after a read error. Of a
-// `part` where `readableInParts`, as `findTableWords` reads one.
+// `part` where `readableInParts`.
 bool searchSource(const SearchPlan& plan, ByteSource& source, const std::function<void(const Found&)>& onFound,
                   bool previews, const Part& part = {});
-// Whether a big file may be searched in parts side by side: through a table,
-// where no hit can cross some byte.
+// Whether a big file may be searched in parts side by side: always by units,
+// and through a table where no hit can cross some byte.
 bool readableInParts(const SearchPlan& plan);
 
 // What a hit proves about the bytes around it, as its preview says it: a

@@ -10,6 +10,13 @@
 
 namespace glyphound {
 
+// A part of a source that several passes read side by side: from `start`,
+// to `end`, offsets in the source.
+struct Part {
+    std::uint64_t start = 0;
+    std::uint64_t end = UINT64_MAX;
+};
+
 // A window over a source that a pass moves through: it keeps up to `behind`
 // bytes before the position, for context, and at least `ahead` bytes after it
 // wherever the data has them, so that anything up to that long is seen whole.

@@ -65,7 +65,7 @@ protected:
 private:
     // Large enough that the calls per window cost nothing, small enough to
     // keep the memory a pass holds flat.
-    static constexpr std::size_t kWindow = 4 << 20;
+    static constexpr std::size_t kWindow = 1 << 20;
 
     // The window from the descriptor's place on, which then moves past it, as
     // a read would; nothing at the end of the file; none where the system

@@ -79,6 +79,7 @@ __attribute__((target("ssse3"))) std::size_t BucketFilter::next128(const std::ui
     std::size_t position = from;
     for (; position + 16 <= to; position += 16) {
         const std::uint8_t* at = bytes + position + low_;
+        prefetchAhead(at);
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + step_));
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 2 * step_));
@@ -97,6 +98,7 @@ __attribute__((target("avx2"))) std::size_t BucketFilter::next256(const std::uin
     std::size_t position = from;
     for (; position + 32 <= to; position += 32) {
         const std::uint8_t* at = bytes + position + low_;
+        prefetchAhead(at);
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + step_));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 2 * step_));
@@ -130,6 +132,7 @@ std::size_t BucketFilter::next128(const std::uint8_t* bytes, std::size_t from, s
     std::size_t position = from;
     for (; position + 16 <= to; position += 16) {
         const std::uint8_t* at = bytes + position + low_;
+        prefetchAhead(at);
         const uint8x16_t a = vld1q_u8(at), b = vld1q_u8(at + step_), c = vld1q_u8(at + 2 * step_);
         const uint8x16_t passed = vandq_u8(bucketsOf(vsubq_u8(b, a), low0, high0), bucketsOf(vsubq_u8(c, b), low1, high1));
         const std::uint64_t lanes = laneNibbles(vtstq_u8(passed, passed));
@@ -165,6 +168,7 @@ std::size_t BucketFilter::next128(const std::uint8_t* bytes, std::size_t from, s
     std::size_t position = from;
     for (; position + 32 <= to; position += 32) {
         const std::uint8_t* at = bytes + position + low_;
+        prefetchAhead(at);
         const v128_t first = passedAt(at), second = passedAt(at + 16);
         if (!wasm_v128_any_true(wasm_v128_or(first, second))) continue;
         const std::uint32_t lanes = wasm_i8x16_bitmask(wasm_i8x16_ne(first, wasm_i8x16_splat(0))) |

@@ -11,7 +11,6 @@ namespace glyphound {
 namespace {
 
 constexpr std::size_t kChunk = 64;
-constexpr std::size_t kPrefetchDistance = 4096;
 
 
 
@@ -92,9 +91,7 @@ struct FromBytes {
     const std::uint8_t* bytes;
     std::size_t to;
     std::uint64_t chunk(std::size_t at) const {
-        // Bytes another thread has just read come from its processor's
-        // cache, slowly, unless asked for well before they are needed.
-        if (at + kPrefetchDistance < to) __builtin_prefetch(bytes + at + kPrefetchDistance);
+        if (at + kPrefetchDistance < to) prefetchAhead(bytes + at);
         return maskOf(bytes + at);
     }
     bool has(std::size_t at) const { return set.has(bytes[at]); }

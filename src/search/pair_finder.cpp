@@ -50,6 +50,7 @@ std::size_t findSse2(const std::uint8_t* bytes, std::size_t size, int first, int
     const Excess firstExcess = excessFor(first), secondExcess = excessFor(second);
     std::size_t i = 0;
     for (; i + 18 <= size; i += 16) {
+        prefetchAhead(bytes + i);
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 1));
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 2));
@@ -71,6 +72,7 @@ __attribute__((target("avx2"))) std::size_t findAvx2(const std::uint8_t* bytes, 
     const Excess firstExcess = excessFor(first), secondExcess = excessFor(second);
     std::size_t i = 0;
     for (; i + 34 <= size; i += 32) {
+        prefetchAhead(bytes + i);
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i + 1));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i + 2));
@@ -96,6 +98,7 @@ std::size_t findNeon(const std::uint8_t* bytes, std::size_t size, int first, int
     const Excess firstExcess = excessFor(first), secondExcess = excessFor(second);
     std::size_t i = 0;
     for (; i + 18 <= size; i += 16) {
+        prefetchAhead(bytes + i);
         const uint8x16_t a = vld1q_u8(bytes + i), b = vld1q_u8(bytes + i + 1), c = vld1q_u8(bytes + i + 2);
         const std::uint64_t lanes =
             laneNibbles(vandq_u8(matchingLanes(a, b, firstExcess), matchingLanes(b, c, secondExcess)));

@@ -209,8 +209,8 @@ namespace {
 // the context behind the first of them.
 class Window {
 public:
-    Window(ByteSource& source, std::size_t longest, std::size_t context)
-        : sliding_(source, context, longest + context + 1), keep_(longest + context), context_(context) {}
+    Window(ByteSource& source, std::size_t longest, std::size_t context, std::uint64_t origin)
+        : sliding_(source, context, longest + context + 1, origin), keep_(longest + context), context_(context) {}
 
     // Moves past the tested positions to the next ones; false once none is left.
     bool fill() {
@@ -229,6 +229,10 @@ public:
     const std::uint8_t* data() const { return sliding_.position() - sliding_.behind(); }
     std::size_t end() const { return sliding_.behind() + sliding_.ahead(); }
     std::uint64_t start() const { return sliding_.offset() - sliding_.behind(); }
+    // The index of an offset, where the window holds it, or the nearest end.
+    std::size_t indexOf(std::uint64_t offset) const {
+        return offset <= start() ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(offset - start(), end()));
+    }
     std::size_t context() const { return context_; }
     bool failed() const { return sliding_.failed(); }
 
@@ -278,6 +282,7 @@ template <Width kWidth>
 bool flagCandidates(const std::uint8_t* at, std::size_t count, const Pattern::Relation& first,
                     const Pattern::Relation& second, std::uint8_t* flags) {
     std::uint8_t any = 0;
+    for (std::size_t k = 0; k < count; k += 64) prefetchAhead(at + k);
     for (std::size_t k = 0; k < count; ++k) {
         flags[k] = lowBytesHold<kWidth>(at + k, first) & lowBytesHold<kWidth>(at + k, second);
         any |= flags[k];
@@ -393,18 +398,22 @@ BucketFilter anchorFilter(const std::vector<Pattern>& patterns) {
 }  // namespace
 
 bool findPatterns(ByteSource& source, const std::vector<Pattern>& patterns, const HitHandler& onHit,
-                  VectorWidth width) {
+                  VectorWidth width, const Part& part) {
     std::size_t longest = 0;
     for (const Pattern& pattern : patterns) longest = std::max(longest, pattern.length());
-    Window window(source, longest, patterns.empty() ? 0 : kContextUnits * bytesPerUnit(patterns.front().width()));
+    const std::size_t context = patterns.empty() ? 0 : kContextUnits * bytesPerUnit(patterns.front().width());
+    const std::uint64_t origin = part.start - std::min<std::uint64_t>(part.start, context);
+    if (origin > 0 && !source.skip(origin)) return false;
+    Window window(source, longest, context, origin);
     const BucketFilter filter = anchorFilter(patterns);
     const VectorWidth usable = usableWidth(width);
     std::vector<Hit> hits;
-    bool more = true;
-    while (more) {
-        more = window.fill();
-        while (!patterns.empty() && window.tested < window.testable()) {
-            const std::size_t to = std::min(window.testable(), window.tested + kStretch);
+    while (!patterns.empty() && window.start() + window.tested < part.end && window.fill()) {
+        // Only the part's own offsets are tested; the bytes around them are context.
+        window.tested = std::max(window.tested, window.indexOf(part.start));
+        const std::size_t last = std::min(window.testable(), window.indexOf(part.end));
+        while (window.tested < last) {
+            const std::size_t to = std::min(last, window.tested + kStretch);
             testStretch(window, patterns, filter, window.tested, to, usable, hits);
             for (const Hit& hit : hits) onHit(hit);
             window.tested = to;

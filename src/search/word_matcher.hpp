@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "io/sliding_window.hpp"
 #include "platform/system.hpp"
 #include "search/alphabet.hpp"
 #include "search/vectors.hpp"
@@ -141,10 +142,11 @@ constexpr std::size_t kContextUnits = 16;
 
 using HitHandler = std::function<void(const Hit&)>;
 
-// Reads `source` to its end once, for every pattern (all of one width) at
-// every offset: hits come in offset order, then pattern order. False after
-// a read error.
+// Reads `source` once, for every pattern (all of one width) at every offset
+// of the part: hits come in offset order, then pattern order. A part reads
+// the context before it and the words that start in it to their end. False
+// after a read error.
 bool findPatterns(ByteSource& source, const std::vector<Pattern>& patterns, const HitHandler& onHit,
-                  VectorWidth width = VectorWidth::Best);
+                  VectorWidth width = VectorWidth::Best, const Part& part = {});
 
 }  // namespace glyphound
