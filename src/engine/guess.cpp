@@ -185,13 +185,30 @@ private:
         const std::size_t whole = end_ - at >= pairReach_ ? (end_ - at - pairReach_) / blockBytes_ : 0;
         counts_.resize(whole);
         glyphound::countBlocks(bytes_ + at, whole, counts_.data(), width_, inVectors_);
-        for (const std::uint8_t steps : counts_) decide(steps);
+        if (settlesNothing()) {
+            next_ += whole;
+            previousSteps_ = counts_.back();
+        } else {
+            for (const std::uint8_t steps : counts_) decide(steps);
+        }
         if (!ended) return whole * blockBytes_;
         for (std::size_t rest = at + whole * blockBytes_; rest < end_; rest += blockBytes_) {
             const std::size_t pairs = end_ - rest > pairReach_ ? end_ - rest - pairReach_ : 0;
             decide(smallStepsAtEnd(bytes_ + rest, std::min(pairs, blockBytes_), width_));
         }
         return end_ - at;
+    }
+
+    // Most of a file is not text: where the counted blocks hold no text-like
+    // pair and the margin of the last one lies behind them, they keep
+    // nothing, and are passed all at once.
+    bool settlesNothing() const {
+        if (counts_.empty() || (lastTextLike_ != 0 && lastTextLike_ + 2 * kMarginBlocks >= next_)) return false;
+        bool textLike = previousSteps_ + counts_[0] >= kTextLikeSteps;
+        // Two blocks count at most 2 x 64 steps: their sum fits a byte.
+        for (std::size_t k = 1; k < counts_.size(); ++k)
+            textLike |= static_cast<std::uint8_t>(counts_[k - 1] + counts_[k]) >= kTextLikeSteps;
+        return !textLike;
     }
 
     void decide(unsigned steps) {
