@@ -7,6 +7,11 @@
 #include "engine/refusal.hpp"
 #include "engine/values.hpp"
 #include "io/sliding_window.hpp"
+#include "search/vectors.hpp"
+
+#ifdef GLYPHOUND_X86_VECTORS
+#include <immintrin.h>
+#endif
 
 namespace glyphound {
 namespace {
@@ -95,9 +100,16 @@ public:
           runs_((widest_ + 1) * (widest_ + 1)),
           found_(found) {}
 
+    // Pointers come in the order of their offsets.
     void add(const FoundPointer& pointer) {
+        const std::uint64_t step = pointer.offset - lastOffset_;
+        lastOffset_ = pointer.offset;
         for (std::uint64_t stride = combination_.format.bytes(); stride <= widest_; ++stride) {
-            Run& run = runs_[stride * (widest_ + 1) + pointer.offset % stride];
+            // The offset modulo the stride, from the last one's: a division
+            // per stride and pointer would cost more than all the rest.
+            std::uint64_t& rest = rests_[stride];
+            rest = step < stride ? (rest + step >= stride ? rest + step - stride : rest + step) : (rest + step) % stride;
+            Run& run = runs_[stride * (widest_ + 1) + rest];
             if (run.count > 0 && run.last.offset + stride == pointer.offset) {
                 // Most runs are one pointer long: only a longer one keeps them all.
                 if (run.count == 1) run.pointers.assign(1, run.last);
@@ -146,6 +158,8 @@ private:
     std::uint64_t longest_;
     std::uint64_t widest_;
     std::vector<Run> runs_;
+    std::vector<std::uint64_t> rests_ = std::vector<std::uint64_t>(widest_ + 1);  // of lastOffset_, per stride
+    std::uint64_t lastOffset_ = 0;
     KeptTables& found_;
 };
 
@@ -439,23 +453,65 @@ private:
     std::optional<std::uint64_t> context_;
 };
 
-// The places in a stretch whose values land, gathered a batch at a time
-// without a branch, then added to the runs.
+template <bool bigEndian>
+unsigned valueAt(const std::uint8_t* at) {
+    return bigEndian ? at[0] << 8 | at[1] : at[0] | at[1] << 8;
+}
+
+// Bit k set where the value at `at + k` lands, for `count` places, each from
+// its own lookup, with no chain from one place to the next.
+template <bool bigEndian>
+std::uint64_t landingBits(const std::uint8_t* at, std::size_t count, const std::uint64_t* lands) {
+    std::uint64_t landing = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const unsigned value = valueAt<bigEndian>(at + k);
+        landing |= (lands[value / 64] >> (value % 64) & 1) << k;
+    }
+    return landing;
+}
+
+#ifdef GLYPHOUND_X86_VECTORS
+// The same for 64 places, eight lookups at a time. The table's words are read
+// as 32-bit halves, low half first, as x86 lays them out. Reads one byte past
+// the last place.
+template <bool bigEndian>
+__attribute__((target("avx2"))) std::uint64_t landingBits256(const std::uint8_t* at, const std::uint64_t* lands) {
+    const auto* words = reinterpret_cast<const int*>(lands);
+    std::uint64_t landing = 0;
+    for (int part = 0; part < 8; ++part) {
+        const __m256i first = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at + 8 * part)));
+        const __m256i second = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at + 8 * part + 1)));
+        const __m256i value = bigEndian ? _mm256_or_si256(_mm256_slli_epi32(first, 8), second)
+                                        : _mm256_or_si256(first, _mm256_slli_epi32(second, 8));
+        const __m256i word = _mm256_i32gather_epi32(words, _mm256_srli_epi32(value, 5), 4);
+        const __m256i bit = _mm256_srlv_epi32(word, _mm256_and_si256(value, _mm256_set1_epi32(31)));
+        const auto lanes = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(bit, 31))));
+        landing |= std::uint64_t{lanes} << (8 * part);
+    }
+    return landing;
+}
+#endif
+
+// The places in a stretch whose values land, 64 at a time; the few that do
+// are then added to the runs.
 template <bool bigEndian>
 void lookUpStretch(const std::uint8_t* bytes, std::uint64_t origin, std::size_t places, const std::uint64_t* lands,
                    const Combination& combination, const StringTargets& targets, Runs& runs) {
-    constexpr std::size_t kBatch = 1024;
-    std::uint32_t hits[kBatch];
-    for (std::size_t batch = 0; batch < places; batch += kBatch) {
-        std::size_t count = 0;
-        for (std::size_t at = batch; at < std::min(places, batch + kBatch); ++at) {
-            const unsigned value = bigEndian ? bytes[at] << 8 | bytes[at + 1] : bytes[at] | bytes[at + 1] << 8;
-            hits[count] = static_cast<std::uint32_t>(at);
-            count += lands[value / 64] >> (value % 64) & 1;
-        }
-        for (std::size_t hit = 0; hit < count; ++hit) {
-            const std::size_t at = hits[hit];
-            const unsigned value = bigEndian ? bytes[at] << 8 | bytes[at + 1] : bytes[at] | bytes[at + 1] << 8;
+#ifdef GLYPHOUND_X86_VECTORS
+    static const bool inVectors = usableWidth(VectorWidth::Best) == VectorWidth::Bits256;
+#endif
+    for (std::size_t block = 0; block < places; block += 64) {
+        const std::size_t count = std::min<std::size_t>(64, places - block);
+        std::uint64_t landing = 0;
+#ifdef GLYPHOUND_X86_VECTORS
+        if (inVectors && count == 64)
+            landing = landingBits256<bigEndian>(bytes + block, lands);
+        else
+#endif
+            landing = landingBits<bigEndian>(bytes + block, count, lands);
+        for (; landing != 0; landing &= landing - 1) {
+            const std::size_t at = block + static_cast<std::size_t>(__builtin_ctzll(landing));
+            const unsigned value = valueAt<bigEndian>(bytes + at);
             const std::uint64_t offset = origin + at;
             const auto target = combination.map->offsetOf(value, offset, combination.format);
             runs.add({offset, value, target, targets.landing(*target)});
