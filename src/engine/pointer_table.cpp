@@ -100,16 +100,9 @@ public:
           runs_((widest_ + 1) * (widest_ + 1)),
           found_(found) {}
 
-    // Pointers come in the order of their offsets.
     void add(const FoundPointer& pointer) {
-        const std::uint64_t step = pointer.offset - lastOffset_;
-        lastOffset_ = pointer.offset;
         for (std::uint64_t stride = combination_.format.bytes(); stride <= widest_; ++stride) {
-            // The offset modulo the stride, from the last one's: a division
-            // per stride and pointer would cost more than all the rest.
-            std::uint64_t& rest = rests_[stride];
-            rest = step < stride ? (rest + step >= stride ? rest + step - stride : rest + step) : (rest + step) % stride;
-            Run& run = runs_[stride * (widest_ + 1) + rest];
+            Run& run = runs_[stride * (widest_ + 1) + pointer.offset % stride];
             if (run.count > 0 && run.last.offset + stride == pointer.offset) {
                 // Most runs are one pointer long: only a longer one keeps them all.
                 if (run.count == 1) run.pointers.assign(1, run.last);
@@ -158,8 +151,6 @@ private:
     std::uint64_t longest_;
     std::uint64_t widest_;
     std::vector<Run> runs_;
-    std::vector<std::uint64_t> rests_ = std::vector<std::uint64_t>(widest_ + 1);  // of lastOffset_, per stride
-    std::uint64_t lastOffset_ = 0;
     KeptTables& found_;
 };
 
