@@ -6,6 +6,9 @@
 #ifdef GLYPHOUND_WASM_VECTORS
 #include <wasm_simd128.h>
 #endif
+#ifdef GLYPHOUND_NEON_VECTORS
+#include <arm_neon.h>
+#endif
 
 namespace glyphound {
 namespace {
@@ -259,13 +262,61 @@ std::size_t firstPair128(const ByteSet& set, const ByteSet& next, const std::uin
 
 #endif
 
+#ifdef GLYPHOUND_NEON_VECTORS
+
+namespace {
+
+// The WebAssembly masker's lanes, in NEON, whose table lookup also gives 0
+// for an index past 15. NEON gathers no bit per lane: the lanes are weighed
+// by their bit and summed in pairs, three times, into the 64-bit mask.
+struct NibbleMaskNeon {
+    uint8x16_t low, high, lowBit, highBit, weights;
+    explicit NibbleMaskNeon(const ByteSet::Halves& halves)
+        : low(vld1q_u8(halves.low.data())), high(vld1q_u8(halves.high.data())) {
+        static const std::uint8_t kLowBit[16] = {1, 2, 4, 8, 16, 32, 64, 128, 0, 0, 0, 0, 0, 0, 0, 0};
+        static const std::uint8_t kHighBit[16] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16, 32, 64, 128};
+        static const std::uint8_t kWeights[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+        lowBit = vld1q_u8(kLowBit);
+        highBit = vld1q_u8(kHighBit);
+        weights = vld1q_u8(kWeights);
+    }
+    uint8x16_t weighedLanes(const std::uint8_t* bytes) const {
+        const uint8x16_t chunk = vld1q_u8(bytes);
+        const uint8x16_t lows = vandq_u8(chunk, vdupq_n_u8(0x0F)), highs = vshrq_n_u8(chunk, 4);
+        const uint8x16_t hit = vorrq_u8(vandq_u8(vqtbl1q_u8(low, lows), vqtbl1q_u8(lowBit, highs)),
+                                        vandq_u8(vqtbl1q_u8(high, lows), vqtbl1q_u8(highBit, highs)));
+        return vandq_u8(vtstq_u8(hit, hit), weights);
+    }
+    std::uint64_t operator()(const std::uint8_t* bytes) const {
+        const uint8x16_t first = vpaddq_u8(weighedLanes(bytes), weighedLanes(bytes + 16));
+        const uint8x16_t second = vpaddq_u8(weighedLanes(bytes + 32), weighedLanes(bytes + 48));
+        const uint8x16_t quads = vpaddq_u8(first, second);
+        return vgetq_lane_u64(vreinterpretq_u64_u8(vpaddq_u8(quads, quads)), 0);
+    }
+};
+
+std::size_t firstRow128(const ByteSet& set, const std::uint8_t* bytes, std::size_t from, std::size_t to,
+                        std::size_t length) {
+    return scanRows(FromBytes{NibbleMaskNeon(set.halves()), set, bytes, to}, from, to, length);
+}
+
+std::size_t firstPair128(const ByteSet& set, const ByteSet& next, const std::uint8_t* bytes, std::size_t from,
+                         std::size_t to) {
+    return scanPairs(FromBytes{NibbleMaskNeon(set.halves()), set, bytes, to},
+                     FromBytes{NibbleMaskNeon(next.halves()), next, bytes, to}, from, to);
+}
+
+}  // namespace
+
+#endif
+
 std::size_t ByteSet::firstRow(const std::uint8_t* bytes, std::size_t from, std::size_t to, std::size_t length,
                               VectorWidth width) const {
     width = usableWidth(width);
 #if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
     if (width == VectorWidth::Bits256) return firstRow256(*this, bytes, from, to, length);
 #endif
-#if defined(GLYPHOUND_X86_VECTORS) || defined(GLYPHOUND_WASM_VECTORS)
+#ifdef GLYPHOUND_128_BIT_VECTORS
     if (width == VectorWidth::Bits128) return firstRow128(*this, bytes, from, to, length);
 #endif
     return scanRows(FromBytes{ScalarMask{*this}, *this, bytes, to}, from, to, length);
@@ -277,7 +328,7 @@ std::size_t ByteSet::firstPair(const std::uint8_t* bytes, std::size_t from, std:
 #if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
     if (width == VectorWidth::Bits256) return firstPair256(*this, next, bytes, from, to);
 #endif
-#if defined(GLYPHOUND_X86_VECTORS) || defined(GLYPHOUND_WASM_VECTORS)
+#ifdef GLYPHOUND_128_BIT_VECTORS
     if (width == VectorWidth::Bits128) return firstPair128(*this, next, bytes, from, to);
 #endif
     return scanPairs(FromBytes{ScalarMask{*this}, *this, bytes, to}, FromBytes{ScalarMask{next}, next, bytes, to}, from, to);
