@@ -289,6 +289,10 @@ const CommandRun kRuns[] = {
      usageError("patch", "new.pat: give --format, or a name that ends in .ips, .ups or .bps"), 2},
     {"patch apply", {"glyphound", "patch", "apply", "p.bps", "abc.rom", "-o", "out.rom"}, "", "", 0,
      {{"out.rom", "ABxyzFGHIJ"}}},
+    {"patch create from a file cut short as it was read", {"glyphound", "patch", "create", "cut.rom", "xyz.rom", "-o",
+     "new.ips"}, "", "glyphound: cut.rom: File shrank while it was read\n", 2},
+    {"patch apply to a file cut short as it was read", {"glyphound", "patch", "apply", "p.bps", "cut.rom", "-o",
+     "out.rom"}, "", "glyphound: cut.rom: File shrank while it was read\n", 2},
     {"patch apply without the copier header", {"glyphound", "patch", "apply", "--strip-header", "p.bps", "head.rom", "-o",
      "-"}, "ABxyzFGHIJ", "", 0},
     {"patch info as JSON", {"glyphound", "patch", "info", "--json", "p.bps"},
@@ -376,6 +380,8 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
         runs += moved(sentence, 63) + string(4, '\xf0') + string(4, '\xf1') + string(4, '\xf2') + string(4, '\xf3');
     system.files["runs.rom"] = std::make_shared<string>(runs);
     system.files["abc.rom"] = std::make_shared<string>("ABCDEFGHIJ");
+    system.files["cut.rom"] = std::make_shared<string>("ABCDEFGHIJ");
+    system.cutShort.insert("cut.rom");
     system.files["xyz.rom"] = std::make_shared<string>("ABxyzFGHIJ");
     system.files["head.rom"] = std::make_shared<string>(string(512, '\0') + "ABCDEFGHIJ");
     // By hand, as in tests/patch_test.cpp: ABCDEFGHIJ to ABxyzFGHIJ, and what is wrong with it.

@@ -73,6 +73,7 @@ TEST_F(MappedFile, AFileCutShortUnderItsMappingIsAReadError) {
         ASSERT_GT(count, 0u);
         std::filesystem::resize_file(path_, 0);
         EXPECT_EQ(sumOf(bytes, count), 0u) << "bytes the file no longer has are read as zeros";
+        EXPECT_TRUE(source.cutShort());
         const LentBytes next = source.lend(scratch_);
         EXPECT_TRUE(next.read.failed);
         EXPECT_EQ(source.failure(), kShrankWhileRead);

@@ -18,8 +18,9 @@ namespace glyphound::testing {
 // that fails meets a read error at `failsAt`.
 class MemorySource : public ByteSource {
 public:
-    MemorySource(std::string bytes, std::size_t chunk, std::optional<std::size_t> failsAt = std::nullopt)
-        : bytes_(std::move(bytes)), chunk_(chunk), failsAt_(failsAt) {}
+    MemorySource(std::string bytes, std::size_t chunk, std::optional<std::size_t> failsAt = std::nullopt,
+                 bool cutShort = false)
+        : bytes_(std::move(bytes)), chunk_(chunk), failsAt_(failsAt), cutShort_(cutShort) {}
     ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
         const std::size_t end = std::min(bytes_.size(), failsAt_.value_or(SIZE_MAX));
         const std::size_t count = std::min({capacity, chunk_, end - at_});
@@ -28,11 +29,13 @@ public:
         if (count == 0 && failsAt_) failure_ = "Input/output error";
         return {count, count == 0 && failsAt_};
     }
+    bool cutShort() const override { return cutShort_; }
 
 private:
     std::string bytes_;
     std::size_t chunk_, at_ = 0;
     std::optional<std::size_t> failsAt_;
+    bool cutShort_;
 };
 
 struct MemorySink : ByteSink {
@@ -61,7 +64,8 @@ struct MemorySystem : System {
         }
         const auto error = unreadable.find(name);
         opened.source = std::make_unique<MemorySource>(
-            *file->second, chunk, error == unreadable.end() ? std::nullopt : std::optional(error->second));
+            *file->second, chunk, error == unreadable.end() ? std::nullopt : std::optional(error->second),
+            cutShort.count(name) > 0);
         opened.rereadable = true;
         opened.size = static_cast<std::int64_t>(file->second->size());
         return opened;
@@ -94,6 +98,7 @@ struct MemorySystem : System {
     std::map<std::string, std::size_t> unreadable;  // where a file meets a read error; SIZE_MAX: at its end
     std::optional<std::size_t> typedFailsAt;        // the same for standard input
     std::set<std::string> unwritable;
+    std::set<std::string> cutShort;  // files found cut short under a mapping of them
     std::shared_ptr<std::string> out = std::make_shared<std::string>(), err = std::make_shared<std::string>();
     bool console = false;
     int waits = 0;

@@ -28,6 +28,7 @@ public:
         return lent;
     }
     std::optional<std::string_view> mapped() override { return inner_->mapped(); }
+    bool cutShort() const override { return inner_->cutShort(); }
     bool skip(std::uint64_t count) override {
         const bool skipped = inner_->skip(count);
         failure_ = inner_->failure();

@@ -103,6 +103,14 @@ bool writePatch(PatchFormat format, const PatchFile& original, const PatchFile& 
     return false;
 }
 
+// A file cut short under its mapping showed zeros for the bytes it lost: a
+// patch made from them is not kept.
+bool heldWhole(const std::string& name, const HeldFile& file, CommandIo& io) {
+    if (!file.source || !file.source->cutShort()) return true;
+    io.reportFile(name, kShrankWhileRead);
+    return false;
+}
+
 int runPatchCreate(const PatchCreateOptions& options, CommandIo& io) {
     if (options.operands.size() != 2) throw UsageError(text::kCreateOperands);
     const auto named = options.format ? patchFormatNamed(*options.format) : patchFormatOfOutput(options.output, text::kFormatOfName);
@@ -130,6 +138,7 @@ int runPatchCreate(const PatchCreateOptions& options, CommandIo& io) {
                     PatchFile(modified.view, [&] { return crcs.get().second; }), options.metadata.value_or(""),
                     modifiedName, *output, io))
         return kError;
+    if (!heldWhole(originalName, original, io) || !heldWhole(modifiedName, modified, io)) return kError;
     return output->close() ? kSuccess : io.failWrite(options.output, *output);
 }
 

@@ -41,6 +41,13 @@ public:
     std::uint64_t size() const { return size_; }
     const std::string& header() const { return header_; }
     bool held() const { return !opened_; }
+    // The strings a report quoted came from a mapping the file was cut
+    // short under: reported, and the run fails.
+    void requireWhole() const {
+        if (!opened_ || !opened_->cutShort()) return;
+        io_.reportFile(name_, kShrankWhileRead);
+        throw ReportedError{};
+    }
     const std::string& whole() const { return whole_; }
 
     // One pass over the file, reported and thrown where reading fails.
@@ -120,6 +127,7 @@ int runPointers(const PointersOptions& options, CommandIo& io) {
     leftOut += rankTables(found, search.mostTables);
     for (const FoundTable& pointers : found)
         io.out().print(options.json ? pointerTableJson(pointers, file.bytes(), table) : pointerTableLine(pointers));
+    file.requireWhole();
     if (!options.json && search.maps.size() > 1 && !found.empty())
         io.out().print(mappingLines(rankMappings(found, search, targets, file.size())));
     if (leftOut > 0)

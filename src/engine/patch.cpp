@@ -530,6 +530,7 @@ Applied Patch::applyBps(ByteSource& original, OutputStream& out, const ApplyOpti
         return {Applied::Failure::Patch, text::kResultCrc + crcText(crc.value()) + text::kResultCrcNot +
                                              crcText(summary_.target->crc) + text::kResultCrcEnd};
     if (out.failed()) return {Applied::Failure::Writing, out.failure()};
+    if (original.cutShort()) return {Applied::Failure::Reading, kShrankWhileRead};
     return {};
 }
 

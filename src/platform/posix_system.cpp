@@ -50,6 +50,7 @@ public:
         return ByteSource::lend(scratch);
     }
     bool lendsInPlace() const override { return mapsWindows_; }
+    bool cutShort() const override { return shrank(); }
     bool skip(std::uint64_t count) override {
         if (reportShrunkWindow()) return false;
         const bool sought = count <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) &&

@@ -68,6 +68,10 @@ public:
     // system can, for a pass that needs every byte at hand at once: valid
     // while the source lives, whatever has been read. None for a stream.
     virtual std::optional<std::string_view> mapped() { return std::nullopt; }
+    // The file was found cut short under a mapping of it: the bytes the
+    // mapping showed since are zeros, not the file's, and a pass that looked
+    // at them must fail as on a read error.
+    virtual bool cutShort() const { return false; }
 };
 
 class ByteSink : public Failing {
