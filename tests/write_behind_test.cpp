@@ -1,6 +1,10 @@
-// Writing on a second thread: the bytes arrive in order, a failed write
-// surfaces by a later write and by close, and close waits for everything.
+// Writing on a second thread: the bytes arrive in order, whether copied or
+// handed over as blocks, a failed write surfaces by a later write and by
+// close, and close waits for everything.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "io/write_behind.hpp"
 
@@ -26,9 +30,19 @@ TEST(WriteBehind, KeepsTheOrderAndReportsAFailedWrite) {
         std::string written, expected;
         bool closed = false, accepted = true;
         auto sink = writeBehind(std::make_unique<RecordingSink>(written, closed, failingWrite));
+        std::vector<std::uint8_t> given;  // handed over and back, as an output stream's block is
         for (int block = 0; block < 50; ++block) {
             const std::string bytes(1000 + block, static_cast<char>('a' + block % 26));
-            accepted = sink->write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()) && accepted;
+            if (block % 2 == 0) {
+                accepted = sink->write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()) && accepted;
+            } else {
+                // Only `size` bytes count, and the block that comes back is
+                // the caller's to fill at once.
+                given.assign(bytes.begin(), bytes.end());
+                given.resize(bytes.size() + 7, '#');
+                accepted = sink->give(given, bytes.size()) && accepted;
+                std::fill(given.begin(), given.end(), '!');
+            }
             if (failingWrite < 0 || block < failingWrite) expected += bytes;
         }
         EXPECT_EQ(sink->close(), failingWrite < 0);
