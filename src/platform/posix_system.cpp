@@ -84,7 +84,7 @@ private:
         return LentBytes{window_.bytes(), {count, false}};
     }
 
-    // A window the file shrank under was read as zeros: the pass must not
+    // A mapping the file shrank under was read as zeros: the pass must not
     // take them for the file's bytes.
     bool reportShrunkWindow() {
         if (!shrank()) return false;
