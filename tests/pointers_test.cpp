@@ -295,19 +295,26 @@ TEST(PointerTables, ValueTablesLandAsMappingDoes) {
         StringTargets targets;
         for (std::uint64_t edge = 0x1000; edge + 0x1000 < file.size(); edge += 0x1000)
             for (const std::uint64_t start : {edge - 3, edge, edge + 15}) targets.add(start, start + 1 + start % 3);
-        PointerSearch fast, reference;
-        fast.maps = reference.maps = AddressMap::all(file.size(), file.substr(0, 16));
-        fast.fewest = reference.fewest = 2;
+        PointerSearch reference;
+        reference.maps = AddressMap::all(file.size(), file.substr(0, 16));
+        reference.fewest = 2;
         reference.valueTables = false;
-        std::vector<FoundTable> byTable, byMapping;
-        MemorySource one(file), other(file);
-        findPointerTables(one, targets, fast, byTable);
+        std::vector<FoundTable> byMapping;
+        MemorySource other(file);
         findPointerTables(other, targets, reference, byMapping);
-        ASSERT_EQ(byTable.size(), byMapping.size());
-        for (std::size_t k = 0; k < byTable.size(); ++k) {
-            EXPECT_EQ(byTable[k].table.offset, byMapping[k].table.offset);
-            EXPECT_EQ(byTable[k].starts, byMapping[k].starts);
-            EXPECT_EQ(byTable[k].table.map.name(), byMapping[k].table.map.name());
+        for (const VectorWidth width : {VectorWidth::Scalar, VectorWidth::Bits256, VectorWidth::Best}) {
+            PointerSearch fast = reference;
+            fast.valueTables = true;
+            fast.vectors = width;
+            std::vector<FoundTable> byTable;
+            MemorySource one(file);
+            findPointerTables(one, targets, fast, byTable);
+            ASSERT_EQ(byTable.size(), byMapping.size());
+            for (std::size_t k = 0; k < byTable.size(); ++k) {
+                EXPECT_EQ(byTable[k].table.offset, byMapping[k].table.offset);
+                EXPECT_EQ(byTable[k].starts, byMapping[k].starts);
+                EXPECT_EQ(byTable[k].table.map.name(), byMapping[k].table.map.name());
+            }
         }
     }
 }

@@ -1,4 +1,5 @@
 #include "commands/command_options.hpp"
+#include "commands/file_jobs.hpp"
 #include "dialogue/texts.hpp"
 #include "engine/dump.hpp"
 #include "engine/pointer_table.hpp"
@@ -11,6 +12,13 @@ namespace {
 namespace text = texts::pointers;
 
 constexpr std::uint64_t kMostBytes = std::uint64_t{1} << 30;
+// The strings a part hands over at a time.
+constexpr std::size_t kStringsBlock = 4096;
+
+// What a part of each pass hands over: the strings' starts and ends, and
+// the places whose values land, of each form.
+using Strings = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+using Places = std::vector<LandingPlaces>;
 
 PointerSearch searchOf(const PointersOptions& options, std::uint64_t size, const std::string& header) {
     return pointerSearchOf(options.pointer.map.value_or("auto"), options.pointer.bits, options.pointer.endian,
@@ -50,15 +58,22 @@ public:
     }
     const std::string& whole() const { return whole_; }
 
-    // One pass over the file, reported and thrown where reading fails.
-    template <typename Pass>
-    void pass(const Pass& over) {
-        std::unique_ptr<ByteSource> source = held() ? std::make_unique<MemorySource>(whole_) : io_.openInput(name_);
-        if (!source) throw ReportedError{};
-        if (!over(*source)) {
-            io_.reportFile(name_, readFailure(*source));
-            throw ReportedError{};
+    // One pass over the file, reported and thrown where reading fails. A
+    // file read twice is read in parts side by side, where `cut` allows, and
+    // `take` is given what each found in the parts' order.
+    template <typename Item>
+    void pass(bool cut, const FileWork<Item>& work, const std::function<void(const Item&)>& take) {
+        if (held()) {
+            MemorySource source(whole_);
+            const std::string failure = work(source, Job{name_, "", false, 0, UINT64_MAX}, take);
+            if (!failure.empty()) io_.reportFile(name_, failure);
+            if (!failure.empty()) throw ReportedError{};
+            return;
         }
+        std::vector<Job> jobs = jobsFor({name_}, false, io_);
+        if (cut) jobs = inParts(std::move(jobs), io_);
+        const FileItemHandler<Item> taken = [&](const std::string&, const Item& item) { take(item); };
+        if (FileJobs<Item>(std::move(jobs), io_, work, taken, keptSize).run() == kError) throw ReportedError{};
     }
 
     // Every byte at hand, for the strings a report quotes.
@@ -71,6 +86,13 @@ public:
     }
 
 private:
+    static std::size_t keptSize(const Strings& strings) { return strings.size() * sizeof strings[0]; }
+    static std::size_t keptSize(const Places& places) {
+        std::size_t size = 0;
+        for (const LandingPlaces& listed : places) size += sizeof listed + listed.size() * sizeof listed[0];
+        return size;
+    }
+
     static std::string firstBytes(ByteSource& source) {
         std::uint8_t header[16];
         std::size_t got = 0;
@@ -102,9 +124,21 @@ StringTargets targetsOf(const PointersOptions& options, SearchedFile& file, cons
         for (const std::uint64_t offset : offsets) targets.add(offset, offset + 1);
         return targets;
     }
-    file.pass([&](ByteSource& source) {
-        return findStrings(source, table, kDefaultMinLength,
-                           [&](const TableString& string) { targets.add(string.offset, string.offset + string.length); });
+    const FileWork<Strings> work = [&](ByteSource& source, const Job& job, const ItemHandler<Strings>& found) {
+        Strings strings;
+        const bool read = findStrings(source, table, kDefaultMinLength, [&](const TableString& string) {
+            strings.emplace_back(string.offset, string.offset + string.length);
+            if (strings.size() < kStringsBlock) return;
+            found(strings);
+            strings.clear();
+        }, VectorWidth::Best, {job.start, job.end});
+        if (!strings.empty()) found(strings);
+        return read ? std::string() : readFailure(source);
+    };
+    // Parts meet at bytes that no entry holds; a table whose entries hold
+    // every byte leaves none.
+    file.pass<Strings>(!table.bytesInEntries().full(), work, [&](const Strings& strings) {
+        for (const auto& [start, end] : strings) targets.add(start, end);
     });
     return targets;
 }
@@ -121,7 +155,12 @@ int runPointers(const PointersOptions& options, CommandIo& io) {
     const StringTargets targets = targetsOf(options, file, table);
     std::vector<FoundTable> found;
     std::uint64_t leftOut = 0;
-    file.pass([&](ByteSource& source) { return findPointerTables(source, targets, search, found, &leftOut); });
+    PointerPass pointers(targets, search, found, &leftOut);
+    const FileWork<Places> work = [&](ByteSource& source, const Job& job, const ItemHandler<Places>& landed) {
+        return pointers.scan(source, {job.start, job.end}, landed) ? std::string() : readFailure(source);
+    };
+    file.pass<Places>(true, work, [&](const Places& places) { pointers.take(places); });
+    pointers.finish();
     if (file.held())
         for (FoundTable& split : findSplitTables(file.whole(), targets, search)) found.push_back(std::move(split));
     leftOut += rankTables(found, search.mostTables);

@@ -90,17 +90,46 @@ private:
 
 // Runs of pointers that lead to strings, at every stride and every offset
 // modulo it, for one combination; a run that ends long enough is a table.
+// Pointers are offered in the order of their offsets.
 class Runs {
 public:
-    Runs(const Combination& combination, const PointerSearch& search, KeptTables& found)
+    Runs(const Combination& combination, const PointerSearch& search, const StringTargets& targets, KeptTables& found)
         : combination_(combination),
+          targets_(targets),
           fewest_(search.fewest),
           longest_(search.longestTable),
           widest_(std::max<std::uint64_t>(search.widestStride, combination.format.bytes())),
           runs_((widest_ + 1) * (widest_ + 1)),
           found_(found) {}
 
-    void add(const FoundPointer& pointer) {
+    // A pointer whose value lands. Most stand alone, with no other within
+    // the widest stride on either side: such a one is in no run of two, so
+    // it is dropped before it is mapped and tried at every stride. Each is
+    // held until the next shows whether it is alone.
+    void offer(std::uint64_t offset, std::uint64_t value) {
+        const bool near = held_ && offset - held_->first <= widest_;
+        if (held_ && (heldNear_ || near)) add(held_->first, held_->second);
+        held_.emplace(offset, value);
+        heldNear_ = near;
+    }
+
+    void finishAll() {
+        if (held_ && heldNear_) add(held_->first, held_->second);
+        held_.reset();
+        for (std::uint64_t stride = combination_.format.bytes(); stride <= widest_; ++stride)
+            for (std::uint64_t rest = 0; rest < stride; ++rest) finish(runs_[stride * (widest_ + 1) + rest], stride);
+    }
+
+private:
+    struct Run {
+        std::size_t count = 0;
+        FoundPointer last;
+        std::vector<FoundPointer> pointers;  // when there are two or more
+    };
+
+    void add(std::uint64_t offset, std::uint64_t value) {
+        const auto target = combination_.map->offsetOf(value, offset, combination_.format);
+        const FoundPointer pointer{offset, value, target, target ? targets_.landing(*target) : Landing::Nowhere};
         for (std::uint64_t stride = combination_.format.bytes(); stride <= widest_; ++stride) {
             Run& run = runs_[stride * (widest_ + 1) + pointer.offset % stride];
             if (run.count > 0 && run.last.offset + stride == pointer.offset) {
@@ -115,18 +144,6 @@ public:
             if (run.pointers.size() >= longest_) finish(run, stride);
         }
     }
-
-    void finishAll() {
-        for (std::uint64_t stride = combination_.format.bytes(); stride <= widest_; ++stride)
-            for (std::uint64_t rest = 0; rest < stride; ++rest) finish(runs_[stride * (widest_ + 1) + rest], stride);
-    }
-
-private:
-    struct Run {
-        std::size_t count = 0;
-        FoundPointer last;
-        std::vector<FoundPointer> pointers;  // when there are two or more
-    };
 
     void finish(Run& run, std::uint64_t stride) {
         if (run.count >= fewest_) {
@@ -147,11 +164,14 @@ private:
     }
 
     const Combination& combination_;
+    const StringTargets& targets_;
     std::size_t fewest_;
     std::uint64_t longest_;
     std::uint64_t widest_;
     std::vector<Run> runs_;
     KeptTables& found_;
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> held_;  // offset, value
+    bool heldNear_ = false;
 };
 
 // Where a split table's other arrays lie from its low bytes.
@@ -380,7 +400,7 @@ std::uint64_t valueAt(const std::uint8_t* bytes, int bits, bool bigEndian) {
 
 // Every value at `places` offsets from `bytes`, mapped one by one.
 void mapValues(const std::uint8_t* bytes, std::uint64_t origin, std::size_t places, const Combination& combination,
-               const StringTargets& targets, Runs& runs) {
+               const StringTargets& targets, LandingPlaces& landed) {
     const PointerFormat& format = combination.format;
     const auto [lowest, highest] = combination.map->valueRange(format);
     for (std::size_t at = 0; at < places; ++at) {
@@ -388,9 +408,17 @@ void mapValues(const std::uint8_t* bytes, std::uint64_t origin, std::size_t plac
         if (value < lowest || value > highest) continue;
         const std::uint64_t offset = origin + at;
         const auto target = combination.map->offsetOf(value, offset, format);
-        const Landing landing = target ? targets.landing(*target) : Landing::Nowhere;
-        if (landing != Landing::Nowhere) runs.add({offset, value, target, landing});
+        if (target && targets.landing(*target) != Landing::Nowhere) landed.emplace_back(offset, value);
     }
+}
+
+// How the values of 64 places are looked up: one by one, in 256-bit
+// gathers, or past the groups with no landing value in 512-bit permutes.
+enum class Lookup { OneByOne, Gathered, Grouped };
+
+Lookup lookupFor(VectorWidth width) {
+    if (width == VectorWidth::Best && byteLookups512Available()) return Lookup::Grouped;
+    return usableWidth(width) == VectorWidth::Bits256 ? Lookup::Gathered : Lookup::OneByOne;
 }
 
 // Where every 16-bit value leads from one context, drawn up from the
@@ -402,15 +430,21 @@ public:
     static bool serve(const Combination& combination) {
         return combination.format.bits == 16 && combination.map->kind() != MapKind::Relative;
     }
-    ValueLandings(const Combination& combination, const StringTargets& targets)
-        : combination_(combination), targets_(targets) {}
+    ValueLandings(const Combination& combination, const StringTargets& targets, Lookup lookup)
+        : combination_(combination), targets_(targets), lookup_(lookup) {}
 
     const Combination& combination() const { return combination_; }
-    // One bit for each value that lands from `context`.
-    const std::uint64_t* from(std::uint64_t context) {
+    Lookup lookup() const { return lookup_; }
+    // The table of the values from `context`.
+    const ValueLandings& from(std::uint64_t context) {
         if (context_ != context) drawUp(context);
-        return lands_.data();
+        return *this;
     }
+    // One bit for each value that lands.
+    const std::uint64_t* lands() const { return lands_.data(); }
+    // For the grouped lookup, bit k of byte h is set when any value from
+    // h * 256 + k * 32 on, for 32 values, lands.
+    const std::uint8_t* groups() const { return groups_.data(); }
 
 private:
     // Values that a map leads by in runs of offsets: within one, the
@@ -435,12 +469,21 @@ private:
                 if (target && targets_.landing(*target) != Landing::Nowhere) lands_[value / 64] |= std::uint64_t{1} << (value % 64);
             }
         }
+        if (lookup_ != Lookup::Grouped) return;
+        for (std::size_t high = 0; high < groups_.size(); ++high) {
+            unsigned bits = 0;
+            for (unsigned group = 0; group < 8; ++group)
+                bits |= unsigned{static_cast<std::uint32_t>(lands_[high * 4 + group / 2] >> (32 * (group % 2))) != 0} << group;
+            groups_[high] = static_cast<std::uint8_t>(bits);
+        }
     }
 
     const Combination& combination_;
     const StringTargets& targets_;
+    Lookup lookup_;
     // Small enough for the first level of cache.
     std::vector<std::uint64_t> lands_ = std::vector<std::uint64_t>(std::size_t{1} << 10);
+    std::vector<std::uint8_t> groups_ = std::vector<std::uint8_t>(256);
     std::optional<std::uint64_t> context_;
 };
 
@@ -461,59 +504,103 @@ std::uint64_t landingBits(const std::uint8_t* at, std::size_t count, const std::
     return landing;
 }
 
-#ifdef GLYPHOUND_X86_VECTORS
-// The same for 64 places, eight lookups at a time. The table's words are read
-// as 32-bit halves, low half first, as x86 lays them out. Reads one byte past
-// the last place.
+// Each lookup fills the bits of `blocks` blocks of 64 places. A batch of
+// blocks per call keeps the vector loops free of the calls between them.
+constexpr std::size_t kBatch = 64;
+
 template <bool bigEndian>
-__attribute__((target("avx2"))) std::uint64_t landingBits256(const std::uint8_t* at, const std::uint64_t* lands) {
+void landingBlocks(const std::uint8_t* at, std::size_t blocks, const std::uint64_t* lands, std::uint64_t* landing) {
+    for (std::size_t block = 0; block < blocks; ++block) landing[block] = landingBits<bigEndian>(at + 64 * block, 64, lands);
+}
+
+#ifdef GLYPHOUND_X86_VECTORS
+// The same, eight lookups at a time. The table's words are read as 32-bit
+// halves, low half first, as x86 lays them out. Reads one byte past the
+// last place.
+template <bool bigEndian>
+__attribute__((target("avx2"))) void landingBlocks256(const std::uint8_t* at, std::size_t blocks,
+                                                      const std::uint64_t* lands, std::uint64_t* landing) {
     const auto* words = reinterpret_cast<const int*>(lands);
-    std::uint64_t landing = 0;
-    for (int part = 0; part < 8; ++part) {
-        const __m256i first = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at + 8 * part)));
-        const __m256i second = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at + 8 * part + 1)));
-        const __m256i value = bigEndian ? _mm256_or_si256(_mm256_slli_epi32(first, 8), second)
-                                        : _mm256_or_si256(first, _mm256_slli_epi32(second, 8));
-        const __m256i word = _mm256_i32gather_epi32(words, _mm256_srli_epi32(value, 5), 4);
-        const __m256i bit = _mm256_srlv_epi32(word, _mm256_and_si256(value, _mm256_set1_epi32(31)));
-        const auto lanes = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(bit, 31))));
-        landing |= std::uint64_t{lanes} << (8 * part);
+    for (std::size_t block = 0; block < blocks; ++block, at += 64) {
+        prefetchAhead(at);
+        landing[block] = 0;
+        for (int part = 0; part < 8; ++part) {
+            const __m256i first = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at + 8 * part)));
+            const __m256i second =
+                _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at + 8 * part + 1)));
+            const __m256i value = bigEndian ? _mm256_or_si256(_mm256_slli_epi32(first, 8), second)
+                                            : _mm256_or_si256(first, _mm256_slli_epi32(second, 8));
+            const __m256i word = _mm256_i32gather_epi32(words, _mm256_srli_epi32(value, 5), 4);
+            const __m256i bit = _mm256_srlv_epi32(word, _mm256_and_si256(value, _mm256_set1_epi32(31)));
+            const auto lanes = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(bit, 31))));
+            landing[block] |= std::uint64_t{lanes} << (8 * part);
+        }
     }
-    return landing;
+}
+
+// The same, with the places whose value's group of 32 holds no landing
+// value passed 64 at a time, and the few left looked up one by one: random
+// bytes, and most of a game's, point near no string. Reads one byte past the
+// last place.
+template <bool bigEndian>
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void landingBlocks512(const std::uint8_t* at, std::size_t blocks,
+                                                                             const std::uint64_t* lands,
+                                                                             const std::uint8_t* groups,
+                                                                             std::uint64_t* landing) {
+    const __m512i groups0 = _mm512_loadu_si512(groups), groups1 = _mm512_loadu_si512(groups + 64);
+    const __m512i groups2 = _mm512_loadu_si512(groups + 128), groups3 = _mm512_loadu_si512(groups + 192);
+    // 1, 2, 4 ... 128: the bit of a group in its byte.
+    const __m512i bits = _mm512_set1_epi64(static_cast<long long>(0x8040201008040201));
+    for (std::size_t block = 0; block < blocks; ++block, at += 64) {
+        prefetchAhead(at);
+        const __m512i first = _mm512_loadu_si512(at), second = _mm512_loadu_si512(at + 1);
+        const __m512i high = bigEndian ? first : second, low = bigEndian ? second : first;
+        // Byte h of the groups, from two permutes of 128 bytes each, chosen by h's top bit.
+        const __m512i group = _mm512_mask_blend_epi8(_mm512_movepi8_mask(high),
+                                                     _mm512_permutex2var_epi8(groups0, high, groups1),
+                                                     _mm512_permutex2var_epi8(groups2, high, groups3));
+        const __m512i bit = _mm512_shuffle_epi8(bits, _mm512_and_si512(_mm512_srli_epi16(low, 5), _mm512_set1_epi8(7)));
+        std::uint64_t near = _mm512_test_epi8_mask(group, bit), lands64 = 0;
+        for (; near != 0; near &= near - 1) {
+            const auto k = static_cast<unsigned>(__builtin_ctzll(near));
+            const unsigned value = valueAt<bigEndian>(at + k);
+            lands64 |= (lands[value / 64] >> (value % 64) & 1) << k;
+        }
+        landing[block] = lands64;
+    }
 }
 #endif
 
 // The places in a stretch whose values land, 64 at a time; the few that do
-// are then added to the runs.
+// are then listed.
 template <bool bigEndian>
-void lookUpStretch(const std::uint8_t* bytes, std::uint64_t origin, std::size_t places, const std::uint64_t* lands,
-                   const Combination& combination, const StringTargets& targets, Runs& runs) {
+void lookUpStretch(const std::uint8_t* bytes, std::uint64_t origin, std::size_t places, const ValueLandings& table,
+                   LandingPlaces& landed) {
+    std::uint64_t landing[kBatch];
+    for (std::size_t batch = 0; batch < places; batch += 64 * kBatch) {
+        const std::uint8_t* at = bytes + batch;
+        const std::size_t count = std::min(places - batch, 64 * kBatch), blocks = count / 64;
 #ifdef GLYPHOUND_X86_VECTORS
-    static const bool inVectors = usableWidth(VectorWidth::Best) == VectorWidth::Bits256;
-#endif
-    for (std::size_t block = 0; block < places; block += 64) {
-        const std::size_t count = std::min<std::size_t>(64, places - block);
-        std::uint64_t landing = 0;
-#ifdef GLYPHOUND_X86_VECTORS
-        if (inVectors && count == 64)
-            landing = landingBits256<bigEndian>(bytes + block, lands);
+        if (table.lookup() == Lookup::Grouped)
+            landingBlocks512<bigEndian>(at, blocks, table.lands(), table.groups(), landing);
+        else if (table.lookup() == Lookup::Gathered)
+            landingBlocks256<bigEndian>(at, blocks, table.lands(), landing);
         else
 #endif
-            landing = landingBits<bigEndian>(bytes + block, count, lands);
-        for (; landing != 0; landing &= landing - 1) {
-            const std::size_t at = block + static_cast<std::size_t>(__builtin_ctzll(landing));
-            const unsigned value = valueAt<bigEndian>(bytes + at);
-            const std::uint64_t offset = origin + at;
-            const auto target = combination.map->offsetOf(value, offset, combination.format);
-            runs.add({offset, value, target, targets.landing(*target)});
-        }
+            landingBlocks<bigEndian>(at, blocks, table.lands(), landing);
+        if (count % 64 != 0) landing[blocks] = landingBits<bigEndian>(at + 64 * blocks, count % 64, table.lands());
+        for (std::size_t block = 0; block * 64 < count; ++block)
+            for (std::uint64_t bits = landing[block]; bits != 0; bits &= bits - 1) {
+                const std::size_t place = 64 * block + static_cast<std::size_t>(__builtin_ctzll(bits));
+                landed.emplace_back(origin + batch + place, valueAt<bigEndian>(at + place));
+            }
     }
 }
 
 // Every value at `places` offsets from `bytes`, looked up in the table of
 // each stretch of places that shares a context.
 void lookUpValues(const std::uint8_t* bytes, std::uint64_t origin, std::size_t places, ValueLandings& table,
-                  const StringTargets& targets, Runs& runs) {
+                  LandingPlaces& landed) {
     const Combination& combination = table.combination();
     const auto contextAt = [&](std::size_t at) { return combination.map->context(origin + at, combination.format); };
     for (std::size_t at = 0; at < places;) {
@@ -531,7 +618,7 @@ void lookUpValues(const std::uint8_t* bytes, std::uint64_t origin, std::size_t p
             }
         if (context) {
             (combination.format.bigEndian ? lookUpStretch<true> : lookUpStretch<false>)(
-                bytes + at, origin + at, end - at, table.from(*context), combination, targets, runs);
+                bytes + at, origin + at, end - at, table.from(*context), landed);
         }
         at = end;
     }
@@ -539,31 +626,78 @@ void lookUpValues(const std::uint8_t* bytes, std::uint64_t origin, std::size_t p
 
 }  // namespace
 
-bool findPointerTables(ByteSource& source, const StringTargets& targets, const PointerSearch& search,
-                       std::vector<FoundTable>& found, std::uint64_t* leftOut) {
-    const std::vector<Combination> combinations = combinationsOf(search);
-    KeptTables kept(found, search.mostTables, leftOut);
-    std::vector<Runs> runs;
-    std::vector<std::optional<ValueLandings>> tables;
-    for (const Combination& combination : combinations) {
-        runs.emplace_back(combination, search, kept);
-        tables.emplace_back();
-        if (search.valueTables && ValueLandings::serve(combination)) tables.back().emplace(combination, targets);
+struct PointerPass::Runner {
+    Runner(const StringTargets& targets, const PointerSearch& search, std::vector<FoundTable>& found,
+           std::uint64_t* leftOut)
+        : targets(targets), search(search), combinations(combinationsOf(search)), kept(found, search.mostTables, leftOut) {
+        for (const Combination& combination : combinations) runs.emplace_back(combination, search, targets, kept);
     }
-    SlidingWindow window(source, 0, 4);
-    while (window.fill()) {
-        const std::size_t ahead = window.ahead(), whole = window.ended() ? ahead : ahead - 3;
+    const StringTargets& targets;
+    const PointerSearch& search;
+    const std::vector<Combination> combinations;
+    KeptTables kept;
+    std::vector<Runs> runs;
+};
+
+PointerPass::PointerPass(const StringTargets& targets, const PointerSearch& search, std::vector<FoundTable>& found,
+                         std::uint64_t* leftOut)
+    : runner_(std::make_unique<Runner>(targets, search, found, leftOut)) {}
+
+PointerPass::~PointerPass() = default;
+
+// The places a scan lists before it hands them over.
+constexpr std::size_t kPlacesBlock = 1 << 14;
+
+bool PointerPass::scan(ByteSource& source, const Part& part,
+                       const std::function<void(const std::vector<LandingPlaces>&)>& onPlaces) const {
+    const std::vector<Combination>& combinations = runner_->combinations;
+    const StringTargets& targets = runner_->targets;
+    std::vector<std::optional<ValueLandings>> tables(combinations.size());
+    const Lookup lookup = lookupFor(runner_->search.vectors);
+    for (std::size_t k = 0; k < combinations.size(); ++k)
+        if (runner_->search.valueTables && ValueLandings::serve(combinations[k])) tables[k].emplace(combinations[k], targets, lookup);
+    std::vector<LandingPlaces> landed(combinations.size());
+    std::size_t listed = 0;
+    if (part.start > 0 && !source.skip(part.start)) return false;
+    SlidingWindow window(source, 0, 4, part.start);
+    while (window.offset() < part.end && window.fill()) {
+        const std::size_t ahead = window.ahead();
+        const auto whole = static_cast<std::size_t>(
+            std::min<std::uint64_t>(window.ended() ? ahead : ahead - 3, part.end - window.offset()));
         for (std::size_t k = 0; k < combinations.size(); ++k) {
             const std::size_t places = std::min(whole, ahead + 1 - std::min(ahead + 1, combinations[k].format.bytes()));
+            const std::size_t before = landed[k].size();
             if (tables[k])
-                lookUpValues(window.position(), window.offset(), places, *tables[k], targets, runs[k]);
+                lookUpValues(window.position(), window.offset(), places, *tables[k], landed[k]);
             else
-                mapValues(window.position(), window.offset(), places, combinations[k], targets, runs[k]);
+                mapValues(window.position(), window.offset(), places, combinations[k], targets, landed[k]);
+            listed += landed[k].size() - before;
         }
         window.advance(whole);
+        if (listed < kPlacesBlock) continue;
+        onPlaces(landed);
+        for (LandingPlaces& places : landed) places.clear();
+        listed = 0;
     }
-    for (Runs& run : runs) run.finishAll();
+    if (listed > 0) onPlaces(landed);
     return !window.failed();
+}
+
+void PointerPass::take(const std::vector<LandingPlaces>& places) {
+    for (std::size_t k = 0; k < places.size(); ++k)
+        for (const auto& [offset, value] : places[k]) runner_->runs[k].offer(offset, value);
+}
+
+void PointerPass::finish() {
+    for (Runs& run : runner_->runs) run.finishAll();
+}
+
+bool findPointerTables(ByteSource& source, const StringTargets& targets, const PointerSearch& search,
+                       std::vector<FoundTable>& found, std::uint64_t* leftOut) {
+    PointerPass pass(targets, search, found, leftOut);
+    const bool read = pass.scan(source, Part{}, [&](const std::vector<LandingPlaces>& places) { pass.take(places); });
+    pass.finish();
+    return read;
 }
 
 std::vector<FoundTable> findSplitTables(const std::string& file, const StringTargets& targets,

@@ -5,12 +5,16 @@
 // consoles' address mappings.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/address_map.hpp"
+#include "io/sliding_window.hpp"
 #include "platform/system.hpp"
+#include "search/vectors.hpp"
 
 namespace glyphound {
 
@@ -72,11 +76,41 @@ struct PointerSearch {
     // table of every value's landing, drawn up once per bank; false maps
     // each value on its own, the reference the tables are checked against.
     bool valueTables = true;
+    // The vectors those lookups run in: 256 bits gather eight values' bits
+    // at a time; `Best` takes AVX-512's byte permutes where the processor
+    // has them, to pass over the values no string is near at 64 at a time.
+    VectorWidth vectors = VectorWidth::Best;
     // Text read as pointers lands in text everywhere: the tables kept, the
     // best, and the pointers a table holds before the next one starts, are
     // bounded, so that memory is.
     std::size_t mostTables = 1000;
     std::uint64_t longestTable = 4096;
+};
+
+// The places of one form (map, width and byte order) whose values land,
+// as offsets and values, in offset order.
+using LandingPlaces = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+
+// The pass `findPointerTables` makes, in parts that may be scanned side by
+// side: the runs of pointers are then followed through each part's landing
+// places in the parts' order, as one pass would meet them.
+class PointerPass {
+public:
+    PointerPass(const StringTargets& targets, const PointerSearch& search, std::vector<FoundTable>& found,
+                std::uint64_t* leftOut = nullptr);
+    ~PointerPass();
+    // The places in `part` whose values land, for each form in turn, handed
+    // over a block at a time. Scans may run at once; false after a read error.
+    bool scan(ByteSource& source, const Part& part,
+              const std::function<void(const std::vector<LandingPlaces>&)>& onPlaces) const;
+    // The next places a scan handed over.
+    void take(const std::vector<LandingPlaces>& places);
+    // Ends the runs, once every part is taken.
+    void finish();
+
+private:
+    struct Runner;
+    std::unique_ptr<Runner> runner_;
 };
 
 // Tables of at least `fewest` pointers in a row at a constant stride, each

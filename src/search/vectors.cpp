@@ -33,4 +33,13 @@ VectorWidth usableWidth(VectorWidth width) {
     return VectorWidth::Scalar;
 }
 
+bool byteLookups512Available() {
+#if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
+    static const bool has = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+    return has;
+#else
+    return false;
+#endif
+}
+
 }  // namespace glyphound

@@ -41,4 +41,8 @@ bool vectorWidthAvailable(VectorWidth width);
 // `Best`, or a width the processor lacks, as the widest one it has.
 VectorWidth usableWidth(VectorWidth width);
 
+// AVX-512 with its byte permutes (VBMI), where the 256-bit loops are built
+// too: a byte looked up in a table of 256, for 64 bytes at a time.
+bool byteLookups512Available();
+
 }  // namespace glyphound
