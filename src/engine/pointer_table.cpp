@@ -1,6 +1,7 @@
 #include "engine/pointer_table.hpp"
 
 #include <algorithm>
+#include <array>
 #include <map>
 
 #include "dialogue/texts.hpp"
@@ -451,26 +452,34 @@ private:
     // landings are copied from the strings rather than mapped value by value.
     static constexpr std::uint64_t kStretch = 0x1000;
 
+    // A stretch that leads where it led from the last context, as bank 0
+    // does from every bank of a Game Boy ROM, keeps its bits.
     void drawUp(std::uint64_t context) {
         context_ = context;
-        std::fill(lands_.begin(), lands_.end(), std::uint64_t{0});
         const AddressMap& map = *combination_.map;
         const PointerFormat& format = combination_.format;
         const auto [lowest, highest] = map.valueRange(format);
         for (std::uint64_t first = lowest / kStretch * kStretch; first <= std::min<std::uint64_t>(highest, 0xFFFF);
              first += kStretch) {
             const auto from = map.offsetOf(first, context, format), to = map.offsetOf(first + kStretch - 1, context, format);
-            if (from && to && *to - *from == kStretch - 1) {
+            const bool inOrder = from && to && *to - *from == kStretch - 1;
+            std::optional<std::uint64_t>& drawn = drawnFrom_[first / kStretch];
+            if (inOrder && drawn == from) continue;
+            drawn = inOrder ? from : std::nullopt;
+            std::fill_n(lands_.begin() + static_cast<std::ptrdiff_t>(first / 64), kStretch / 64, std::uint64_t{0});
+            if (inOrder)
                 targets_.markLandings(*from, kStretch, lands_.data(), first);
-                continue;
-            }
-            for (std::uint64_t value = first; value < first + kStretch; ++value) {
-                const auto target = map.offsetOf(value, context, format);
-                if (target && targets_.landing(*target) != Landing::Nowhere) lands_[value / 64] |= std::uint64_t{1} << (value % 64);
-            }
+            else
+                for (std::uint64_t value = first; value < first + kStretch; ++value) {
+                    const auto target = map.offsetOf(value, context, format);
+                    if (target && targets_.landing(*target) != Landing::Nowhere) lands_[value / 64] |= std::uint64_t{1} << (value % 64);
+                }
+            if (lookup_ == Lookup::Grouped) drawGroups(first);
         }
-        if (lookup_ != Lookup::Grouped) return;
-        for (std::size_t high = 0; high < groups_.size(); ++high) {
+    }
+
+    void drawGroups(std::uint64_t first) {
+        for (std::uint64_t high = first / 256; high < (first + kStretch) / 256; ++high) {
             unsigned bits = 0;
             for (unsigned group = 0; group < 8; ++group)
                 bits |= unsigned{static_cast<std::uint32_t>(lands_[high * 4 + group / 2] >> (32 * (group % 2))) != 0} << group;
@@ -485,6 +494,8 @@ private:
     std::vector<std::uint64_t> lands_ = std::vector<std::uint64_t>(std::size_t{1} << 10);
     std::vector<std::uint8_t> groups_ = std::vector<std::uint8_t>(256);
     std::optional<std::uint64_t> context_;
+    // Where each stretch's values led when it was drawn, if in order.
+    std::array<std::optional<std::uint64_t>, 0x10000 / kStretch> drawnFrom_;
 };
 
 template <bool bigEndian>
@@ -539,38 +550,50 @@ __attribute__((target("avx2"))) void landingBlocks256(const std::uint8_t* at, st
 }
 
 // The same, with the places whose value's group of 32 holds no landing
-// value passed 64 at a time, and the few left looked up one by one: random
-// bytes, and most of a game's, point near no string. Reads one byte past the
-// last place.
+// value passed 64 at a time: random bytes, and most of a game's, point near
+// no string. The few places left are listed without a branch, and then
+// looked up in one loop, whose end is the one branch it mispredicts. Reads
+// one byte past the last place.
 template <bool bigEndian>
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void landingBlocks512(const std::uint8_t* at, std::size_t blocks,
-                                                                             const std::uint64_t* lands,
-                                                                             const std::uint8_t* groups,
-                                                                             std::uint64_t* landing) {
+__attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,popcnt"))) void landingBlocks512(
+    const std::uint8_t* at, std::size_t blocks, const std::uint64_t* lands, const std::uint8_t* groups,
+    std::uint64_t* landing) {
     const __m512i groups0 = _mm512_loadu_si512(groups), groups1 = _mm512_loadu_si512(groups + 64);
     const __m512i groups2 = _mm512_loadu_si512(groups + 128), groups3 = _mm512_loadu_si512(groups + 192);
     // 1, 2, 4 ... 128: the bit of a group in its byte.
     const __m512i bits = _mm512_set1_epi64(static_cast<long long>(0x8040201008040201));
-    for (std::size_t block = 0; block < blocks; ++block, at += 64) {
-        prefetchAhead(at);
-        const __m512i first = _mm512_loadu_si512(at), second = _mm512_loadu_si512(at + 1);
+    const __m512i places = _mm512_set_epi16(31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13,
+                                            12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    // The places near a landing value, from the batch's start; room for a
+    // whole vector's store past the last.
+    std::uint16_t near[64 * kBatch + 32];
+    std::size_t count = 0;
+    for (std::size_t block = 0; block < blocks; ++block) {
+        const std::uint8_t* bytes = at + 64 * block;
+        prefetchAhead(bytes);
+        const __m512i first = _mm512_loadu_si512(bytes), second = _mm512_loadu_si512(bytes + 1);
         const __m512i high = bigEndian ? first : second, low = bigEndian ? second : first;
         // Byte h of the groups, from two permutes of 128 bytes each, chosen by h's top bit.
         const __m512i group = _mm512_mask_blend_epi8(_mm512_movepi8_mask(high),
                                                      _mm512_permutex2var_epi8(groups0, high, groups1),
                                                      _mm512_permutex2var_epi8(groups2, high, groups3));
         const __m512i bit = _mm512_shuffle_epi8(bits, _mm512_and_si512(_mm512_srli_epi16(low, 5), _mm512_set1_epi8(7)));
-        std::uint64_t near = _mm512_test_epi8_mask(group, bit), lands64 = 0;
-        for (; near != 0; near &= near - 1) {
-            const auto k = static_cast<unsigned>(__builtin_ctzll(near));
-            const unsigned value = valueAt<bigEndian>(at + k);
-            lands64 |= (lands[value / 64] >> (value % 64) & 1) << k;
+        const std::uint64_t found = _mm512_test_epi8_mask(group, bit);
+        const __m512i from = _mm512_add_epi16(places, _mm512_set1_epi16(static_cast<short>(64 * block)));
+        for (const unsigned half : {0u, 1u}) {
+            const auto mask = static_cast<__mmask32>(found >> (32 * half));
+            _mm512_storeu_si512(near + count, _mm512_maskz_compress_epi16(
+                                                  mask, _mm512_add_epi16(from, _mm512_set1_epi16(static_cast<short>(32 * half)))));
+            count += static_cast<std::size_t>(__builtin_popcount(mask));
         }
-        landing[block] = lands64;
+        landing[block] = 0;
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        const unsigned place = near[k], value = valueAt<bigEndian>(at + place);
+        landing[place / 64] |= (lands[value / 64] >> (value % 64) & 1) << (place % 64);
     }
 }
 #endif
-
 // The places in a stretch whose values land, 64 at a time; the few that do
 // are then listed.
 template <bool bigEndian>

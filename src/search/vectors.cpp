@@ -35,7 +35,8 @@ VectorWidth usableWidth(VectorWidth width) {
 
 bool byteLookups512Available() {
 #if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
-    static const bool has = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+    static const bool has = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
+                            __builtin_cpu_supports("avx512vbmi2");
     return has;
 #else
     return false;

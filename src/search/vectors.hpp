@@ -41,8 +41,9 @@ bool vectorWidthAvailable(VectorWidth width);
 // `Best`, or a width the processor lacks, as the widest one it has.
 VectorWidth usableWidth(VectorWidth width);
 
-// AVX-512 with its byte permutes (VBMI), where the 256-bit loops are built
-// too: a byte looked up in a table of 256, for 64 bytes at a time.
+// AVX-512 with its byte permutes and compresses (VBMI, VBMI2), where the
+// 256-bit loops are built too: a byte looked up in a table of 256, for 64
+// bytes at a time.
 bool byteLookups512Available();
 
 }  // namespace glyphound
