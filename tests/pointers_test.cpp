@@ -199,7 +199,7 @@ private:
             table.format.split = PointerFormat::Split{room(table.count, from, to), std::nullopt};
             if (format.bits == 24) table.format.split->bank = room(table.count, from, to);
         } else {
-            table.stride = format.bytes() + draw(9 - format.bytes());
+            table.stride = format.bytes() + draw(17 - format.bytes());
             table.offset = room(table.count * table.stride, from, to);
         }
         for (std::uint64_t index = 0; index < table.count; ++index) write(index, targets[index]);
