@@ -575,8 +575,9 @@ TEST(CommandParts, ABigFileInPartsPrintsWhatOnePassPrints) {
                                Row{{"glyphound", "find", "-e", "HEL", "-e", "HELLO", "big.rom"}, 20001, 20001},
                                // The 16-bit word is found once, across the seam at 32 MiB.
                                Row{{"glyphound", "find", "--width", "16le", "HELLO", "big.rom"}, 1, 0},
-                               // Pointers print only once both passes are done.
-                               Row{{"glyphound", "pointers", "-t", "t.tbl", "--map", "gb", "big.rom"}, 5000, 0}}) {
+                               // Pointers and guesses print only once the file is read.
+                               Row{{"glyphound", "pointers", "-t", "t.tbl", "--map", "gb", "big.rom"}, 5000, 0},
+                               Row{{"glyphound", "guess", "big.rom"}, 100, 0}}) {
             const std::vector<const char*>& argv = row.argv;
             inParts.out->clear(), inParts.err->clear(), onePass.out->clear(), onePass.err->clear();
             EXPECT_EQ(runGlyphound(static_cast<int>(argv.size()), argv.data(), inParts), readError ? 2 : 0);

@@ -196,11 +196,23 @@ TEST(Guess, VectorPassKeepsWhatThePlainPassKeeps) {
             ClassValues planted;
             const std::string bytes = maker.file(file % 2 == 0 ? Text::Mixed : Text::Capitals, file % 4 < 2, planted);
             MemorySource inBlocks(bytes, 4096), inOddReads(bytes, 777);
-            TextSample plain, fast;
+            TextSample plain, fast, inParts;
             ASSERT_TRUE(sampleTextLike(inOddReads, width, plain, VectorWidth::Scalar));
             ASSERT_TRUE(sampleTextLike(inBlocks, width, fast));
             EXPECT_EQ(plain.bytes, fast.bytes);
             EXPECT_EQ(plain.stretches.size(), fast.stretches.size());
+            // Parts of 4 KiB, each read on its own, keep the same stretches.
+            for (std::uint64_t start = 0; start < bytes.size(); start += 4096) {
+                MemorySource part(bytes, 97);
+                const Part mine{start, start + 4096 >= bytes.size() ? UINT64_MAX : start + 4096};
+                ASSERT_TRUE(sampleTextLikePart(part, width, mine, [&](std::uint64_t offset, const std::uint8_t* kept, std::size_t size) {
+                    keepInSample(inParts, offset, kept, size);
+                }));
+            }
+            EXPECT_EQ(plain.bytes, inParts.bytes);
+            ASSERT_EQ(plain.stretches.size(), inParts.stretches.size());
+            for (std::size_t k = 0; k < plain.stretches.size(); ++k)
+                EXPECT_EQ(plain.stretches[k].offset, inParts.stretches[k].offset);
         }
     }
 }

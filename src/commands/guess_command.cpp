@@ -1,4 +1,5 @@
 #include "commands/command_options.hpp"
+#include "commands/file_jobs.hpp"
 #include "dialogue/texts.hpp"
 #include "engine/guess.hpp"
 #include "engine/reports.hpp"
@@ -16,17 +17,31 @@ std::size_t topOf(const std::string& given) {
     return static_cast<std::size_t>(top);
 }
 
+// Bytes a part kept, from `offset`.
+struct Kept {
+    std::uint64_t offset = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+std::size_t keptSize(const Kept& kept) { return kept.bytes.size(); }
+
 // Guesses one file and prints its candidates; false when it can't be read.
+// A big file named alone is read in parts side by side, as `dump` reads it.
 bool guessFile(const std::string& file, const GuessOptions& options, bool nameShown, CommandIo& io, bool& found) {
     const Width width = widthNamed(options.width);
-    auto source = io.openInput(file, Reading::Ahead);
-    if (!source) return false;
     TextSample sample;
-    if (!sampleTextLike(*source, width, sample)) {
-        io.reportFile(file, source->failure().empty() ? text::kReadFailed : source->failure());
-        return false;
-    }
-    io.progress().erase();
+    const FileWork<Kept> work = [&](ByteSource& source, const Job& job, const ItemHandler<Kept>& onKept) {
+        const bool read = sampleTextLikePart(source, width, {job.start, job.end},
+                                             [&](std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) {
+                                                 onKept(Kept{offset, std::vector<std::uint8_t>(bytes, bytes + size)});
+                                             });
+        return read ? std::string() : readFailure(source);
+    };
+    const FileItemHandler<Kept> keep = [&](const std::string&, const Kept& kept) {
+        keepInSample(sample, kept.offset, kept.bytes.data(), kept.bytes.size());
+    };
+    std::vector<Job> jobs = inParts(jobsFor({file}, false, io), io);
+    if (FileJobs<Kept>(std::move(jobs), io, work, keep, keptSize).run() == kError) return false;
     if (sample.partial) io.reportFile(file, text::kSampled);
     const std::vector<AlphabetGuess> guesses = rankAlphabets(sample, width, topOf(options.top));
     found = found || !guesses.empty();

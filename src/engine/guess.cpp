@@ -146,19 +146,26 @@ unsigned smallStepsAtEnd(const std::uint8_t* at, std::size_t pairs, Width width)
 
 // Reads a source once, block by block, and keeps its text-like stretches. A
 // block's fate is known once the blocks of its margin after it are counted,
-// so the window keeps that many blocks behind its position.
+// so the window keeps that many blocks behind its position. A part's blocks
+// are decided from the blocks of their margin on either side, so a part
+// reads those too, and keeps only its own.
 class Sampler {
 public:
-    Sampler(Width width, VectorWidth vectors, TextSample& sample)
+    Sampler(Width width, VectorWidth vectors, const Part& part, const KeptBytes& onKept)
         : width_(width),
           inVectors_(usableWidth(vectors) != VectorWidth::Scalar),
           blockBytes_(kBlockUnits * bytesPerUnit(width)),
           pairReach_(2 * bytesPerUnit(width) - 1),
-          sample_(sample) {}
+          firstBlock_(part.start / blockBytes_),
+          endBlock_(part.end == UINT64_MAX ? UINT64_MAX : part.end / blockBytes_),
+          onKept_(onKept) {}
 
     bool run(ByteSource& source) {
-        SlidingWindow window(source, (kMarginBlocks + 1) * blockBytes_, blockBytes_ + pairReach_);
-        while (window.fill()) {
+        next_ = firstBlock_ > kMarginBlocks ? firstBlock_ - kMarginBlocks - 1 : 0;
+        if (next_ > 0 && !source.skip(next_ * blockBytes_)) return false;
+        SlidingWindow window(source, (kMarginBlocks + 1) * blockBytes_, blockBytes_ + pairReach_, next_ * blockBytes_);
+        const std::uint64_t lastDecided = endBlock_ == UINT64_MAX ? UINT64_MAX : endBlock_ + kMarginBlocks;
+        while (next_ <= lastDecided && window.fill()) {
             see(window);
             window.advance(countBlocks(window.ended()));
         }
@@ -166,6 +173,7 @@ public:
         see(window);
         for (std::uint64_t block = next_ > kMarginBlocks ? next_ - kMarginBlocks - 1 : 0; block < next_; ++block)
             settle(block);
+        handOver();
         return true;
     }
 
@@ -221,25 +229,31 @@ private:
     // Keeps a block within the margin of a text-like pair of blocks.
     // (`lastTextLike_` is one past the later block of the last such pair.)
     void settle(std::uint64_t block) {
+        if (block < firstBlock_ || block >= endBlock_) return;
         if (lastTextLike_ == 0 || lastTextLike_ + kMarginBlocks < block + 1) return;
         const std::size_t at = static_cast<std::size_t>(block * blockBytes_ - base_);
         const std::size_t size = std::min(blockBytes_, end_ - at);
-        if (sample_.bytes.size() + size > kSampleLimit) {
-            sample_.partial = true;
-            return;
-        }
         const std::uint64_t offset = block * blockBytes_;
-        auto& stretches = sample_.stretches;
-        if (stretches.empty() || stretches.back().offset + stretches.back().size != offset)
-            stretches.push_back({offset, sample_.bytes.size(), 0});
-        sample_.bytes.insert(sample_.bytes.end(), bytes_ + at, bytes_ + at + size);
-        stretches.back().size += size;
+        if (kept_.size() >= kKeptPiece || keptOffset_ + kept_.size() != offset) handOver();
+        if (kept_.empty()) keptOffset_ = offset;
+        kept_.insert(kept_.end(), bytes_ + at, bytes_ + at + size);
     }
+
+    // The blocks kept in a row go out together.
+    void handOver() {
+        if (!kept_.empty()) onKept_(keptOffset_, kept_.data(), kept_.size());
+        kept_.clear();
+    }
+
+    static constexpr std::size_t kKeptPiece = 64 << 10;
 
     Width width_;
     bool inVectors_;
     std::size_t blockBytes_, pairReach_;
-    TextSample& sample_;
+    std::uint64_t firstBlock_, endBlock_;  // the part's
+    const KeptBytes& onKept_;
+    std::vector<std::uint8_t> kept_;
+    std::uint64_t keptOffset_ = 0;
     std::vector<std::uint8_t> counts_;
     const std::uint8_t* bytes_ = nullptr;
     std::size_t end_ = 0;     // of bytes_
@@ -251,8 +265,28 @@ private:
 
 }  // namespace
 
+bool sampleTextLikePart(ByteSource& source, Width width, const Part& part, const KeptBytes& onKept, VectorWidth vectors) {
+    return Sampler(width, vectors, part, onKept).run(source);
+}
+
 bool sampleTextLike(ByteSource& source, Width width, TextSample& sample, VectorWidth vectors) {
-    return Sampler(width, vectors, sample).run(source);
+    return sampleTextLikePart(source, width, Part{}, [&](std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) {
+        keepInSample(sample, offset, bytes, size);
+    }, vectors);
+}
+
+void keepInSample(TextSample& sample, std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) {
+    // What comes is whole blocks, but for the data's last, and the limit is
+    // a whole number of blocks: the sample takes the blocks up to it.
+    const std::size_t room = kSampleLimit - sample.bytes.size();
+    if (size > room) sample.partial = true;
+    size = std::min(size, room);
+    if (size == 0) return;
+    auto& stretches = sample.stretches;
+    if (stretches.empty() || stretches.back().offset + stretches.back().size != offset)
+        stretches.push_back({offset, sample.bytes.size(), 0});
+    sample.bytes.insert(sample.bytes.end(), bytes, bytes + size);
+    stretches.back().size += size;
 }
 
 namespace {

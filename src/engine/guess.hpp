@@ -4,9 +4,11 @@
 // under which the file holds the most text that reads as English.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "io/sliding_window.hpp"
 #include "platform/system.hpp"
 #include "search/word_matcher.hpp"
 
@@ -31,6 +33,15 @@ constexpr std::size_t kSampleLimit = std::size_t{16} << 20;
 // Reads `source` to its end once; false after a read error. The vector
 // widths only choose the loop: each keeps the same stretches.
 bool sampleTextLike(ByteSource& source, Width width, TextSample& sample, VectorWidth vectors = VectorWidth::Best);
+// Bytes of the file a pass keeps, from `offset`, handed over in order.
+using KeptBytes = std::function<void(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size)>;
+// The same pass over one part of a source, for parts read side by side:
+// what the whole pass would keep of the part. A part starts and ends at a
+// multiple of 64 bytes, as blocks do.
+bool sampleTextLikePart(ByteSource& source, Width width, const Part& part, const KeptBytes& onKept,
+                        VectorWidth vectors = VectorWidth::Best);
+// Adds bytes a pass kept to `sample`, as far as its limit.
+void keepInSample(TextSample& sample, std::uint64_t offset, const std::uint8_t* bytes, std::size_t size);
 
 // A stretch of text under a candidate: its first letter's offset, its length
 // in bytes, and its start decoded ('.' for units that are neither a letter
