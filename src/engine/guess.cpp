@@ -12,7 +12,7 @@
 #include "search/vectors.hpp"
 
 #ifdef GLYPHOUND_X86_VECTORS
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace glyphound {
@@ -114,23 +114,73 @@ void countBlocksInVectors(const std::uint8_t* at, std::size_t blocks, std::uint8
 }
 #endif
 
-template <Width kWidth>
-void countBlocks(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts, bool inVectors) {
 #ifdef GLYPHOUND_X86_VECTORS
-    if (inVectors) return countBlocksInVectors<kWidth>(at, blocks, counts);
+__attribute__((target("avx2"))) inline __m256i load(const std::uint8_t* from) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
+}
+
+// The same test on 32 offsets at once, in AVX2.
+template <Width kWidth>
+__attribute__((target("avx2"))) __m256i smallSteps32(const std::uint8_t* at) {
+    const __m256i zero = _mm256_setzero_si256();
+    if constexpr (kWidth == Width::Byte) {
+        const __m256i step = _mm256_sub_epi8(load(at + 1), load(at));
+        const __m256i shifted = _mm256_add_epi8(step, _mm256_set1_epi8(static_cast<char>(kFarthestLetter)));
+        const __m256i near =
+            _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, _mm256_set1_epi8(static_cast<char>(2 * kFarthestLetter))), shifted);
+        return _mm256_andnot_si256(_mm256_cmpeq_epi8(step, zero), near);
+    } else {
+        constexpr int kLow = kWidth == Width::Little16 ? 0 : 1, kHigh = 1 - kLow;
+        const __m256i before = load(at + kLow), after = load(at + 2 + kLow);
+        const __m256i low = _mm256_sub_epi8(after, before);
+        const __m256i noBorrow = _mm256_cmpeq_epi8(_mm256_subs_epu8(before, after), zero);
+        // The high bytes' difference less the borrow, which is 0xFF where due.
+        const __m256i high = _mm256_add_epi8(_mm256_sub_epi8(load(at + 2 + kHigh), load(at + kHigh)),
+                                             _mm256_andnot_si256(noBorrow, _mm256_set1_epi8(-1)));
+        const __m256i lessOne = _mm256_sub_epi8(low, _mm256_set1_epi8(1));
+        const __m256i up = _mm256_and_si256(
+            _mm256_cmpeq_epi8(high, zero),
+            _mm256_cmpeq_epi8(_mm256_min_epu8(lessOne, _mm256_set1_epi8(static_cast<char>(kFarthestLetter - 1))), lessOne));
+        const __m256i down = _mm256_and_si256(
+            _mm256_cmpeq_epi8(high, _mm256_set1_epi8(-1)),
+            _mm256_cmpeq_epi8(_mm256_max_epu8(low, _mm256_set1_epi8(static_cast<char>(256 - kFarthestLetter))), low));
+        return _mm256_or_si256(up, down);
+    }
+}
+
+template <Width kWidth>
+__attribute__((target("avx2"))) void countBlocksIn256(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts) {
+    constexpr std::size_t kBytes = kBlockUnits * (kWidth == Width::Byte ? 1 : 2);
+    for (std::size_t block = 0; block < blocks; ++block, at += kBytes) {
+        prefetchAhead(at);
+        __m256i count = _mm256_setzero_si256();
+        for (std::size_t k = 0; k < kBytes; k += 32) count = _mm256_sub_epi8(count, smallSteps32<kWidth>(at + k));
+        const __m256i sums = _mm256_sad_epu8(count, _mm256_setzero_si256());
+        const __m128i halves = _mm_add_epi64(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
+        counts[block] = static_cast<std::uint8_t>(_mm_cvtsi128_si32(halves) + _mm_extract_epi16(halves, 4));
+    }
+}
 #endif
-    (void)inVectors;
+
+template <Width kWidth>
+void countBlocks(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts, VectorWidth vectors) {
+#ifdef GLYPHOUND_X86_VECTORS
+    if (vectors == VectorWidth::Bits256) return countBlocksIn256<kWidth>(at, blocks, counts);
+    if (vectors == VectorWidth::Bits128) return countBlocksInVectors<kWidth>(at, blocks, counts);
+#endif
+    (void)vectors;
     countBlocksPlainly<kWidth>(at, blocks, counts);
 }
 
-void countBlocks(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts, Width width, bool inVectors) {
+// `vectors`: a width the processor has.
+void countBlocks(const std::uint8_t* at, std::size_t blocks, std::uint8_t* counts, Width width, VectorWidth vectors) {
     switch (width) {
         case Width::Byte:
-            return countBlocks<Width::Byte>(at, blocks, counts, inVectors);
+            return countBlocks<Width::Byte>(at, blocks, counts, vectors);
         case Width::Little16:
-            return countBlocks<Width::Little16>(at, blocks, counts, inVectors);
+            return countBlocks<Width::Little16>(at, blocks, counts, vectors);
         case Width::Big16:
-            return countBlocks<Width::Big16>(at, blocks, counts, inVectors);
+            return countBlocks<Width::Big16>(at, blocks, counts, vectors);
     }
 }
 
@@ -153,7 +203,7 @@ class Sampler {
 public:
     Sampler(Width width, VectorWidth vectors, const Part& part, const KeptBytes& onKept)
         : width_(width),
-          inVectors_(usableWidth(vectors) != VectorWidth::Scalar),
+          vectors_(usableWidth(vectors)),
           blockBytes_(kBlockUnits * bytesPerUnit(width)),
           pairReach_(2 * bytesPerUnit(width) - 1),
           firstBlock_(part.start / blockBytes_),
@@ -192,7 +242,7 @@ private:
         const std::size_t at = static_cast<std::size_t>(next_ * blockBytes_ - base_);
         const std::size_t whole = end_ - at >= pairReach_ ? (end_ - at - pairReach_) / blockBytes_ : 0;
         counts_.resize(whole);
-        glyphound::countBlocks(bytes_ + at, whole, counts_.data(), width_, inVectors_);
+        glyphound::countBlocks(bytes_ + at, whole, counts_.data(), width_, vectors_);
         if (settlesNothing()) {
             next_ += whole;
             previousSteps_ = counts_.back();
@@ -248,7 +298,7 @@ private:
     static constexpr std::size_t kKeptPiece = 64 << 10;
 
     Width width_;
-    bool inVectors_;
+    VectorWidth vectors_;
     std::size_t blockBytes_, pairReach_;
     std::uint64_t firstBlock_, endBlock_;  // the part's
     const KeptBytes& onKept_;
