@@ -5,6 +5,11 @@
 
 #include "io/sliding_window.hpp"
 #include "search/bucket_filter.hpp"
+#include "search/vectors.hpp"
+
+#if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
+#include <immintrin.h>
+#endif
 
 namespace glyphound {
 namespace {
@@ -279,8 +284,8 @@ std::uint8_t lowBytesHold(const std::uint8_t* at, const Pattern::Relation& relat
 // Flags the offsets of a block whose low bytes keep both leading relations,
 // in a loop the compiler vectorizes; false when none does.
 template <Width kWidth>
-bool flagCandidates(const std::uint8_t* at, std::size_t count, const Pattern::Relation& first,
-                    const Pattern::Relation& second, std::uint8_t* flags) {
+bool flagCandidatesPlainly(const std::uint8_t* at, std::size_t count, const Pattern::Relation& first,
+                           const Pattern::Relation& second, std::uint8_t* flags) {
     std::uint8_t any = 0;
     for (std::size_t k = 0; k < count; k += 64) prefetchAhead(at + k);
     for (std::size_t k = 0; k < count; ++k) {
@@ -288,6 +293,54 @@ bool flagCandidates(const std::uint8_t* at, std::size_t count, const Pattern::Re
         any |= flags[k];
     }
     return any != 0;
+}
+
+#if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
+// The low bytes' test for 32 offsets at once, 0xFF where it holds.
+template <Width kWidth>
+__attribute__((target("avx2"))) __m256i lowBytesHold32(const std::uint8_t* at, const Pattern::Relation& relation) {
+    constexpr std::size_t kLow = kWidth == Width::Big16 ? 1 : 0;
+    const __m256i position = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + relation.position + kLow));
+    const __m256i base = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + relation.base + kLow));
+    const __m256i away =
+        _mm256_sub_epi8(_mm256_sub_epi8(position, base), _mm256_set1_epi8(static_cast<char>(relation.difference)));
+    return _mm256_cmpeq_epi8(_mm256_min_epu8(away, _mm256_set1_epi8(static_cast<char>(relation.span))), away);
+}
+
+// The same flags in AVX2, 32 offsets at a time, and the last few one by one:
+// the compiler vectorizes the plain loop only as wide as the build's
+// baseline.
+template <Width kWidth>
+__attribute__((target("avx2"))) bool flagCandidates256(const std::uint8_t* at, std::size_t count,
+                                                       const Pattern::Relation& first,
+                                                       const Pattern::Relation& second, std::uint8_t* flags) {
+    __m256i any = _mm256_setzero_si256();
+    std::size_t k = 0;
+    for (; k + 32 <= count; k += 32) {
+        if (k % 64 == 0) prefetchAhead(at + k);
+        const __m256i both = _mm256_and_si256(_mm256_and_si256(lowBytesHold32<kWidth>(at + k, first),
+                                                               lowBytesHold32<kWidth>(at + k, second)),
+                                              _mm256_set1_epi8(1));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(flags + k), both);
+        any = _mm256_or_si256(any, both);
+    }
+    std::uint8_t rest = 0;
+    for (; k < count; ++k) {
+        flags[k] = lowBytesHold<kWidth>(at + k, first) & lowBytesHold<kWidth>(at + k, second);
+        rest |= flags[k];
+    }
+    return rest != 0 || !_mm256_testz_si256(any, any);
+}
+#endif
+
+template <Width kWidth>
+bool flagCandidates(const std::uint8_t* at, std::size_t count, const Pattern::Relation& first,
+                    const Pattern::Relation& second, std::uint8_t* flags, VectorWidth width) {
+#if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
+    if (width == VectorWidth::Bits256) return flagCandidates256<kWidth>(at, count, first, second, flags);
+#endif
+    (void)width;
+    return flagCandidatesPlainly<kWidth>(at, count, first, second, flags);
 }
 
 Hit hitAt(const Window& window, const Pattern& pattern, std::size_t index, std::size_t at) {
@@ -319,7 +372,7 @@ bool holdsFrom(const std::uint8_t* at, const Pattern& pattern, std::size_t first
 // are tested in full only where those hold.
 template <Width kWidth>
 void testAlone(const Window& window, const Pattern& pattern, std::size_t index, std::size_t from, std::size_t to,
-               std::vector<Hit>& hits) {
+               VectorWidth width, std::vector<Hit>& hits) {
     const std::uint8_t* bytes = window.data();
     if (window.end() < pattern.length()) return;
     to = std::min(to, window.end() - pattern.length() + 1);
@@ -329,7 +382,7 @@ void testAlone(const Window& window, const Pattern& pattern, std::size_t index, 
     std::uint8_t flags[kCandidateBlock];
     for (std::size_t block = from; block < to; block += kCandidateBlock) {
         const std::size_t count = std::min(kCandidateBlock, to - block);
-        if (!flagCandidates<kWidth>(bytes + block, count, relations[0], relations[1], flags)) continue;
+        if (!flagCandidates<kWidth>(bytes + block, count, relations[0], relations[1], flags, width)) continue;
         for (std::size_t k = 0; k < count; ++k)
             if (flags[k] && holdsFrom<kWidth>(bytes + block + k, pattern, tested))
                 hits.push_back(hitAt(window, pattern, index, block + k));
@@ -362,7 +415,7 @@ void testStretch(const Window& window, const std::vector<Pattern>& patterns, con
                  std::size_t from, std::size_t to, VectorWidth width, std::vector<Hit>& hits) {
     testAnchored<kWidth>(window, patterns, filter, from, to, width, hits);
     for (std::size_t index = 0; index < patterns.size(); ++index)
-        if (!patterns[index].anchor()) testAlone<kWidth>(window, patterns[index], index, from, to, hits);
+        if (!patterns[index].anchor()) testAlone<kWidth>(window, patterns[index], index, from, to, width, hits);
 }
 
 // Hits come in offset order, then in the order the words were given.
