@@ -66,9 +66,9 @@ public:
         if (held()) {
             MemorySource source(whole_);
             const std::string failure = work(source, Job{name_, "", false, 0, UINT64_MAX}, take);
-            if (!failure.empty()) io_.reportFile(name_, failure);
-            if (!failure.empty()) throw ReportedError{};
-            return;
+            if (failure.empty()) return;
+            io_.reportFile(name_, failure);
+            throw ReportedError{};
         }
         std::vector<Job> jobs = jobsFor({name_}, false, io_);
         if (cut) jobs = inParts(std::move(jobs), io_);
@@ -155,12 +155,12 @@ int runPointers(const PointersOptions& options, CommandIo& io) {
     const StringTargets targets = targetsOf(options, file, table);
     std::vector<FoundTable> found;
     std::uint64_t leftOut = 0;
-    PointerPass pointers(targets, search, found, &leftOut);
+    PointerPass pass(targets, search, found, &leftOut);
     const FileWork<Places> work = [&](ByteSource& source, const Job& job, const ItemHandler<Places>& landed) {
-        return pointers.scan(source, {job.start, job.end}, landed) ? std::string() : readFailure(source);
+        return pass.scan(source, {job.start, job.end}, landed) ? std::string() : readFailure(source);
     };
-    file.pass<Places>(true, work, [&](const Places& places) { pointers.take(places); });
-    pointers.finish();
+    file.pass<Places>(true, work, [&](const Places& places) { pass.take(places); });
+    pass.finish();
     if (file.held())
         for (FoundTable& split : findSplitTables(file.whole(), targets, search)) found.push_back(std::move(split));
     leftOut += rankTables(found, search.mostTables);
