@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_PNG
 #define STBI_NO_STDIO
 #include <stb/stb_image.h>
 
+#include "commands/command_io.hpp"
 #include "driver/driver.hpp"
 #include "memory_system.hpp"
 #include "case_names.hpp"
@@ -597,6 +599,26 @@ TEST(CommandParts, ABigFileInPartsPrintsWhatOnePassPrints) {
     const std::vector<const char*> argv{"glyphound", "dump", "-t", "t.tbl", "big.rom", "small.rom"};
     EXPECT_EQ(runGlyphound(static_cast<int>(argv.size()), argv.data(), both), 0);
     EXPECT_NE(both.out->find("small.rom:0x00000000: HELLO"), string::npos);
+}
+
+// On a terminal, a run that takes long shows how far it has read: after a
+// quiet second, the share of a file of known size, then the MiB of a
+// stream, at most five times a second; erased at the end.
+TEST(Progress, ShowsHowFarARunHasReadOnceItTakesLong) {
+    auto shown = std::make_shared<string>();
+    {
+        OutputStream error(std::make_unique<MemorySink>(shown), OutputOptions{Buffering::None, false});
+        commands::Progress progress(true, error);
+        progress.start("big.rom", 400);
+        progress.advance(100);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        progress.advance(100);
+        progress.start("-", -1);
+        progress.advance(1 << 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        progress.advance(2 << 20);
+    }
+    EXPECT_EQ(*shown, "\rglyphound: big.rom: 50%\rglyphound: -: 3 MiB    \r" + string(23, ' ') + "\r");
 }
 
 // An insert whose patch can't be made puts neither file in place, and says so.

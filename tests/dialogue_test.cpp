@@ -60,6 +60,7 @@ struct Transcript {
     string err = "";
     std::optional<string> shifted = std::nullopt, output = std::nullopt;
     std::size_t chunk = SIZE_MAX;
+    std::optional<std::size_t> pausesAt = std::nullopt;  // where typing ends once and goes on
 };
 
 const Transcript kTranscripts[] = {
@@ -102,6 +103,8 @@ const Transcript kTranscripts[] = {
     {"yes answers with e", kFile, "HELLO\nyes\n", kOneMatch, kOneMatchFound, 0, "", moved(kOneMatch, -63)},
     {"NUL answers no", kFile, "HELLO\ny\n\0"s, kOneMatch, kOneMatchFound, 0, "", moved(kOneMatch, -63)},
     {"a word the input ends in", kFile, "HELLO", kOneMatch, searched(match(3, 63)) + kAsk},
+    {"nothing read after the input ends", kFile, "HELLOy\ny\n", kOneMatch, searched(match(3, 63)) + kAsk, 0, "", {}, {},
+     SIZE_MAX, 5},
     {"end of input is yes", kFile, "HELLO\ny", kOneMatch, kOneMatchFound + kShiftedBack, 0, "",
      moved(kOneMatch, -63), kOneMatch},
     {"position 128", kFile, "HELLO y 128 n\n", kTwoShifts, kTwoShiftsAsked + shiftedBy(-63) + kBackQuestion, 0,
@@ -133,6 +136,7 @@ class Dialogue : public ::testing::TestWithParam<Transcript> {};
 TEST_P(Dialogue, PrintsReturnsAndWritesExactly) {
     const Transcript& t = GetParam();
     MemorySystem system(t.typed, t.chunk);
+    system.typedPausesAt = t.pausesAt;
     system.files["game.rom"] = std::make_shared<string>(t.rom);
     int status;
     {

@@ -5,6 +5,7 @@
 // GLYPHOUND_EMULATOR when that is set (Wine for the Windows build, qemu-user
 // for the ARM one).
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -82,7 +83,12 @@ double now() { return std::chrono::duration<double>(std::chrono::steady_clock::n
     if (launch.stdoutClosed) ::close(1);
     if (launch.ignoredSignal) ::signal(launch.ignoredSignal, SIG_IGN);
     if (!launch.setting.empty()) ::putenv(const_cast<char*>(launch.setting.c_str()));
-    if (launch.unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(127);
+    // nobody, with root's group as a second one: a file of that group is
+    // one whose group nobody may keep but not whose owner.
+    const gid_t rootGroup = 0;
+    if (launch.unprivileged && ::geteuid() == 0 &&
+        (::setgroups(1, &rootGroup) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+        ::_exit(127);
     ::execvp(argv[0], argv.data());
     ::_exit(127);
 }
@@ -417,6 +423,19 @@ const CommandLine kCommandLines[] = {
          struct stat status {};
          ASSERT_EQ(::stat(d.file("theirs.rom").c_str(), &status), 0);
          EXPECT_EQ(std::pair(status.st_uid, status.st_gid), std::pair(uid_t{65534}, gid_t{65534}));
+     }, true},
+    {"an output keeps the group its new owner is in", {"shift", "--A", "128", "game.rom", "ours.rom"},
+     [](TempDir& d, Launch& l) {
+         writeFile(d.file("ours.rom"), "old");
+         ::chmod(d.file("ours.rom").c_str(), 0666);
+         ::chmod(d.path.c_str(), 0777);
+         l.unprivileged = true;
+     },
+     "", 0, "", "",
+     [](TempDir& d, const Finished&) {
+         struct stat status {};
+         ASSERT_EQ(::stat(d.file("ours.rom").c_str(), &status), 0);
+         EXPECT_EQ(status.st_gid, ::getegid());
      }, true},
     {"an output through a link", {"shift", "--A", "128", "game.rom", "link.rom"},
      [](TempDir& d, Launch&) { ASSERT_EQ(::symlink("real.rom", d.file("link.rom").c_str()), 0); }, "", 0, "", "",

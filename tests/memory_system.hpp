@@ -15,14 +15,19 @@
 namespace glyphound::testing {
 
 // Delivers at most `chunk` bytes a read, to reach every block edge; a source
-// that fails meets a read error at `failsAt`.
+// that fails meets a read error at `failsAt`. One that pauses ends once at
+// `pausesAt` and then goes on, as a console does after Ctrl-D.
 class MemorySource : public ByteSource {
 public:
     MemorySource(std::string bytes, std::size_t chunk, std::optional<std::size_t> failsAt = std::nullopt,
-                 bool cutShort = false)
-        : bytes_(std::move(bytes)), chunk_(chunk), failsAt_(failsAt), cutShort_(cutShort) {}
+                 bool cutShort = false, std::optional<std::size_t> pausesAt = std::nullopt)
+        : bytes_(std::move(bytes)), chunk_(chunk), failsAt_(failsAt), pausesAt_(pausesAt), cutShort_(cutShort) {}
     ReadResult read(std::uint8_t* buffer, std::size_t capacity) override {
-        const std::size_t end = std::min(bytes_.size(), failsAt_.value_or(SIZE_MAX));
+        if (pausesAt_ == at_) {
+            pausesAt_.reset();
+            return {0, false};
+        }
+        const std::size_t end = std::min({bytes_.size(), failsAt_.value_or(SIZE_MAX), pausesAt_.value_or(SIZE_MAX)});
         const std::size_t count = std::min({capacity, chunk_, end - at_});
         std::memcpy(buffer, bytes_.data() + at_, count);
         at_ += count;
@@ -34,7 +39,7 @@ public:
 private:
     std::string bytes_;
     std::size_t chunk_, at_ = 0;
-    std::optional<std::size_t> failsAt_;
+    std::optional<std::size_t> failsAt_, pausesAt_;
     bool cutShort_;
 };
 
@@ -51,7 +56,7 @@ struct MemorySystem : System {
     explicit MemorySystem(std::string typed, std::size_t chunk = SIZE_MAX) : typed(std::move(typed)), chunk(chunk) {}
 
     std::unique_ptr<ByteSource> standardInput() override {
-        return std::make_unique<MemorySource>(typed, chunk, typedFailsAt);
+        return std::make_unique<MemorySource>(typed, chunk, typedFailsAt, false, typedPausesAt);
     }
     std::unique_ptr<ByteSink> standardOutput() override { return std::make_unique<MemorySink>(out); }
     std::unique_ptr<ByteSink> standardError() override { return std::make_unique<MemorySink>(err); }
@@ -97,6 +102,7 @@ struct MemorySystem : System {
     std::map<std::string, std::shared_ptr<std::string>> files;
     std::map<std::string, std::size_t> unreadable;  // where a file meets a read error; SIZE_MAX: at its end
     std::optional<std::size_t> typedFailsAt;        // the same for standard input
+    std::optional<std::size_t> typedPausesAt;       // where typing ends once and goes on
     std::set<std::string> unwritable;
     std::set<std::string> cutShort;  // files found cut short under a mapping of them
     std::shared_ptr<std::string> out = std::make_shared<std::string>(), err = std::make_shared<std::string>();

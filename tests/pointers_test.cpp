@@ -319,6 +319,19 @@ TEST(PointerTables, ValueTablesLandAsMappingDoes) {
     }
 }
 
+// A string's head is '@', its offset in hexadecimal after 0x or in
+// decimal, a space and its room; any other line there is refused, however
+// many digits it holds.
+TEST(Script, HeadsOtherThanOffsetAndRoomAreRefused) {
+    for (const char* head : {"x16 4", "@0xZZ 4", "@0x 4", "@ 4", "@16", "@16 4x", "@16 0", "@0x10000000000000000 4",
+                             "@16 99999999999999999999"}) {
+        SCOPED_TRACE(head);
+        string failure;
+        EXPECT_FALSE(parseScript(string(head) + "\nHI\n", "s.txt", failure));
+        EXPECT_EQ(failure, "s.txt:1: not a line '@0xOFFSET ROOM'");
+    }
+}
+
 // What a script of the game's pointed strings reads as, and how it puts back.
 std::vector<string> textsOf(const string& file, const PointerTable& table) {
     std::vector<string> texts;
