@@ -232,6 +232,8 @@ const CommandRun kRuns[] = {
     {"insert what overflows", {"glyphound", "insert", "-t", "t.tbl", "--script", "long.txt", "game.rom", "out.rom"}, "",
      "glyphound: long.txt:2: 0x0000000E: the text overflows its room of 5 bytes by 5 bytes\n"
      "glyphound: long.txt:4: 0x00000100: the offset is past the end of the file\n", 2},
+    {"insert into a room of one byte", {"glyphound", "insert", "-t", "t.tbl", "--at", "2", "--room", "1", "HI", "game.rom",
+     "out.rom"}, "", "glyphound: 0x00000002: the text overflows its room of 1 byte by 1 byte\n", 2},
     {"insert to standard output, checked before a byte is written",
      {"glyphound", "insert", "-t", "t.tbl", "--script", "ends.txt", "game.rom", "-"}, "",
      "glyphound: ends.txt:2: 0x00000002: the text overflows its room of 12 bytes by 1 byte\n", 2},

@@ -94,9 +94,10 @@ const TableEntry* endingOf(const Table& table, const std::string& bytes) {
     return last && last->kind == TableEntry::Kind::End ? last : nullptr;
 }
 
+std::string byteCount(std::uint64_t count) { return std::to_string(count) + (count == 1 ? text::kByte : text::kBytes); }
+
 std::string overflow(std::uint64_t room, std::uint64_t over) {
-    return text::kOverflow + std::to_string(room) + text::kOverflowBy + std::to_string(over) +
-           (over == 1 ? text::kByte : text::kBytes);
+    return text::kOverflow + byteCount(room) + text::kOverflowBy + byteCount(over);
 }
 
 }  // namespace
