@@ -12,6 +12,7 @@
 
 #include "commands/command_io.hpp"
 #include "driver/driver.hpp"
+#include "engine/patch.hpp"
 #include "memory_system.hpp"
 #include "case_names.hpp"
 
@@ -299,6 +300,9 @@ const CommandRun kRuns[] = {
      "out.rom"}, "", "glyphound: cut.rom: File shrank while it was read\n", 2},
     {"patch apply without the copier header", {"glyphound", "patch", "apply", "--strip-header", "p.bps", "head.rom", "-o",
      "-"}, "ABxyzFGHIJ", "", 0},
+    {"patch info in words", {"glyphound", "patch", "info", "signed.bps"},
+     "format: BPS\noriginal: 10 bytes, CRC32 0x321E6D05\nmodified: 10 bytes, CRC32 0xD62153C4\npatch: CRC32 0x0CD901EB\n"
+     "metadata: by Hans\nchanged: 5 bytes\n", "", 0},
     {"patch info as JSON", {"glyphound", "patch", "info", "--json", "p.bps"},
      "{\"file\":\"p.bps\",\"format\":\"BPS\",\"original\":{\"size\":10,\"crc32\":840854789},\"modified\":{\"size\":10,"
      "\"crc32\":3592508356},\"cut_to\":null,\"patch_crc32\":2389479751,\"metadata\":\"\",\"changed_bytes\":3}\n", "", 0},
@@ -391,6 +395,8 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     // By hand, as in tests/patch_test.cpp: ABCDEFGHIJ to ABxyzFGHIJ, and what is wrong with it.
     const string bps = "BPS1\x8a\x8a\x80\x84\x89xyz\x90\x05\x6d\x1e\x32\xc4\x53\x21\xd6\x47\x91\x6c\x8e"s;
     system.files["p.bps"] = std::make_shared<string>(bps);
+    system.files["signed.bps"] =
+        std::make_shared<string>(makePatch(PatchFormat::Bps, PatchFile("ABCDEFGHIJ"), PatchFile("ABxyzFGHIJ"), "by Hans"));
     system.files["crc.bps"] = std::make_shared<string>(bps.substr(0, bps.size() - 1) + "\x8f");
     system.files["past.bps"] =
         std::make_shared<string>("BPS1\x8a\x94\x80\xcc\x05\x6d\x1e\x32\x47\x42\xad\x27\xb1\xbf\x73\x9a"s);
