@@ -317,6 +317,8 @@ const CommandRun kRuns[] = {
      "HI", "bad.rom", "-"}, "", "glyphound: bad.rom: Input/output error\n", 2},
     {"patch apply to standard input that fails", {"glyphound", "patch", "apply", "p.bps", "-", "-o", "out.rom"}, "",
      "glyphound: -: Input/output error\n", 2, {}, "ABCDEFGHIJ", true},
+    {"patch apply to standard input", {"glyphound", "patch", "apply", "p.bps", "-", "-o", "-"}, "ABxyzFGHIJ", "", 0, {},
+     "ABCDEFGHIJ"},
     {"a patch for another file", {"glyphound", "patch", "apply", "p.bps", "game.rom", "-o", "out.rom"}, "",
      "glyphound: game.rom: this patch is for a file of CRC32 0x321E6D05 and 10 bytes; this one has CRC32 0x7105720E and "
      "19 bytes\n", 2},
@@ -607,6 +609,19 @@ TEST(CommandParts, ABigFileInPartsPrintsWhatOnePassPrints) {
     const std::vector<const char*> argv{"glyphound", "dump", "-t", "t.tbl", "big.rom", "small.rom"};
     EXPECT_EQ(runGlyphound(static_cast<int>(argv.size()), argv.data(), both), 0);
     EXPECT_NE(both.out->find("small.rom:0x00000000: HELLO"), string::npos);
+}
+
+// A file with more text than guess keeps is judged on the first of it,
+// and guess says so.
+TEST(Guess, SaysWhenItJudgedOnlyTheFirstOfTheText) {
+    MemorySystem system("");
+    string text;
+    while (text.size() <= (17 << 20)) text += moved("THE KING IS WAITING FOR YOU IN THE CASTLE. ", 63);
+    system.files["long.rom"] = std::make_shared<string>(text);
+    const std::vector<const char*> argv{"glyphound", "guess", "long.rom"};
+    EXPECT_EQ(runGlyphound(static_cast<int>(argv.size()), argv.data(), system), 0);
+    EXPECT_EQ(*system.err, "glyphound: long.rom: more of it looks like text than guess keeps; judged on the first 16 MiB "
+                           "of that\n");
 }
 
 // On a terminal, a run that takes long shows how far it has read: after a
