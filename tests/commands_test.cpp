@@ -78,6 +78,10 @@ const string kGameAfter = "\x01\x02"s + moved("HI", 0x3F) + "\x00"s + moved("you
 const CommandRun kRuns[] = {
     {"find text with tally", {"glyphound", "find", "HELLO", "game.rom"},
      kHelloHits + "\nValues found:\n  A=0x80  2 hits\n", "", 0},
+    // An operand from the root is a file on every system, never an option
+    // in the Windows style.
+    {"a file named from the root", {"glyphound", "find", "HELLO", "/game.rom"},
+     kHelloHits + "\nValues found:\n  A=0x80  2 hits\n", "", 0},
     {"json in offset then word order", {"glyphound", "find", "--json", "-e", "LLO", "-e", "HEL", "-e", "world", "game.rom"},
      jsonHit(2, "HEL", "\"A\":128", kUpperPreview) + jsonHit(4, "LLO", "\"A\":128", kUpperPreview) +
          jsonHit(8, "world", "\"a\":16", kLowerPreview) + jsonHit(14, "HEL", "\"A\":128", kUpperPreview) +
@@ -347,6 +351,7 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     const CommandRun& run = GetParam();
     MemorySystem system(run.typed);
     system.files["game.rom"] = std::make_shared<string>(kGame);
+    system.files["/game.rom"] = std::make_shared<string>(kGame);
     system.files["words"] = std::make_shared<string>("HELLO\r\n \t\r\n\r\nworld\n");
     system.files["bad.rom"] = std::make_shared<string>(kGame);
     system.files["tie.rom"] = std::make_shared<string>(moved("HELLO", 0x3F) + moved("HELLO", 0x40));
