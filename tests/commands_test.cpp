@@ -304,6 +304,8 @@ const CommandRun kRuns[] = {
      "out.rom"}, "", "glyphound: cut.rom: File shrank while it was read\n", 2},
     {"patch apply without the copier header", {"glyphound", "patch", "apply", "--strip-header", "p.bps", "head.rom", "-o",
      "-"}, "ABxyzFGHIJ", "", 0},
+    {"pointers in two arrays", {"glyphound", "pointers", "-t", "t.tbl", "--map", "gb", "split.rom"},
+     "0x00000010: 5 pointers, stride 1, gb 16 le split 0x00000020, 5 to string starts, 0 inside\n", "", 0},
     {"patch info in words", {"glyphound", "patch", "info", "signed.bps"},
      "format: BPS\noriginal: 10 bytes, CRC32 0x321E6D05\nmodified: 10 bytes, CRC32 0xD62153C4\npatch: CRC32 0x0CD901EB\n"
      "metadata: by Hans\nchanged: 5 bytes\n", "", 0},
@@ -402,6 +404,13 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     // By hand, as in tests/patch_test.cpp: ABCDEFGHIJ to ABxyzFGHIJ, and what is wrong with it.
     const string bps = "BPS1\x8a\x8a\x80\x84\x89xyz\x90\x05\x6d\x1e\x32\xc4\x53\x21\xd6\x47\x91\x6c\x8e"s;
     system.files["p.bps"] = std::make_shared<string>(bps);
+    // Five strings, and the low and high bytes of the pointers to them in two arrays.
+    string split(0x80, '\xff');
+    split.replace(0x10, 5, "\x40\x46\x4c\x52\x58");
+    split.replace(0x20, 5, string(5, '\0'));
+    split.replace(0x40, 30, moved("HELLO", 0x3F) + "\x03" + moved("WORLD", 0x3F) + "\x03" + moved("AGAIN", 0x3F) + "\x03" +
+                                moved("NORTH", 0x3F) + "\x03" + moved("SOUTH", 0x3F) + "\x03");
+    system.files["split.rom"] = std::make_shared<string>(split);
     system.files["signed.bps"] =
         std::make_shared<string>(makePatch(PatchFormat::Bps, PatchFile("ABCDEFGHIJ"), PatchFile("ABxyzFGHIJ"), "by Hans"));
     system.files["crc.bps"] = std::make_shared<string>(bps.substr(0, bps.size() - 1) + "\x8f");
