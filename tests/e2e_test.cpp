@@ -572,6 +572,12 @@ const CommandLine kCommandLines[] = {
          EXPECT_EQ(out.substr(16 + 0x106, 6), string(6, '\xff'));
          EXPECT_EQ(out.substr(16 + 0x200, 12), moved("WORLD", 0x3F) + "\x5f" + moved("HELLO", 0x3F) + "\xff");
      }},
+    {"free ranges side by side", {"insert", "-t", "game.tbl", "--script", "s.txt", "--free", "0x230-0x250", "--free",
+     "0x210-0x230", "game.nes", "out.nes"}, pointedGame("WORLD HELLO<END>"), "", 0, "",
+     "glyphound: kept 1 strings in their rooms, moved 1 (12 bytes)\n"
+     "glyphound: free 0x00000230-0x00000250: 0 bytes used, 32 left\n"
+     "glyphound: free 0x00000210-0x00000230: 12 bytes used, 20 left\n",
+     [](TempDir& d, const Finished&) { EXPECT_EQ(readFile(d.file("out.nes")).substr(16 + 0x40, 4), "\x00\x81\x00\x82"s); }},
     {"an output in a folder that isn't there", {"encode", "-t", "t.tbl", "-o", "none/out.bin", "HELLO"},
      [](TempDir& d, Launch&) { writeFile(d.file("t.tbl"), "87=H\n84=E\n8B=L\n8E=O\n"); }, "", 2, "",
      "glyphound: none/out.bin: ", kGameUntouched},
