@@ -78,6 +78,9 @@ const string kGameAfter = "\x01\x02"s + moved("HI", 0x3F) + "\x00"s + moved("you
 const CommandRun kRuns[] = {
     {"find text with tally", {"glyphound", "find", "HELLO", "game.rom"},
      kHelloHits + "\nValues found:\n  A=0x80  2 hits\n", "", 0},
+    {"find tallies the value of most hits first", {"glyphound", "find", "HELLO", "tally.rom"},
+     "0x00000000: HELLO  A=0x7F  \"HELLO.IFMMP.IFMMP\"\n0x00000006: HELLO  A=0x80  \"GDKKN.HELLO.HELLO\"\n"
+     "0x0000000C: HELLO  A=0x80  \"GDKKN.HELLO.HELLO\"\n\nValues found:\n  A=0x80  2 hits\n  A=0x7F  1 hit\n", "", 0},
     // An operand from the root is a file on every system, never an option
     // in the Windows style.
     {"a file named from the root", {"glyphound", "find", "HELLO", "/game.rom"},
@@ -354,6 +357,8 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     MemorySystem system(run.typed);
     system.files["game.rom"] = std::make_shared<string>(kGame);
     system.files["/game.rom"] = std::make_shared<string>(kGame);
+    system.files["tally.rom"] =
+        std::make_shared<string>(moved("HELLO", 0x3E) + "\x01" + moved("HELLO", 0x3F) + "\x01" + moved("HELLO", 0x3F));
     system.files["words"] = std::make_shared<string>("HELLO\r\n \t\r\n\r\nworld\n");
     system.files["bad.rom"] = std::make_shared<string>(kGame);
     system.files["tie.rom"] = std::make_shared<string>(moved("HELLO", 0x3F) + moved("HELLO", 0x40));
@@ -541,7 +546,13 @@ TEST(CommandTiles, DrawEachTilesTextUnderIt) {
             for (int x = tile * 8; x < tile * 8 + 8; ++x) ink += pixels[y * width + x] == 255;
         return ink;
     };
-    EXPECT_GT(inkUnder(0), 0);
+    // The letter under tile 0, pixel for pixel.
+    const char* const kLetterA[] = {".##.....", "#..#....", "#..#....", "####....", "#..#....", "#..#....", "#..#....", "........"};
+    for (int y = 0; y < 8; ++y) {
+        string row;
+        for (int x = 0; x < 8; ++x) row += pixels[(8 + y) * width + x] == 255 ? '#' : '.';
+        EXPECT_EQ(row, kLetterA[y]);
+    }
     EXPECT_EQ(inkUnder(1), 0);
     EXPECT_GT(inkUnder(2), 0);  // a box for the kana
     EXPECT_EQ(pixels[1], 85);  // the stripe's first row, above the band
