@@ -49,6 +49,7 @@ const Reading kReadings[] = {
     {"a key of 8 bytes", "4142434445464748=X\n", "ABCDEFGH", "X"},
     {"the last code point", "41=\xf4\x8f\xbf\xbf\n", "A", "\xf4\x8f\xbf\xbf"},
     {"two bytes of UTF-8", "41=\xc2\xa9\xce\xb1\xd0\x90\n", "A", "\xc2\xa9\xce\xb1\xd0\x90"},
+    {"four bytes of UTF-8", "41=\xf0\xa0\x80\x80\n", "A", "\xf0\xa0\x80\x80"},
     {"comments, blanks, CR LF and a byte order mark", "\xef\xbb\xbf# a\r\n// b\r\n\r\n41=A\r\n", "A", "A"},
     {"a key twice alike", "41=A\n41=A\n", "A", "A"},
     {"a text twice", "41=A\n61=A\n", "Aa", "AA"},
