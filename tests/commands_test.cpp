@@ -256,6 +256,7 @@ const CommandRun kRuns[] = {
      "glyphound: bang.txt:2: 0x0000000E: no entry spells '!', character 6\n", 2},
     {"insert by a broken script", {"glyphound", "insert", "-t", "t.tbl", "--script", "words", "game.rom", "out.rom"}, "",
      "glyphound: words:1: not a line '@0xOFFSET ROOM'\n", 2},
+    {"find by order, three glyphs too many", {"glyphound", "find", "--match", "order", "HELLO", "far.rom"}, "", "", 1},
     {"find by order, a letter missing", {"glyphound", "find", "--match", "order", "HELLO", "gap.rom"},
      "0x00000001: HELLO  H=0x86 E=0x84 L=0x8A O=0x8D  \".HELLO\"\n\nValues found:\n  H=0x86  1 hit\n  E=0x84  1 hit\n"
      "  L=0x8A  1 hit\n  O=0x8D  1 hit\n", "", 0},
@@ -386,6 +387,7 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["edited.txt"] = std::make_shared<string>("@0x00000002 12\r\nHI\\nyou\r\n");
     system.files["long.txt"] = std::make_shared<string>("@0xE 5\nHELLOWORLD\n@0x100 5\nHI\n");
     system.files["gap.rom"] = std::make_shared<string>("\x01\x86\x84\x8a\x8a\x8d");
+    system.files["far.rom"] = std::make_shared<string>("\x01\x8a\x84\x8e\x8e\x91");
     system.files["mixed.rom"] = std::make_shared<string>("\x10\x31\x07\x07\x22\x40\x05\x22\x11\x07\x30");
     system.files["twice.rom"] = std::make_shared<string>("\x01\x02\x01\x02\x01\x02\x55\x01\x01\x07\x01\x01\x07");
     system.files["long.rom"] = std::make_shared<string>(70000, '\x80');
