@@ -332,6 +332,9 @@ const CommandRun kRuns[] = {
     {"a patch for another file", {"glyphound", "patch", "apply", "p.bps", "game.rom", "-o", "out.rom"}, "",
      "glyphound: game.rom: this patch is for a file of CRC32 0x321E6D05 and 10 bytes; this one has CRC32 0x7105720E and "
      "19 bytes\n", 2},
+    {"a patch applied to the file it makes", {"glyphound", "patch", "apply", "p.bps", "xyz.rom", "-o", "out.rom"}, "",
+     "glyphound: xyz.rom: this patch is for a file of CRC32 0x321E6D05 and 10 bytes; this one has CRC32 0xD62153C4 and "
+     "10 bytes: it is the file the patch makes\n", 2},
     {"a file with a copier header", {"glyphound", "patch", "apply", "p.bps", "head.rom", "-o", "out.rom"}, "",
      "glyphound: head.rom: this patch is for a file of CRC32 0x321E6D05 and 10 bytes; this one has CRC32 0xE1D38B3E and "
      "522 bytes: it has a 512-byte copier header, and --strip-header applies the patch to it without the header\n", 2},

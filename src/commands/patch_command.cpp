@@ -142,6 +142,12 @@ int runPatchCreate(const PatchCreateOptions& options, CommandIo& io) {
     return output->close() ? kSuccess : io.failWrite(options.output, *output);
 }
 
+// The original's CRC32, taken on a second thread while the result is made.
+std::function<std::uint32_t()> crcBeside(const std::uint8_t* bytes, std::size_t size) {
+    auto crc = std::async(std::launch::async, [=] { return crc32(bytes, size); }).share();
+    return [crc] { return crc.get(); };
+}
+
 int runPatchApply(const PatchApplyOptions& options, CommandIo& io) {
     if (options.operands.size() != 2) throw UsageError(text::kApplyOperands);
     const std::string &patchName = options.operands[0], &originalName = options.operands[1];
@@ -162,7 +168,7 @@ int runPatchApply(const PatchApplyOptions& options, CommandIo& io) {
     };
     Applied applied;
     try {
-        applied = patch.apply(original, *output, {options.force, options.stripHeader});
+        applied = patch.apply(original, *output, {options.force, options.stripHeader, crcBeside});
     } catch (const std::bad_alloc&) {
         io.reportFile(originalName, texts::patch::kNoMemory);
         return kError;

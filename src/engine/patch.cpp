@@ -475,17 +475,21 @@ Applied Patch::applyBps(ByteSource& original, OutputStream& out, const ApplyOpti
         source = read;
     }
     const auto* sourceBytes = reinterpret_cast<const std::uint8_t*>(source.data());
-    const Fingerprint found{source.size(), crc32(sourceBytes, source.size())};
-    const bool checked = found == *summary_.source;
-    if (!checked && !options.force) {
-        const bool copierHeader = !options.stripHeader && found.size == summary_.source->size + kCopierHeader &&
+    const bool sizeFits = source.size() == summary_.source->size;
+    const auto refused = [&](std::uint32_t crc) -> Applied {
+        const bool copierHeader = !options.stripHeader && source.size() == summary_.source->size + kCopierHeader &&
                                   crc32(sourceBytes + kCopierHeader, source.size() - kCopierHeader) ==
                                       summary_.source->crc;
-        return {Applied::Failure::Original, mismatch(summary_, found, options.stripHeader, copierHeader), copierHeader};
-    }
-    if (found.size != summary_.source->size) {
+        return {Applied::Failure::Original, mismatch(summary_, {source.size(), crc}, options.stripHeader, copierHeader),
+                copierHeader};
+    };
+    if (!sizeFits && !options.force) return refused(crc32(sourceBytes, source.size()));
+    const std::function<std::uint32_t()> sourceCrc =
+        options.crcBeside ? options.crcBeside(sourceBytes, source.size())
+                          : [crc = crc32(sourceBytes, source.size())] { return crc; };
+    if (!sizeFits) {
         try {
-            walkBps(found.size);
+            walkBps(source.size());
         } catch (const Refusal& refusal) {
             return {Applied::Failure::Original, refusal.what()};
         }
@@ -526,6 +530,9 @@ Applied Patch::applyBps(ByteSource& original, OutputStream& out, const ApplyOpti
         }
         if (kind == kSourceCopy || kind == kTargetCopy) copyCursor += length;
     }
+    const std::uint32_t originalCrc = sourceCrc();
+    const bool checked = sizeFits && originalCrc == summary_.source->crc;
+    if (!checked && !options.force) return refused(originalCrc);
     if (checked && crc.value() != summary_.target->crc)
         return {Applied::Failure::Patch, text::kResultCrc + crcText(crc.value()) + text::kResultCrcNot +
                                              crcText(summary_.target->crc) + text::kResultCrcEnd};

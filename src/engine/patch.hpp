@@ -62,6 +62,12 @@ struct PatchSummary {
 struct ApplyOptions {
     bool force = false;        // a UPS or BPS patch to a file it is not for
     bool stripHeader = false;  // to the file without its first 512 bytes
+    // Starts taking the CRC32 of bytes that stay put until the function it
+    // returns gives it. The commands take it on a second thread, so that a
+    // BPS result is made into its replacement (put in place only once the
+    // original is found right) while the original is checked; empty, it is
+    // taken at once.
+    std::function<std::function<std::uint32_t()>(const std::uint8_t*, std::size_t)> crcBeside;
 };
 
 // Opens the original from its start, once for each pass over it; null when
