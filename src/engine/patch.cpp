@@ -98,16 +98,24 @@ Cursor readHead(const std::string& bytes, PatchSummary& summary, PatchFormat for
     return cursor;
 }
 
-std::optional<Fingerprint> fingerprintOf(ByteSource& source) {
-    std::vector<std::uint8_t> block(kDefaultBlockSize);
+// A file's size and CRC32 as far as it has been read.
+struct ReadSoFar {
     Crc32 crc;
     std::uint64_t size = 0;
+    void add(const std::uint8_t* bytes, std::size_t count) {
+        crc.add(bytes, count);
+        size += count;
+    }
+};
+
+// The fingerprint of what `read` covers and the rest of `source`.
+std::optional<Fingerprint> fingerprintOf(ByteSource& source, ReadSoFar read = {}) {
+    std::vector<std::uint8_t> block(kDefaultBlockSize);
     for (;;) {
         const ReadResult got = source.read(block.data(), block.size());
         if (got.failed) return std::nullopt;
-        if (got.count == 0) return Fingerprint{size, crc.value()};
-        crc.add(block.data(), got.count);
-        size += got.count;
+        if (got.count == 0) return Fingerprint{read.size, read.crc.value()};
+        read.add(block.data(), got.count);
     }
 }
 
@@ -193,7 +201,7 @@ std::unique_ptr<ByteSource> opened(const OpenOriginal& original, const ApplyOpti
 // the change, and at most `most`.
 using Change = std::function<void(std::uint64_t at, std::uint8_t* bytes, std::size_t count)>;
 Applied copyThrough(ByteSource& original, OutputStream& out, std::uint64_t least, std::uint64_t most,
-                    const Change& change, Crc32& resultCrc) {
+                    const Change& change, Crc32& resultCrc, ReadSoFar* read = nullptr) {
     std::vector<std::uint8_t> block(kDefaultBlockSize);
     bool ended = false;
     for (std::uint64_t at = 0; at < most;) {
@@ -203,6 +211,7 @@ Applied copyThrough(ByteSource& original, OutputStream& out, std::uint64_t least
             const ReadResult got = original.read(block.data() + count, wanted - count);
             if (got.failed) return readFailure(original);
             ended = got.count == 0;
+            if (read) read->add(block.data() + count, got.count);
             count += got.count;
         }
         if (ended && at + count < least) {
@@ -422,29 +431,26 @@ Applied Patch::applyIps(ByteSource& original, OutputStream& out) const {
 }
 
 Applied Patch::applyUps(const OpenOriginal& original, OutputStream& out, const ApplyOptions& options) const {
-    auto first = opened(original, options);
-    if (!first) return {Applied::Failure::Reported, ""};
-    const std::optional<Fingerprint> found = fingerprintOf(*first);
-    if (!found) return readFailure(*first);
-    first.reset();
-    // The same patch turns the result back into the original.
-    const bool forwards = *found == *summary_.source || !(*found == *summary_.target);
-    const Fingerprint& wanted = forwards ? *summary_.target : *summary_.source;
-    const bool checked = *found == *summary_.source || *found == *summary_.target;
-    if (!checked && !options.force) {
-        bool copierHeader = false;
-        if (!options.stripHeader && found->size == summary_.source->size + kCopierHeader) {
-            auto again = original();
-            if (!again) return {Applied::Failure::Reported, ""};
-            again->skip(kCopierHeader);
-            const auto withoutHeader = fingerprintOf(*again);
-            if (!withoutHeader) return readFailure(*again);
-            copierHeader = *withoutHeader == *summary_.source;
-        }
-        return {Applied::Failure::Original, mismatch(summary_, *found, options.stripHeader, copierHeader), copierHeader};
-    }
     auto source = opened(original, options);
     if (!source) return {Applied::Failure::Reported, ""};
+    // The same patch turns the result back into the original. An original
+    // of the patch's source size gives the same result either way: the same
+    // bytes are XORed, and the result, if the original is the patch's
+    // result, has that size too. One pass then makes the result and takes
+    // the original's fingerprint; any other first needs the fingerprint to
+    // know the result's size.
+    const std::int64_t size = source->size();
+    const bool oneWay = size >= 0 && static_cast<std::uint64_t>(size) == summary_.source->size + headerOf(options);
+    std::optional<Fingerprint> found;
+    if (!oneWay) {
+        found = fingerprintOf(*source);
+        if (!found) return readFailure(*source);
+        if (auto refused = upsRefusal(*found, original, options)) return *refused;
+        source = opened(original, options);
+        if (!source) return {Applied::Failure::Reported, ""};
+    }
+    const bool forwards = !found || *found == *summary_.source || !(*found == *summary_.target);
+    const std::uint64_t resultSize = (forwards ? summary_.target : summary_.source)->size;
     std::size_t next = 0;
     const Change change = [&](std::uint64_t at, std::uint8_t* bytes, std::size_t count) {
         for (std::size_t i = next; i < pieces_.size() && pieces_[i].at < at + count; ++i) {
@@ -456,11 +462,40 @@ Applied Patch::applyUps(const OpenOriginal& original, OutputStream& out, const A
         }
     };
     Crc32 crc;
-    Applied applied = copyThrough(*source, out, wanted.size, wanted.size, change, crc);
-    if (applied.failure == Applied::Failure::None && checked && crc.value() != wanted.crc)
-        applied = {Applied::Failure::Patch, text::kResultCrc + crcText(crc.value()) + text::kResultCrcNot +
-                                                crcText(wanted.crc) + text::kResultCrcEnd};
+    ReadSoFar read;
+    Applied applied = copyThrough(*source, out, resultSize, resultSize, change, crc, &read);
+    if (applied.failure == Applied::Failure::Reading) return applied;
+    // An original the patch is not for is told as such, even where the
+    // result couldn't be written.
+    if (!found) {
+        found = fingerprintOf(*source, read);
+        if (!found) return readFailure(*source);
+        if (auto refused = upsRefusal(*found, original, options)) return *refused;
+    }
+    if (applied.failure != Applied::Failure::None) return applied;
+    const bool checked = *found == *summary_.source || *found == *summary_.target;
+    const Fingerprint& wanted = *found == *summary_.source || !checked ? *summary_.target : *summary_.source;
+    if (checked && crc.value() != wanted.crc)
+        return {Applied::Failure::Patch, text::kResultCrc + crcText(crc.value()) + text::kResultCrcNot +
+                                             crcText(wanted.crc) + text::kResultCrcEnd};
     return applied;
+}
+
+// An original that is neither of the patch's files, unless forced; told
+// when it is one of them behind a copier header.
+std::optional<Applied> Patch::upsRefusal(const Fingerprint& found, const OpenOriginal& original,
+                                         const ApplyOptions& options) const {
+    if (found == *summary_.source || found == *summary_.target || options.force) return std::nullopt;
+    bool copierHeader = false;
+    if (!options.stripHeader && found.size == summary_.source->size + kCopierHeader) {
+        auto again = original();
+        if (!again) return Applied{Applied::Failure::Reported, ""};
+        again->skip(kCopierHeader);
+        const auto withoutHeader = fingerprintOf(*again);
+        if (!withoutHeader) return readFailure(*again);
+        copierHeader = *withoutHeader == *summary_.source;
+    }
+    return Applied{Applied::Failure::Original, mismatch(summary_, found, options.stripHeader, copierHeader), copierHeader};
 }
 
 Applied Patch::applyBps(ByteSource& original, OutputStream& out, const ApplyOptions& options) const {

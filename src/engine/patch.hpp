@@ -119,6 +119,8 @@ private:
     BpsWalk walkBps(std::uint64_t sourceSize) const;
     Applied applyIps(ByteSource& original, OutputStream& out) const;
     Applied applyUps(const OpenOriginal& original, OutputStream& out, const ApplyOptions& options) const;
+    std::optional<Applied> upsRefusal(const Fingerprint& found, const OpenOriginal& original,
+                                      const ApplyOptions& options) const;
     Applied applyBps(ByteSource& original, OutputStream& out, const ApplyOptions& options) const;
 
     std::string bytes_;
