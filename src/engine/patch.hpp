@@ -93,9 +93,10 @@ public:
     const PatchSummary& summary() const { return summary_; }
 
     // Writes the original patched to `out`. The original's size and CRC32
-    // are checked first, as is the result's before it is complete where the
-    // format holds the result in memory; a UPS patch applies backwards to
-    // its own result. `out` keeps nothing worth keeping unless this succeeds.
+    // are checked, first or as the result is made, and the result's before
+    // it is complete where the format holds them; a UPS patch applies
+    // backwards to its own result. `out` keeps nothing worth keeping unless
+    // this succeeds.
     Applied apply(const OpenOriginal& original, OutputStream& out, const ApplyOptions& options) const;
 
     // A record of IPS, a run of changes of UPS: where it writes, and where
