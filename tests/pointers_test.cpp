@@ -8,6 +8,7 @@
 
 #include "engine/pointed_strings.hpp"
 #include "engine/pointer_table.hpp"
+#include "engine/refusal.hpp"
 #include "engine/relocation.hpp"
 #include "engine/script.hpp"
 #include "engine/table_search.hpp"
@@ -329,6 +330,19 @@ TEST(Script, HeadsOtherThanOffsetAndRoomAreRefused) {
         string failure;
         EXPECT_FALSE(parseScript(string(head) + "\nHI\n", "s.txt", failure));
         EXPECT_EQ(failure, "s.txt:1: not a line '@0xOFFSET ROOM'");
+    }
+}
+
+// A free range is START-END, END past its last byte, from offset 0 on.
+TEST(Relocation, FreeRangesRunFromStartToPastTheirEnd) {
+    for (const auto& [given, start, end] : {std::tuple<const char*, std::uint64_t, std::uint64_t>{"0-0x10", 0, 16},
+                                            {"0x10-33", 16, 33}}) {
+        const FreeRange range = freeRangeOf(given);
+        EXPECT_EQ(std::pair(range.start, range.end), std::pair(start, end)) << given;
+    }
+    for (const char* given : {"16", "16-16", "32-16"}) {
+        SCOPED_TRACE(given);
+        EXPECT_THROW(freeRangeOf(given), Refusal);
     }
 }
 
