@@ -6,6 +6,7 @@
 
 #include "engine/patch.hpp"
 #include "engine/refusal.hpp"
+#include "io/memory_source.hpp"
 #include "memory_system.hpp"
 
 namespace glyphound::testing {
@@ -14,17 +15,28 @@ namespace {
 using namespace std::string_literals;
 using std::string;
 
-// The result of `patch` on `original`, or the problem, as "!" and its words.
+// The result of `patch` on `original`, or the problem, as "!" and its words:
+// the same whether the original's size is known before it is read, as a
+// file's is, or not, as a stream's.
 string applied(const string& patch, const string& original) {
-    auto result = std::make_shared<string>();
-    OutputStream out(std::make_unique<MemorySink>(result), OutputOptions{});
-    try {
-        const Applied outcome = Patch(patch).apply([&] { return std::make_unique<MemorySource>(original, 4096); }, out, {});
-        out.close();
-        return outcome.failure == Applied::Failure::None ? *result : "!" + outcome.problem;
-    } catch (const Refusal& refusal) {
-        return "!"s + refusal.what();
+    string outcomes[2];
+    for (const bool sized : {false, true}) {
+        auto result = std::make_shared<string>();
+        OutputStream out(std::make_unique<MemorySink>(result), OutputOptions{});
+        const OpenOriginal open = [&]() -> std::unique_ptr<ByteSource> {
+            if (sized) return std::make_unique<glyphound::MemorySource>(original);
+            return std::make_unique<MemorySource>(original, 4096);
+        };
+        try {
+            const Applied outcome = Patch(patch).apply(open, out, {});
+            out.close();
+            outcomes[sized] = outcome.failure == Applied::Failure::None ? *result : "!" + outcome.problem;
+        } catch (const Refusal& refusal) {
+            outcomes[sized] = "!"s + refusal.what();
+        }
     }
+    EXPECT_EQ(outcomes[true], outcomes[false]) << "known size against a stream";
+    return outcomes[false];
 }
 
 TEST(Crc32, HasTheCheckValueAndTheSameValueInEveryWidth) {
