@@ -449,8 +449,11 @@ Applied Patch::applyUps(const OpenOriginal& original, OutputStream& out, const A
         source = opened(original, options);
         if (!source) return {Applied::Failure::Reported, ""};
     }
-    const bool forwards = !found || *found == *summary_.source || !(*found == *summary_.target);
-    const std::uint64_t resultSize = (forwards ? summary_.target : summary_.source)->size;
+    // Backwards only from the patch's result; forwards from anything else, when forced.
+    const auto wantedFrom = [&](const Fingerprint& from) -> const Fingerprint& {
+        return from == *summary_.target && !(from == *summary_.source) ? *summary_.source : *summary_.target;
+    };
+    const std::uint64_t resultSize = found ? wantedFrom(*found).size : summary_.target->size;
     std::size_t next = 0;
     const Change change = [&](std::uint64_t at, std::uint8_t* bytes, std::size_t count) {
         for (std::size_t i = next; i < pieces_.size() && pieces_[i].at < at + count; ++i) {
@@ -474,7 +477,7 @@ Applied Patch::applyUps(const OpenOriginal& original, OutputStream& out, const A
     }
     if (applied.failure != Applied::Failure::None) return applied;
     const bool checked = *found == *summary_.source || *found == *summary_.target;
-    const Fingerprint& wanted = *found == *summary_.source || !checked ? *summary_.target : *summary_.source;
+    const Fingerprint& wanted = wantedFrom(*found);
     if (checked && crc.value() != wanted.crc)
         return {Applied::Failure::Patch, text::kResultCrc + crcText(crc.value()) + text::kResultCrcNot +
                                              crcText(wanted.crc) + text::kResultCrcEnd};
