@@ -115,6 +115,27 @@ TEST(Patches, MadeByHandApplyExactly) {
     for (const HandPatch& hand : kHandPatches) EXPECT_EQ(applied(hand.patch, hand.original), hand.result) << hand.what;
 }
 
+// A disk with no room left.
+struct FullSink : ByteSink {
+    FullSink() { failure_ = "No space left on device"; }
+    bool write(const std::uint8_t*, std::size_t) override { return false; }
+};
+
+// The original is refused for what it is, even though writing failed too
+// while the result was made beside its check.
+TEST(Patches, AFileTheyAreNotForIsToldAsSuchWhereWritingFailsToo) {
+    const string wrong = "ABCDEFGHIZ";
+    for (const string& patch : {"UPS1\x8a\x8a\x82\x20\x20\x00\x05\x6d\x1e\x32\xcf\x36\xd5\x04\xb9\x4a\x0f\xf2"s,
+                                "BPS1\x8a\x8a\x80\x84\x89xyz\x90\x05\x6d\x1e\x32\xc4\x53\x21\xd6\x47\x91\x6c\x8e"s}) {
+        SCOPED_TRACE(patch.substr(0, 4));
+        OutputStream out(std::make_unique<FullSink>(), OutputOptions{Buffering::None});
+        const Applied outcome = Patch(patch).apply([&] { return std::make_unique<glyphound::MemorySource>(wrong); }, out, {});
+        EXPECT_EQ(outcome.failure, Applied::Failure::Original);
+        EXPECT_EQ(outcome.problem, "this patch is for a file of CRC32 0x321E6D05 and 10 bytes; this one has CRC32 "
+                                   "0x2FA97D61 and 10 bytes");
+    }
+}
+
 string randomBytes(std::mt19937& random, std::size_t size) {
     string bytes(size, '\0');
     // Text-like stretches too, where short windows stand in many places.
