@@ -27,7 +27,7 @@ Outcome apply(const std::string& patch, const std::string& original, bool force)
         // should spend, however valid.
         if (read.summary().target && read.summary().target->size > (1u << 20)) return {};
         const auto source = [&] { return std::make_unique<testing::MemorySource>(original, 100); };
-        const bool applied = read.apply(source, out, {force, false, {}}).failure == Applied::Failure::None;
+        const bool applied = read.apply(source, out, {force, false, false, {}}).failure == Applied::Failure::None;
         out.close();
         return {applied, *result};
     } catch (const Refusal&) {

@@ -332,6 +332,9 @@ const CommandRun kRuns[] = {
     {"a patch for another file", {"glyphound", "patch", "apply", "p.bps", "game.rom", "-o", "out.rom"}, "",
      "glyphound: game.rom: this patch is for a file of CRC32 0x321E6D05 and 10 bytes; this one has CRC32 0x7105720E and "
      "19 bytes\n", 2},
+    {"a patch for another file, to standard output", {"glyphound", "patch", "apply", "long.bps", "other.rom", "-o", "-"},
+     "", "glyphound: other.rom: this patch is for a file of CRC32 0x206A12B6 and 307200 bytes; this one has CRC32 "
+     "0xB963430C and 307200 bytes\n", 2},
     {"a patch applied to the file it makes", {"glyphound", "patch", "apply", "p.bps", "xyz.rom", "-o", "out.rom"}, "",
      "glyphound: xyz.rom: this patch is for a file of CRC32 0x321E6D05 and 10 bytes; this one has CRC32 0xD62153C4 and "
      "10 bytes: it is the file the patch makes\n", 2},
@@ -414,6 +417,10 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     // By hand, as in tests/patch_test.cpp: ABCDEFGHIJ to ABxyzFGHIJ, and what is wrong with it.
     const string bps = "BPS1\x8a\x8a\x80\x84\x89xyz\x90\x05\x6d\x1e\x32\xc4\x53\x21\xd6\x47\x91\x6c\x8e"s;
     system.files["p.bps"] = std::make_shared<string>(bps);
+    // A result longer than an output's block, which a stream would show as it is made.
+    const string longRom = string(300 << 10, 'a');
+    system.files["long.bps"] = std::make_shared<string>(makePatch(PatchFormat::Bps, PatchFile(longRom), PatchFile("b" + longRom.substr(1))));
+    system.files["other.rom"] = std::make_shared<string>(longRom.substr(1) + "b");
     // Five strings, and the low and high bytes of the pointers to them in two arrays.
     string split(0x80, '\xff');
     split.replace(0x10, 5, "\x40\x46\x4c\x52\x58");

@@ -17,7 +17,7 @@ using std::string;
 
 // The result of `patch` on `original`, or the problem, as "!" and its words:
 // the same whether the original's size is known before it is read, as a
-// file's is, or not, as a stream's.
+// file's is, and checked as the result is made, or neither.
 string applied(const string& patch, const string& original) {
     string outcomes[2];
     for (const bool sized : {false, true}) {
@@ -28,7 +28,7 @@ string applied(const string& patch, const string& original) {
             return std::make_unique<MemorySource>(original, 4096);
         };
         try {
-            const Applied outcome = Patch(patch).apply(open, out, {});
+            const Applied outcome = Patch(patch).apply(open, out, {false, false, sized, {}});
             out.close();
             outcomes[sized] = outcome.failure == Applied::Failure::None ? *result : "!" + outcome.problem;
         } catch (const Refusal& refusal) {
@@ -121,19 +121,26 @@ struct FullSink : ByteSink {
     bool write(const std::uint8_t*, std::size_t) override { return false; }
 };
 
-// The original is refused for what it is, even though writing failed too
-// while the result was made beside its check.
-TEST(Patches, AFileTheyAreNotForIsToldAsSuchWhereWritingFailsToo) {
+// An original the patch is not for: refused before a byte of the result
+// reaches a stream, and, where the result is checked as it is made, refused
+// for what it is even where writing failed too.
+TEST(Patches, AFileTheyAreNotForIsRefusedFirstOrForWhatItIs) {
     const string wrong = "ABCDEFGHIZ";
     for (const string& patch : {"UPS1\x8a\x8a\x82\x20\x20\x00\x05\x6d\x1e\x32\xcf\x36\xd5\x04\xb9\x4a\x0f\xf2"s,
-                                "BPS1\x8a\x8a\x80\x84\x89xyz\x90\x05\x6d\x1e\x32\xc4\x53\x21\xd6\x47\x91\x6c\x8e"s}) {
-        SCOPED_TRACE(patch.substr(0, 4));
-        OutputStream out(std::make_unique<FullSink>(), OutputOptions{Buffering::None});
-        const Applied outcome = Patch(patch).apply([&] { return std::make_unique<glyphound::MemorySource>(wrong); }, out, {});
-        EXPECT_EQ(outcome.failure, Applied::Failure::Original);
-        EXPECT_EQ(outcome.problem, "this patch is for a file of CRC32 0x321E6D05 and 10 bytes; this one has CRC32 "
-                                   "0x2FA97D61 and 10 bytes");
-    }
+                                "BPS1\x8a\x8a\x80\x84\x89xyz\x90\x05\x6d\x1e\x32\xc4\x53\x21\xd6\x47\x91\x6c\x8e"s})
+        for (const bool checkAsMade : {false, true}) {
+            SCOPED_TRACE(patch.substr(0, 4) + (checkAsMade ? " as made" : " first"));
+            auto written = std::make_shared<string>();
+            std::unique_ptr<ByteSink> sink = std::make_unique<FullSink>();
+            if (!checkAsMade) sink = std::make_unique<MemorySink>(written);
+            OutputStream out(std::move(sink), OutputOptions{Buffering::None});
+            const Applied outcome = Patch(patch).apply([&] { return std::make_unique<glyphound::MemorySource>(wrong); },
+                                                       out, {false, false, checkAsMade, {}});
+            EXPECT_EQ(outcome.failure, Applied::Failure::Original);
+            EXPECT_EQ(outcome.problem, "this patch is for a file of CRC32 0x321E6D05 and 10 bytes; this one has CRC32 "
+                                       "0x2FA97D61 and 10 bytes");
+            EXPECT_EQ(*written, "");
+        }
 }
 
 string randomBytes(std::mt19937& random, std::size_t size) {

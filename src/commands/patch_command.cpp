@@ -168,7 +168,10 @@ int runPatchApply(const PatchApplyOptions& options, CommandIo& io) {
     };
     Applied applied;
     try {
-        applied = patch.apply(original, *output, {options.force, options.stripHeader, crcBeside});
+        // A replacement file is put in place only once the apply succeeds;
+        // standard output shows every byte as it is written.
+        const bool checkAsMade = options.output != kStandardStream;
+        applied = patch.apply(original, *output, {options.force, options.stripHeader, checkAsMade, crcBeside});
     } catch (const std::bad_alloc&) {
         io.reportFile(originalName, texts::patch::kNoMemory);
         return kError;

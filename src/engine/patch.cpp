@@ -440,7 +440,8 @@ Applied Patch::applyUps(const OpenOriginal& original, OutputStream& out, const A
     // the original's fingerprint; any other first needs the fingerprint to
     // know the result's size.
     const std::int64_t size = source->size();
-    const bool oneWay = size >= 0 && static_cast<std::uint64_t>(size) == summary_.source->size + headerOf(options);
+    const bool oneWay = options.checkAsMade && size >= 0 &&
+                        static_cast<std::uint64_t>(size) == summary_.source->size + headerOf(options);
     std::optional<Fingerprint> found;
     if (!oneWay) {
         found = fingerprintOf(*source);
@@ -523,8 +524,15 @@ Applied Patch::applyBps(ByteSource& original, OutputStream& out, const ApplyOpti
     };
     if (!sizeFits && !options.force) return refused(crc32(sourceBytes, source.size()));
     const std::function<std::uint32_t()> sourceCrc =
-        options.crcBeside ? options.crcBeside(sourceBytes, source.size())
-                          : [crc = crc32(sourceBytes, source.size())] { return crc; };
+        options.checkAsMade && options.crcBeside ? options.crcBeside(sourceBytes, source.size())
+                                                 : [crc = crc32(sourceBytes, source.size())] { return crc; };
+    const auto notFor = [&]() -> std::optional<Applied> {
+        const std::uint32_t crc = sourceCrc();
+        if ((sizeFits && crc == summary_.source->crc) || options.force) return std::nullopt;
+        return refused(crc);
+    };
+    if (!options.checkAsMade)
+        if (auto refusal = notFor()) return *refusal;
     if (!sizeFits) {
         try {
             walkBps(source.size());
@@ -568,9 +576,8 @@ Applied Patch::applyBps(ByteSource& original, OutputStream& out, const ApplyOpti
         }
         if (kind == kSourceCopy || kind == kTargetCopy) copyCursor += length;
     }
-    const std::uint32_t originalCrc = sourceCrc();
-    const bool checked = sizeFits && originalCrc == summary_.source->crc;
-    if (!checked && !options.force) return refused(originalCrc);
+    if (auto refusal = notFor()) return *refusal;
+    const bool checked = sizeFits && sourceCrc() == summary_.source->crc;
     if (checked && crc.value() != summary_.target->crc)
         return {Applied::Failure::Patch, text::kResultCrc + crcText(crc.value()) + text::kResultCrcNot +
                                              crcText(summary_.target->crc) + text::kResultCrcEnd};

@@ -62,11 +62,15 @@ struct PatchSummary {
 struct ApplyOptions {
     bool force = false;        // a UPS or BPS patch to a file it is not for
     bool stripHeader = false;  // to the file without its first 512 bytes
+    // The result goes where it is kept only if the apply succeeds, as a
+    // replacement file does, so the original may be checked while the
+    // result is made: a UPS patch then reads it once, and a BPS patch takes
+    // its CRC32 with `crcBeside`. Otherwise, as on a stream where every byte
+    // written is seen, the original is checked before a byte is written.
+    bool checkAsMade = false;
     // Starts taking the CRC32 of bytes that stay put until the function it
-    // returns gives it. The commands take it on a second thread, so that a
-    // BPS result is made into its replacement (put in place only once the
-    // original is found right) while the original is checked; empty, it is
-    // taken at once.
+    // returns gives it: the commands take it on a second thread. Empty, it
+    // is taken at once.
     std::function<std::function<std::uint32_t()>(const std::uint8_t*, std::size_t)> crcBeside;
 };
 

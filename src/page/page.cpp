@@ -661,7 +661,7 @@ std::string applyPatchOf(const std::string& request) {
     OutputStream output(std::make_unique<MemorySink>(buffers.output), OutputOptions{});
     const OpenOriginal original = [] { return std::make_unique<MemorySource>(buffers.second); };
     const Applied applied =
-        patch->apply(original, output, {asked.value("force", false), asked.value("stripHeader", false), {}});
+        patch->apply(original, output, {asked.value("force", false), asked.value("stripHeader", false), false, {}});
     output.close();
     release(buffers.second);
     if (applied.failure == Applied::Failure::None) return answer(Json::object());
