@@ -419,7 +419,8 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["p.bps"] = std::make_shared<string>(bps);
     // A result longer than an output's block, which a stream would show as it is made.
     const string longRom = string(300 << 10, 'a');
-    system.files["long.bps"] = std::make_shared<string>(makePatch(PatchFormat::Bps, PatchFile(longRom), PatchFile("b" + longRom.substr(1))));
+    system.files["long.bps"] =
+        std::make_shared<string>(makePatch(PatchFormat::Bps, PatchFile(longRom), PatchFile("b" + longRom.substr(1))));
     system.files["other.rom"] = std::make_shared<string>(longRom.substr(1) + "b");
     // Five strings, and the low and high bytes of the pointers to them in two arrays.
     string split(0x80, '\xff');
