@@ -16,9 +16,8 @@ void OutputStream::write(const std::uint8_t* data, std::size_t size) {
         writeTranslated(data, size);
     else
         append(data, size);
-    const bool endsLine = std::memchr(data, '\n', size) != nullptr;
     if (options_.buffering == Buffering::None ||
-        (options_.buffering == Buffering::Line && endsLine))
+        (options_.buffering == Buffering::Line && std::memchr(data, '\n', size) != nullptr))
         flush();
 }
 
