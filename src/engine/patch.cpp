@@ -198,31 +198,35 @@ std::unique_ptr<ByteSource> opened(const OpenOriginal& original, const ApplyOpti
 
 // Copies the original to `out` block by block, each through `change`; the
 // result has at least `least` bytes, those past the original's end 0 before
-// the change, and at most `most`.
+// the change, and at most `most`. Each block is read and changed where it
+// is written, with no copy between.
 using Change = std::function<void(std::uint64_t at, std::uint8_t* bytes, std::size_t count)>;
 Applied copyThrough(ByteSource& original, OutputStream& out, std::uint64_t least, std::uint64_t most,
                     const Change& change, Crc32& resultCrc, ReadSoFar* read = nullptr) {
-    std::vector<std::uint8_t> block(kDefaultBlockSize);
     bool ended = false;
     for (std::uint64_t at = 0; at < most;) {
-        const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), most - at));
+        const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kDefaultBlockSize, most - at));
+        std::uint8_t* block = out.room(wanted);
         std::size_t count = 0;
         while (!ended && count < wanted) {
-            const ReadResult got = original.read(block.data() + count, wanted - count);
-            if (got.failed) return readFailure(original);
+            const ReadResult got = original.read(block + count, wanted - count);
+            if (got.failed) {
+                out.giveBack(wanted);
+                return readFailure(original);
+            }
             ended = got.count == 0;
-            if (read) read->add(block.data() + count, got.count);
+            if (read) read->add(block + count, got.count);
             count += got.count;
         }
         if (ended && at + count < least) {
             const std::size_t zeros = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, least - at)) - count;
-            std::memset(block.data() + count, 0, zeros);
+            std::memset(block + count, 0, zeros);
             count += zeros;
         }
+        out.giveBack(wanted - count);
         if (count == 0) break;
-        change(at, block.data(), count);
-        resultCrc.add(block.data(), count);
-        out.write(block.data(), count);
+        change(at, block, count);
+        resultCrc.add(block, count);
         if (out.failed()) return {Applied::Failure::Writing, out.failure()};
         at += count;
     }

@@ -37,6 +37,8 @@ public:
     // before the next call, for a pass that makes its bytes rather than
     // copies them. Not for a stream that translates line ends.
     std::uint8_t* room(std::size_t size);
+    // The last `size` bytes of that room were left unfilled.
+    void giveBack(std::size_t size) { used_ -= size; }
     void print(std::string_view text);
     void flush();
     // Flushes and releases the sink; false if any byte was lost.
