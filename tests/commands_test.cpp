@@ -306,6 +306,10 @@ const CommandRun kRuns[] = {
      "new.ips"}, "", "glyphound: cut.rom: File shrank while it was read\n", 2},
     {"patch apply to a file cut short as it was read", {"glyphound", "patch", "apply", "p.bps", "cut.rom", "-o",
      "out.rom"}, "", "glyphound: cut.rom: File shrank while it was read\n", 2},
+    {"patch apply of a patch cut short as it was read", {"glyphound", "patch", "apply", "cut.bps", "abc.rom", "-o",
+     "out.rom"}, "", "glyphound: cut.bps: File shrank while it was read\n", 2},
+    {"patch info of a patch cut short as it was read", {"glyphound", "patch", "info", "cut.bps"}, "",
+     "glyphound: cut.bps: File shrank while it was read\n", 2},
     {"patch apply without the copier header", {"glyphound", "patch", "apply", "--strip-header", "p.bps", "head.rom", "-o",
      "-"}, "ABxyzFGHIJ", "", 0},
     {"pointers in two arrays", {"glyphound", "pointers", "-t", "t.tbl", "--map", "gb", "split.rom"},
@@ -417,6 +421,8 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     // By hand, as in tests/patch_test.cpp: ABCDEFGHIJ to ABxyzFGHIJ, and what is wrong with it.
     const string bps = "BPS1\x8a\x8a\x80\x84\x89xyz\x90\x05\x6d\x1e\x32\xc4\x53\x21\xd6\x47\x91\x6c\x8e"s;
     system.files["p.bps"] = std::make_shared<string>(bps);
+    system.files["cut.bps"] = std::make_shared<string>(bps);
+    system.cutShort.insert("cut.bps");
     // A result longer than an output's block, which a stream would show as it is made.
     const string longRom = string(300 << 10, 'a');
     system.files["long.bps"] =

@@ -71,12 +71,13 @@ private:
     std::size_t at_ = 0;
 };
 
-Patch readPatch(const std::string& name, CommandIo& io) {
-    HeldFile file;
+// The patch in `file`, which holds its bytes for as long as the patch is
+// read: a mapped patch is read where it lies rather than copied.
+Patch readPatch(const std::string& name, CommandIo& io, HeldFile& file) {
     hold(name, io, file);
     reportUnheld(name, file, io);
     try {
-        return Patch(file.bytes.empty() ? std::string(file.view) : std::move(file.bytes));
+        return Patch(file.view);
     } catch (const Refusal& refusal) {
         io.fail(name + ": " + refusal.what());
     }
@@ -153,7 +154,8 @@ int runPatchApply(const PatchApplyOptions& options, CommandIo& io) {
     const std::string &patchName = options.operands[0], &originalName = options.operands[1];
     CommandOutput output = io.createOutput(options.output);
     if (!output) return kError;
-    const Patch patch = readPatch(patchName, io);
+    HeldFile patchFile;
+    const Patch patch = readPatch(patchName, io, patchFile);
     // A pass may read the original twice; one that can't be read again is
     // held in memory.
     HeldFile held;
@@ -178,6 +180,7 @@ int runPatchApply(const PatchApplyOptions& options, CommandIo& io) {
     }
     switch (applied.failure) {
         case Applied::Failure::None:
+            if (!heldWhole(patchName, patchFile, io)) return kError;
             return output->close() ? kSuccess : io.failWrite(options.output, *output);
         case Applied::Failure::Patch:
             io.fail(patchName + ": " + applied.problem);
@@ -197,7 +200,9 @@ int runPatchApply(const PatchApplyOptions& options, CommandIo& io) {
 int runPatchInfo(const PatchInfoOptions& options, CommandIo& io) {
     if (options.operands.size() != 1) throw UsageError(text::kInfoOperands);
     const std::string& name = options.operands[0];
-    const Patch patch = readPatch(name, io);
+    HeldFile file;
+    const Patch patch = readPatch(name, io, file);
+    if (!heldWhole(name, file, io)) return kError;
     io.requireStandardOutput();
     io.out().print(options.json ? patchJson(name, patch.summary()) : patchLines(patch.summary()));
     return kSuccess;

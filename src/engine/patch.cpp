@@ -17,9 +17,9 @@ namespace {
 namespace text = texts::patch;
 using namespace patch_bytes;
 
-const std::uint8_t* bytesOf(const std::string& bytes) { return reinterpret_cast<const std::uint8_t*>(bytes.data()); }
+const std::uint8_t* bytesOf(std::string_view bytes) { return reinterpret_cast<const std::uint8_t*>(bytes.data()); }
 
-std::uint32_t little32(const std::string& bytes, std::size_t at) {
+std::uint32_t little32(std::string_view bytes, std::size_t at) {
     std::uint32_t value = 0;
     for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<std::uint8_t>(bytes[at + i]);
     return value;
@@ -29,7 +29,7 @@ std::uint32_t little32(const std::string& bytes, std::size_t at) {
 // where in the patch whatever is wrong lies.
 class Cursor {
 public:
-    Cursor(const std::string& bytes, std::size_t at, std::size_t end) : bytes_(bytes), at_(at), end_(end) {}
+    Cursor(std::string_view bytes, std::size_t at, std::size_t end) : bytes_(bytes), at_(at), end_(end) {}
     std::size_t at() const { return at_; }
     bool done() const { return at_ == end_; }
     std::size_t left() const { return end_ - at_; }
@@ -70,14 +70,14 @@ public:
     }
 
 private:
-    const std::string& bytes_;
+    std::string_view bytes_;
     std::size_t at_, end_;
 };
 
-bool startsWith(const std::string& bytes, const char* magic) { return bytes.compare(0, std::strlen(magic), magic) == 0; }
+bool startsWith(std::string_view bytes, const char* magic) { return bytes.compare(0, std::strlen(magic), magic) == 0; }
 
 // UPS and BPS: the footer's CRC32 of everything before it.
-std::uint32_t checkedPatchCrc(const std::string& bytes, std::size_t smallest) {
+std::uint32_t checkedPatchCrc(std::string_view bytes, std::size_t smallest) {
     if (bytes.size() < smallest) throw Refusal(text::kCutShort);
     const std::uint32_t says = little32(bytes, bytes.size() - 4);
     const std::uint32_t has = crc32(bytesOf(bytes), bytes.size() - 4);
@@ -88,7 +88,7 @@ std::uint32_t checkedPatchCrc(const std::string& bytes, std::size_t smallest) {
 // UPS and BPS start alike: the magic, the sizes of both files, then
 // `more` numbers of their own, and end in the CRC32s of both files and of
 // the patch. The cursor stands past the sizes.
-Cursor readHead(const std::string& bytes, PatchSummary& summary, PatchFormat format, std::size_t more) {
+Cursor readHead(std::string_view bytes, PatchSummary& summary, PatchFormat format, std::size_t more) {
     summary.format = format;
     summary.patchCrc = checkedPatchCrc(bytes, kMagicSize + 2 + more + kFooterSize);
     const std::size_t footer = bytes.size() - kFooterSize;
@@ -275,7 +275,12 @@ bool readAll(ByteSource& source, std::string& into, Crc32* crc) {
     return true;
 }
 
-Patch::Patch(std::string bytes) : bytes_(std::move(bytes)) {
+Patch::Patch(std::string bytes) : owned_(std::move(bytes)) { read(owned_); }
+
+Patch::Patch(std::string_view bytes) { read(bytes); }
+
+void Patch::read(std::string_view bytes) {
+    bytes_ = bytes;
     if (startsWith(bytes_, kIpsMagic))
         readIps();
     else if (startsWith(bytes_, kUpsMagic))
@@ -342,7 +347,7 @@ void Patch::readUps() {
 void Patch::readBps() {
     Cursor cursor = readHead(bytes_, summary_, PatchFormat::Bps, 1);
     const std::uint64_t metadataSize = cursor.number();
-    summary_.metadata = bytes_.substr(cursor.take(metadataSize), static_cast<std::size_t>(metadataSize));
+    summary_.metadata = std::string(bytes_.substr(cursor.take(metadataSize), static_cast<std::size_t>(metadataSize)));
     actionsAt_ = cursor.at();
     const BpsWalk walk = walkBps(summary_.source->size);
     summary_.changed = walk.changed;

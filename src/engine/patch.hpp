@@ -94,6 +94,11 @@ class Patch {
 public:
     // Throws Refusal, in words that follow the patch's name.
     explicit Patch(std::string bytes);
+    // Reads the bytes where they lie, as in a mapped file, rather than
+    // copying them: they must outlive the patch, which is why it can't move.
+    explicit Patch(std::string_view bytes);
+    Patch(const Patch&) = delete;
+    Patch& operator=(const Patch&) = delete;
     const PatchSummary& summary() const { return summary_; }
 
     // Writes the original patched to `out`. The original's size and CRC32
@@ -112,6 +117,7 @@ public:
     };
 
 private:
+    void read(std::string_view bytes);
     void readIps();
     void readUps();
     void readBps();
@@ -128,7 +134,8 @@ private:
                                       const ApplyOptions& options) const;
     Applied applyBps(ByteSource& original, OutputStream& out, const ApplyOptions& options) const;
 
-    std::string bytes_;
+    std::string owned_;
+    std::string_view bytes_;
     PatchSummary summary_;
     std::vector<Piece> pieces_;   // IPS and UPS, in the patch's order
     std::size_t actionsAt_ = 0;  // BPS
