@@ -95,8 +95,10 @@ public:
     // Throws Refusal, in words that follow the patch's name.
     explicit Patch(std::string bytes);
     // Reads the bytes where they lie, as in a mapped file, rather than
-    // copying them: they must outlive the patch, which is why it can't move.
+    // copying them: they must outlive the patch.
     explicit Patch(std::string_view bytes);
+    // Either way the patch reads a view of its bytes, which a copy or a move
+    // of bytes it owns would leave pointing at the old ones.
     Patch(const Patch&) = delete;
     Patch& operator=(const Patch&) = delete;
     const PatchSummary& summary() const { return summary_; }
