@@ -48,12 +48,13 @@ TEST(Crc32, HasTheCheckValueAndTheSameValueInEveryWidth) {
     std::mt19937 random(3);
     std::vector<std::uint8_t> bytes(5000);
     for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
-    for (std::size_t length = 0; length < bytes.size(); length += 1 + length / 8) {
-        Crc32 folded, scalar;
-        folded.add(bytes.data() + length % 7, length - length % 7);
-        scalar.add(bytes.data() + length % 7, length - length % 7, VectorWidth::Scalar);
-        EXPECT_EQ(folded.value(), scalar.value()) << length;
-    }
+    for (std::size_t length = 0; length < bytes.size(); length += 1 + length / 8)
+        for (const VectorWidth width : {VectorWidth::Bits128, VectorWidth::Best}) {
+            Crc32 folded, scalar;
+            folded.add(bytes.data() + length % 7, length - length % 7, width);
+            scalar.add(bytes.data() + length % 7, length - length % 7, VectorWidth::Scalar);
+            EXPECT_EQ(folded.value(), scalar.value()) << length;
+        }
 }
 
 // Each record kind of each format once, written out byte by byte; the CRC32s

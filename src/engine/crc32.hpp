@@ -12,7 +12,8 @@ namespace glyphound {
 class Crc32 {
 public:
     // `Bits128` folds 64 bytes at a time with carry-less products where the
-    // processor has them; any width gives the same value.
+    // processor has them, `Best` 256 at a time where it has them in AVX-512;
+    // any width gives the same value.
     void add(const std::uint8_t* data, std::size_t size, VectorWidth width = VectorWidth::Best);
     std::uint32_t value() const { return ~state_; }
 
