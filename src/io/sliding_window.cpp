@@ -10,7 +10,6 @@ SlidingWindow::SlidingWindow(ByteSource& source, std::size_t behind, std::size_t
       behind_(behind),
       ahead_(std::max<std::size_t>(ahead, 1)),
       seam_(2 * (behind_ + ahead_)),
-      scratch_(kDefaultBlockSize),
       view_(seam_.data()),
       start_(origin),
       origin_(origin),

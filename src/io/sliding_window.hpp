@@ -52,7 +52,8 @@ private:
     ByteSource& source_;
     std::size_t behind_, ahead_;
     // The bytes around a seam between two lent blocks, and room for a source
-    // that lends none of its own to read into.
+    // that lends none of its own to read into, which stays empty for one that
+    // does.
     std::vector<std::uint8_t> seam_, scratch_;
     const std::uint8_t* view_;              // the seam or the lent block
     std::size_t position_ = 0, end_ = 0;    // where the pass is in the view, and the view's end

@@ -6,7 +6,7 @@
 namespace glyphound {
 
 OutputStream::OutputStream(std::unique_ptr<ByteSink> sink, OutputOptions options)
-    : sink_(std::move(sink)), options_(options), buffer_(options_.blockSize) {}
+    : sink_(std::move(sink)), options_(options) {}
 
 OutputStream::~OutputStream() { close(); }
 
@@ -44,13 +44,20 @@ void OutputStream::append(const std::uint8_t* data, std::size_t size) {
         writeToSink(data, size);
         return;
     }
+    makeRoom(size);
     std::memcpy(buffer_.data() + used_, data, size);
     used_ += size;
 }
 
+// The buffer takes its memory at the first byte written, so that a stream
+// that is never written to, as standard error mostly is, holds none.
+void OutputStream::makeRoom(std::size_t size) {
+    if (buffer_.size() < used_ + size) buffer_.resize(std::max(options_.blockSize, used_ + size));
+}
+
 std::uint8_t* OutputStream::room(std::size_t size) {
     if (used_ + size > options_.blockSize) flush();
-    if (buffer_.size() < size) buffer_.resize(size);
+    makeRoom(size);
     used_ += size;
     return buffer_.data() + used_ - size;
 }
@@ -61,7 +68,6 @@ void OutputStream::flush() {
     if (used_ == 0) return;
     if (!failed_ && !sink_->give(buffer_, used_)) fail();
     used_ = 0;
-    if (buffer_.size() < options_.blockSize) buffer_.resize(options_.blockSize);
 }
 
 void OutputStream::writeToSink(const std::uint8_t* data, std::size_t size) {

@@ -11,10 +11,6 @@
 
 namespace glyphound {
 
-// Large blocks keep the per-read cost small on big files; the block size is
-// not visible to the user.
-constexpr std::size_t kDefaultBlockSize = 256 * 1024;
-
 enum class Buffering { Full, Line, None };
 
 struct OutputOptions {
@@ -55,6 +51,7 @@ public:
 private:
     void writeTranslated(const std::uint8_t* data, std::size_t size);
     void append(const std::uint8_t* data, std::size_t size);
+    void makeRoom(std::size_t size);
     void writeToSink(const std::uint8_t* data, std::size_t size);
     void fail();
 

@@ -41,6 +41,11 @@ bool System::exists(const std::string& name) {
     return fs::exists(fs::symlink_status(fs::u8path(name), ignored));
 }
 
+LentBytes ByteSource::lend(std::vector<std::uint8_t>& scratch) {
+    if (scratch.empty()) scratch.resize(kDefaultBlockSize);
+    return {scratch.data(), read(scratch.data(), scratch.size())};
+}
+
 bool ByteSource::skip(std::uint64_t count) {
     std::vector<std::uint8_t> discarded(64 * 1024);
     while (count > 0) {

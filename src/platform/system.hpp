@@ -43,6 +43,10 @@ protected:
     bool readerGone_ = false;
 };
 
+// Large blocks keep the per-read cost small on big files; the block size is
+// not visible to the user.
+constexpr std::size_t kDefaultBlockSize = 256 * 1024;
+
 // Bytes a source lends where they already lie: valid until the next call on
 // the source.
 struct LentBytes {
@@ -54,8 +58,10 @@ class ByteSource : public Failing {
 public:
     virtual ReadResult read(std::uint8_t* buffer, std::size_t capacity) = 0;
     // The next bytes without copying them out, for a pass that only looks at
-    // them; a source that holds no blocks of its own reads into `scratch`.
-    virtual LentBytes lend(std::vector<std::uint8_t>& scratch) { return {scratch.data(), read(scratch.data(), scratch.size())}; }
+    // them; a source that holds no blocks of its own reads into `scratch`,
+    // given a block's room first where it has none, so that a pass over a
+    // source that lends in place holds no such block.
+    virtual LentBytes lend(std::vector<std::uint8_t>& scratch);
     // Whether lend() hands out bytes where they already lie, with nothing
     // left for a reading thread to win.
     virtual bool lendsInPlace() const { return false; }
