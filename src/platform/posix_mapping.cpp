@@ -1,6 +1,5 @@
 #include "platform/posix_mapping.hpp"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -101,16 +100,6 @@ void GuardedMapping::release() {
     start_ = nullptr;
     bytes_ = nullptr;
     length_ = size_ = 0;
-}
-
-void readSoon(int fd, std::uint64_t offset, std::size_t count) {
-#ifdef POSIX_FADV_WILLNEED
-    ::posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(count), POSIX_FADV_WILLNEED);
-#else
-    static_cast<void>(fd);
-    static_cast<void>(offset);
-    static_cast<void>(count);
-#endif
 }
 
 }  // namespace glyphound

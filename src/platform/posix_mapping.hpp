@@ -34,8 +34,4 @@ private:
     int guard_ = -1;
 };
 
-// Asks the system to read `count` bytes from `offset` into its cache now, so
-// that the mapping of them later finds them there.
-void readSoon(int fd, std::uint64_t offset, std::size_t count);
-
 }  // namespace glyphound
