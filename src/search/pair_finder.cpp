@@ -26,7 +26,10 @@ std::size_t findScalar(const std::uint8_t* bytes, std::size_t start, std::size_t
 
 // A plain difference previous - current as two saturating ones: by how much
 // the previous byte exceeds the current one, and by how much it falls short.
-// Both compare exactly, as at least one of them is 0.
+// At least one is 0, and where the other isn't, it alone tells the
+// difference exactly, as a saturating subtraction is nonzero only where it
+// didn't saturate: one subtraction and one comparison a pair. Where both
+// are 0 the bytes are equal.
 struct Excess {
     std::uint8_t above, below;
 };
@@ -41,8 +44,11 @@ Excess excessFor(int difference) {
 #ifdef GLYPHOUND_X86_VECTORS
 
 __m128i matchingLanes(__m128i previous, __m128i current, Excess excess) {
-    return _mm_and_si128(_mm_cmpeq_epi8(_mm_subs_epu8(previous, current), _mm_set1_epi8(static_cast<char>(excess.above))),
-                         _mm_cmpeq_epi8(_mm_subs_epu8(current, previous), _mm_set1_epi8(static_cast<char>(excess.below))));
+    if (excess.above)
+        return _mm_cmpeq_epi8(_mm_subs_epu8(previous, current), _mm_set1_epi8(static_cast<char>(excess.above)));
+    if (excess.below)
+        return _mm_cmpeq_epi8(_mm_subs_epu8(current, previous), _mm_set1_epi8(static_cast<char>(excess.below)));
+    return _mm_cmpeq_epi8(previous, current);
 }
 
 // Lanes i..i+15 test the pairs ending at i+1..i+16 and their successors.
@@ -62,9 +68,11 @@ std::size_t findSse2(const std::uint8_t* bytes, std::size_t size, int first, int
 }
 
 __attribute__((target("avx2"))) __m256i matchingLanes256(__m256i previous, __m256i current, Excess excess) {
-    return _mm256_and_si256(
-        _mm256_cmpeq_epi8(_mm256_subs_epu8(previous, current), _mm256_set1_epi8(static_cast<char>(excess.above))),
-        _mm256_cmpeq_epi8(_mm256_subs_epu8(current, previous), _mm256_set1_epi8(static_cast<char>(excess.below))));
+    if (excess.above)
+        return _mm256_cmpeq_epi8(_mm256_subs_epu8(previous, current), _mm256_set1_epi8(static_cast<char>(excess.above)));
+    if (excess.below)
+        return _mm256_cmpeq_epi8(_mm256_subs_epu8(current, previous), _mm256_set1_epi8(static_cast<char>(excess.below)));
+    return _mm256_cmpeq_epi8(previous, current);
 }
 
 __attribute__((target("avx2"))) std::size_t findAvx2(const std::uint8_t* bytes, std::size_t size, int first,
@@ -89,8 +97,9 @@ __attribute__((target("avx2"))) std::size_t findAvx2(const std::uint8_t* bytes, 
 #ifdef GLYPHOUND_NEON_VECTORS
 
 uint8x16_t matchingLanes(uint8x16_t previous, uint8x16_t current, Excess excess) {
-    return vandq_u8(vceqq_u8(vqsubq_u8(previous, current), vdupq_n_u8(excess.above)),
-                    vceqq_u8(vqsubq_u8(current, previous), vdupq_n_u8(excess.below)));
+    if (excess.above) return vceqq_u8(vqsubq_u8(previous, current), vdupq_n_u8(excess.above));
+    if (excess.below) return vceqq_u8(vqsubq_u8(current, previous), vdupq_n_u8(excess.below));
+    return vceqq_u8(previous, current);
 }
 
 // The SSE2 loop's lanes, in NEON.
