@@ -26,11 +26,21 @@ bool processorHas(VectorWidth width) {
 
 bool vectorWidthAvailable(VectorWidth width) { return width == VectorWidth::Best || processorHas(width); }
 
-VectorWidth usableWidth(VectorWidth width) {
-    if (width != VectorWidth::Best && processorHas(width)) return width;
+namespace {
+
+VectorWidth widestAvailable() {
     for (VectorWidth widest : {VectorWidth::Bits256, VectorWidth::Bits128})
         if (processorHas(widest)) return widest;
     return VectorWidth::Scalar;
+}
+
+}  // namespace
+
+// Asked once for every string a dump finds: the widest is worked out once.
+VectorWidth usableWidth(VectorWidth width) {
+    static const VectorWidth widest = widestAvailable();
+    if (width == VectorWidth::Best) return widest;
+    return processorHas(width) ? width : widest;
 }
 
 bool byteLookups512Available() {
