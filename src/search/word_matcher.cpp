@@ -1,6 +1,7 @@
 #include "search/word_matcher.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <type_traits>
 
 #include "io/sliding_window.hpp"
@@ -296,15 +297,27 @@ bool flagCandidatesPlainly(const std::uint8_t* at, std::size_t count, const Patt
 }
 
 #if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
-// The low bytes' test for 32 offsets at once, 0xFF where it holds.
+// A relation's low bytes' test, held in registers: the flags written are
+// bytes, which may be anything to the compiler, so a relation read through
+// a reference would be read again after every store.
+struct LowBytesTest32 {
+    std::size_t position, base;
+    __m256i difference, span;
+};
+
 template <Width kWidth>
-__attribute__((target("avx2"))) __m256i lowBytesHold32(const std::uint8_t* at, const Pattern::Relation& relation) {
+__attribute__((target("avx2"))) LowBytesTest32 lowBytesTest32(const Pattern::Relation& relation) {
     constexpr std::size_t kLow = kWidth == Width::Big16 ? 1 : 0;
-    const __m256i position = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + relation.position + kLow));
-    const __m256i base = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + relation.base + kLow));
-    const __m256i away =
-        _mm256_sub_epi8(_mm256_sub_epi8(position, base), _mm256_set1_epi8(static_cast<char>(relation.difference)));
-    return _mm256_cmpeq_epi8(_mm256_min_epu8(away, _mm256_set1_epi8(static_cast<char>(relation.span))), away);
+    return {relation.position + kLow, relation.base + kLow, _mm256_set1_epi8(static_cast<char>(relation.difference)),
+            _mm256_set1_epi8(static_cast<char>(relation.span))};
+}
+
+// The low bytes' test for 32 offsets at once, 0xFF where it holds.
+__attribute__((target("avx2"))) __m256i lowBytesHold32(const std::uint8_t* at, const LowBytesTest32& test) {
+    const __m256i position = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + test.position));
+    const __m256i base = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + test.base));
+    const __m256i away = _mm256_sub_epi8(_mm256_sub_epi8(position, base), test.difference);
+    return _mm256_cmpeq_epi8(_mm256_min_epu8(away, test.span), away);
 }
 
 // The same flags in AVX2, 32 offsets at a time, and the last few one by one:
@@ -315,12 +328,12 @@ __attribute__((target("avx2"))) bool flagCandidates256(const std::uint8_t* at, s
                                                        const Pattern::Relation& first,
                                                        const Pattern::Relation& second, std::uint8_t* flags) {
     __m256i any = _mm256_setzero_si256();
+    const LowBytesTest32 firstTest = lowBytesTest32<kWidth>(first), secondTest = lowBytesTest32<kWidth>(second);
     std::size_t k = 0;
     for (; k + 32 <= count; k += 32) {
         if (k % 64 == 0) prefetchAhead(at + k);
-        const __m256i both = _mm256_and_si256(_mm256_and_si256(lowBytesHold32<kWidth>(at + k, first),
-                                                               lowBytesHold32<kWidth>(at + k, second)),
-                                              _mm256_set1_epi8(1));
+        const __m256i both = _mm256_and_si256(
+            _mm256_and_si256(lowBytesHold32(at + k, firstTest), lowBytesHold32(at + k, secondTest)), _mm256_set1_epi8(1));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(flags + k), both);
         any = _mm256_or_si256(any, both);
     }
@@ -379,13 +392,21 @@ void testAlone(const Window& window, const Pattern& pattern, std::size_t index, 
     const std::vector<Pattern::Relation>& relations = pattern.relations();
     // In 8-bit units the block test has tested the leading relations in full.
     const std::size_t tested = kWidth == Width::Byte ? 2 : 0;
-    std::uint8_t flags[kCandidateBlock];
+    // Flags stand far apart where the leading relations are narrow: they are
+    // looked for eight at a time. A short block leaves those of the block
+    // before past its end, which are never taken.
+    std::uint8_t flags[kCandidateBlock] = {};
     for (std::size_t block = from; block < to; block += kCandidateBlock) {
         const std::size_t count = std::min(kCandidateBlock, to - block);
         if (!flagCandidates<kWidth>(bytes + block, count, relations[0], relations[1], flags, width)) continue;
-        for (std::size_t k = 0; k < count; ++k)
-            if (flags[k] && holdsFrom<kWidth>(bytes + block + k, pattern, tested))
-                hits.push_back(hitAt(window, pattern, index, block + k));
+        for (std::size_t eight = 0; eight < count; eight += 8) {
+            std::uint64_t any;
+            std::memcpy(&any, flags + eight, sizeof any);
+            if (any == 0) continue;
+            for (std::size_t k = eight; k < std::min(eight + 8, count); ++k)
+                if (flags[k] && holdsFrom<kWidth>(bytes + block + k, pattern, tested))
+                    hits.push_back(hitAt(window, pattern, index, block + k));
+        }
     }
 }
 
