@@ -39,6 +39,7 @@ void OutputStream::writeTranslated(const std::uint8_t* data, std::size_t size) {
 }
 
 void OutputStream::append(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return;  // nothing to copy, and no buffer may be there yet
     if (used_ + size > options_.blockSize) flush();
     if (size >= options_.blockSize) {
         writeToSink(data, size);
