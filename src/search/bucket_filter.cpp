@@ -71,12 +71,14 @@ __attribute__((target("avx2"))) __m256i table(const std::array<std::uint8_t, 16>
 
 __attribute__((target("ssse3"))) std::size_t BucketFilter::next128(const std::uint8_t* bytes, std::size_t from,
                                                                      std::size_t to, std::uint8_t& buckets) const {
-    if (keys_.size() == 1) return nextOnlyAnchor128(bytes, from, to, buckets);
     const auto table = [](const Nibbles& nibbles) {
         return _mm_load_si128(reinterpret_cast<const __m128i*>(nibbles.data()));
     };
     const __m128i low0 = table(lowNibble_[0]), high0 = table(highNibble_[0]);
     const __m128i low1 = table(lowNibble_[1]), high1 = table(highNibble_[1]);
+    const bool lone = keys_.size() == 1;
+    const __m128i first = _mm_set1_epi8(static_cast<char>(lone ? keys_[0] >> 8 : 0));
+    const __m128i second = _mm_set1_epi8(static_cast<char>(lone ? keys_[0] & 0xFF : 0));
     std::size_t position = from;
     for (; position + 16 <= to; position += 16) {
         const std::uint8_t* at = bytes + position + low_;
@@ -84,29 +86,10 @@ __attribute__((target("ssse3"))) std::size_t BucketFilter::next128(const std::ui
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + step_));
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 2 * step_));
-        const __m128i passed = _mm_and_si128(bucketsOf(_mm_sub_epi8(b, a), low0, high0),
-                                             bucketsOf(_mm_sub_epi8(c, b), low1, high1));
+        const __m128i passed =
+            lone ? _mm_and_si128(_mm_cmpeq_epi8(_mm_sub_epi8(b, a), first), _mm_cmpeq_epi8(_mm_sub_epi8(c, b), second))
+                 : _mm_and_si128(bucketsOf(_mm_sub_epi8(b, a), low0, high0), bucketsOf(_mm_sub_epi8(c, b), low1, high1));
         const auto lanes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(passed, _mm_setzero_si128()))) ^ 0xFFFFu;
-        if (lanes) return nextScalar(bytes, position + static_cast<std::size_t>(__builtin_ctz(lanes)), to, buckets);
-    }
-    return nextScalar(bytes, position, to, buckets);
-}
-
-__attribute__((target("ssse3"))) std::size_t BucketFilter::nextOnlyAnchor128(const std::uint8_t* bytes,
-                                                                               std::size_t from, std::size_t to,
-                                                                               std::uint8_t& buckets) const {
-    const __m128i first = _mm_set1_epi8(static_cast<char>(keys_[0] >> 8));
-    const __m128i second = _mm_set1_epi8(static_cast<char>(keys_[0] & 0xFF));
-    std::size_t position = from;
-    for (; position + 16 <= to; position += 16) {
-        const std::uint8_t* at = bytes + position + low_;
-        prefetchAhead(at);
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + step_));
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 2 * step_));
-        const __m128i passed = _mm_and_si128(_mm_cmpeq_epi8(_mm_sub_epi8(b, a), first),
-                                             _mm_cmpeq_epi8(_mm_sub_epi8(c, b), second));
-        const auto lanes = static_cast<unsigned>(_mm_movemask_epi8(passed));
         if (lanes) return nextScalar(bytes, position + static_cast<std::size_t>(__builtin_ctz(lanes)), to, buckets);
     }
     return nextScalar(bytes, position, to, buckets);
@@ -114,9 +97,11 @@ __attribute__((target("ssse3"))) std::size_t BucketFilter::nextOnlyAnchor128(con
 
 __attribute__((target("avx2"))) std::size_t BucketFilter::next256(const std::uint8_t* bytes, std::size_t from,
                                                                     std::size_t to, std::uint8_t& buckets) const {
-    if (keys_.size() == 1) return nextOnlyAnchor256(bytes, from, to, buckets);
     const __m256i low0 = table(lowNibble_[0]), high0 = table(highNibble_[0]);
     const __m256i low1 = table(lowNibble_[1]), high1 = table(highNibble_[1]);
+    const bool lone = keys_.size() == 1;
+    const __m256i first = _mm256_set1_epi8(static_cast<char>(lone ? keys_[0] >> 8 : 0));
+    const __m256i second = _mm256_set1_epi8(static_cast<char>(lone ? keys_[0] & 0xFF : 0));
     std::size_t position = from;
     for (; position + 32 <= to; position += 32) {
         const std::uint8_t* at = bytes + position + low_;
@@ -124,31 +109,13 @@ __attribute__((target("avx2"))) std::size_t BucketFilter::next256(const std::uin
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + step_));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 2 * step_));
-        const __m256i passed = _mm256_and_si256(bucketsOf(_mm256_sub_epi8(b, a), low0, high0),
-                                                bucketsOf(_mm256_sub_epi8(c, b), low1, high1));
+        const __m256i passed =
+            lone ? _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_sub_epi8(b, a), first),
+                                    _mm256_cmpeq_epi8(_mm256_sub_epi8(c, b), second))
+                 : _mm256_and_si256(bucketsOf(_mm256_sub_epi8(b, a), low0, high0),
+                                    bucketsOf(_mm256_sub_epi8(c, b), low1, high1));
         if (_mm256_testz_si256(passed, passed)) continue;
         const auto lanes = ~static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(passed, _mm256_setzero_si256())));
-        return nextScalar(bytes, position + static_cast<std::size_t>(__builtin_ctz(lanes)), to, buckets);
-    }
-    return nextScalar(bytes, position, to, buckets);
-}
-
-__attribute__((target("avx2"))) std::size_t BucketFilter::nextOnlyAnchor256(const std::uint8_t* bytes,
-                                                                              std::size_t from, std::size_t to,
-                                                                              std::uint8_t& buckets) const {
-    const __m256i first = _mm256_set1_epi8(static_cast<char>(keys_[0] >> 8));
-    const __m256i second = _mm256_set1_epi8(static_cast<char>(keys_[0] & 0xFF));
-    std::size_t position = from;
-    for (; position + 32 <= to; position += 32) {
-        const std::uint8_t* at = bytes + position + low_;
-        prefetchAhead(at);
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + step_));
-        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 2 * step_));
-        const __m256i passed = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_sub_epi8(b, a), first),
-                                                _mm256_cmpeq_epi8(_mm256_sub_epi8(c, b), second));
-        if (_mm256_testz_si256(passed, passed)) continue;
-        const auto lanes = static_cast<std::uint32_t>(_mm256_movemask_epi8(passed));
         return nextScalar(bytes, position + static_cast<std::size_t>(__builtin_ctz(lanes)), to, buckets);
     }
     return nextScalar(bytes, position, to, buckets);

@@ -50,15 +50,11 @@ private:
 
     std::uint8_t bucketsAt(const std::uint8_t* bytes, std::size_t position) const;
     std::size_t nextScalar(const std::uint8_t* bytes, std::size_t from, std::size_t to, std::uint8_t& buckets) const;
-    std::size_t next128(const std::uint8_t* bytes, std::size_t from, std::size_t to, std::uint8_t& buckets) const;
-    std::size_t next256(const std::uint8_t* bytes, std::size_t from, std::size_t to, std::uint8_t& buckets) const;
     // With one anchor the nibble tables say no more than its two differences,
     // which the x86 loops then compare outright: a subtraction and a
     // comparison each, where a lookup in the tables takes five operations.
-    std::size_t nextOnlyAnchor128(const std::uint8_t* bytes, std::size_t from, std::size_t to,
-                                  std::uint8_t& buckets) const;
-    std::size_t nextOnlyAnchor256(const std::uint8_t* bytes, std::size_t from, std::size_t to,
-                                  std::uint8_t& buckets) const;
+    std::size_t next128(const std::uint8_t* bytes, std::size_t from, std::size_t to, std::uint8_t& buckets) const;
+    std::size_t next256(const std::uint8_t* bytes, std::size_t from, std::size_t to, std::uint8_t& buckets) const;
 
     std::size_t step_, low_;
     std::size_t farthestOffset_ = 0;
