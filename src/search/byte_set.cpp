@@ -183,34 +183,39 @@ struct NibbleMask256 {
 
 // A set of a few bytes is tested byte by byte, which costs less than the
 // shuffles; a word's first letter is such a set.
+// The set's bytes fill every place, the first again where it has fewer, so
+// that the loop runs without a branch; an empty set has none to repeat, and
+// goes to the shuffles.
 struct FewMask256 {
     __m256i few[ByteSet::kFew];
-    int size;
-    __attribute__((target("avx2"))) FewMask256(const ByteSet& set) : few(), size(set.size()) {
-        for (int k = 0; k < size; ++k) few[k] = _mm256_set1_epi8(static_cast<char>(set.few()[static_cast<std::size_t>(k)]));
+    __attribute__((target("avx2"))) FewMask256(const ByteSet& set) : few() {
+        for (int k = 0; k < ByteSet::kFew; ++k)
+            few[k] = _mm256_set1_epi8(static_cast<char>(set.few()[k < set.size() ? static_cast<std::size_t>(k) : 0]));
     }
     __attribute__((target("avx2"))) std::uint64_t operator()(const std::uint8_t* bytes) const {
         std::uint64_t mask = 0;
         for (int part = 0; part < 2; ++part) {
             const __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32 * part));
             __m256i hit = _mm256_setzero_si256();
-            for (int k = 0; k < size; ++k) hit = _mm256_or_si256(hit, _mm256_cmpeq_epi8(chunk, few[k]));
+            for (int k = 0; k < ByteSet::kFew; ++k) hit = _mm256_or_si256(hit, _mm256_cmpeq_epi8(chunk, few[k]));
             mask |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(hit))} << (32 * part);
         }
         return mask;
     }
 };
 
+bool testedByteByByte(const ByteSet& set) { return set.size() > 0 && set.size() <= ByteSet::kFew; }
+
 __attribute__((target("avx2"), flatten)) std::size_t firstRow256(const ByteSet& set, const std::uint8_t* bytes,
                                                         std::size_t from, std::size_t to, std::size_t length) {
-    if (set.size() <= ByteSet::kFew) return scanRows(FromBytes{FewMask256(set), set, bytes, to}, from, to, length);
+    if (testedByteByByte(set)) return scanRows(FromBytes{FewMask256(set), set, bytes, to}, from, to, length);
     return scanRows(FromBytes{NibbleMask256(set.halves()), set, bytes, to}, from, to, length);
 }
 
 __attribute__((target("avx2"), flatten)) std::size_t firstPair256(const ByteSet& set, const ByteSet& next,
                                                          const std::uint8_t* bytes, std::size_t from,
                                                          std::size_t to) {
-    const bool few = set.size() <= ByteSet::kFew, nextFew = next.size() <= ByteSet::kFew;
+    const bool few = testedByteByByte(set), nextFew = testedByteByByte(next);
     if (few && nextFew) return scanPairs(FromBytes{FewMask256(set), set, bytes, to}, FromBytes{FewMask256(next), next, bytes, to}, from, to);
     if (few) return scanPairs(FromBytes{FewMask256(set), set, bytes, to}, FromBytes{NibbleMask256(next.halves()), next, bytes, to}, from, to);
     if (nextFew) return scanPairs(FromBytes{NibbleMask256(set.halves()), set, bytes, to}, FromBytes{FewMask256(next), next, bytes, to}, from, to);
