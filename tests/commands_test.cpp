@@ -196,6 +196,8 @@ const CommandRun kRuns[] = {
      "0x00000011: e hero  \"X.\xe3\x81\x82. the castle.the hero.\"\n", "", 0},
     {"find through a table, 16 units around", {"glyphound", "find", "--table", "t.tbl", "KING", "hall.rom"},
      "0x0000001B: KING  \"THE.CASTLE..THE.KING.IS.WAITING.FOR.\"\n", "", 0},
+    {"find through a table, 16 units in one run of text", {"glyphound", "find", "--table", "t.tbl", "HALL", "run.rom"},
+     "0x00000017: HALL  \"NATIMEINTHEGREATHALLKINGSAID\"\n", "", 0},
     {"encode with an end", {"glyphound", "encode", "-t", "t.tbl", "--end", "HELLO\\nworld"},
      "87 84 8B 8B 8E 00 26 1E 21 1B 13 03\n", "", 0},
     {"encode: of two keys alike, the first", {"glyphound", "encode", "-t", "alike.tbl", "AB"}, "02 01\n", "", 0},
@@ -401,6 +403,7 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["mixed.rom"] = std::make_shared<string>("\x10\x31\x07\x07\x22\x40\x05\x22\x11\x07\x30");
     system.files["twice.rom"] = std::make_shared<string>("\x01\x02\x01\x02\x01\x02\x55\x01\x01\x07\x01\x01\x07");
     system.files["long.rom"] = std::make_shared<string>(70000, '\x80');
+    system.files["run.rom"] = std::make_shared<string>(moved("ONCEUPONATIMEINTHEGREATHALLKINGSAID", 63));
     system.files["hall.rom"] =
         std::make_shared<string>(moved("WELCOME TO THE CASTLE. THE KING IS WAITING FOR YOU IN THE GREAT HALL.", 63));
     system.files["hall16.rom"] = std::make_shared<string>(

@@ -95,6 +95,30 @@ bool holdsRawByte(const std::vector<Text>& words) {
                        [](const Text& word) { return std::any_of(word.begin(), word.end(), isRawByte); });
 }
 
+// Where every key is one byte and takes no parameters, each byte is an entry
+// of its own wherever a reading starts.
+bool everyByteAnEntry(const Table& table) {
+    return std::all_of(table.entries().begin(), table.entries().end(),
+                       [](const TableEntry& entry) { return entry.span() == 1; });
+}
+
+// The bytes a hit may hold. Each entry of a hit reads a character of a word,
+// or nothing; where every byte is an entry, no other byte is in one, so a
+// search skips them as it skips bytes that no key holds. Else any byte of a
+// key may be.
+ByteSet bytesOfHits(const Table& table, const std::vector<Text>& words) {
+    if (!everyByteAnEntry(table)) return table.bytesInEntries();
+    const auto inWords = [&](char32_t character) {
+        return std::any_of(words.begin(), words.end(),
+                           [&](const Text& word) { return word.find(character) != Text::npos; });
+    };
+    ByteSet bytes;
+    for (const TableEntry& entry : table.entries())
+        if (entry.text.empty() || std::any_of(entry.text.begin(), entry.text.end(), inWords))
+            bytes.add(static_cast<std::uint8_t>(entry.key[0]));
+    return bytes;
+}
+
 class TableWordSearch {
 public:
     TableWordSearch(ByteSource& source, const Table& table, const std::vector<Text>& words,
@@ -102,6 +126,9 @@ public:
         : table_(table),
           width_(width),
           rawInWords_(holdsRawByte(words)),
+          everyByteAnEntry_(everyByteAnEntry(table)),
+          skipping_(!rawInWords_ && !table.bytesInEntries().full()),
+          inHits_(bytesOfHits(table, words)),
           rowLength_(fewestBytesOfAHit(table, words)),
           finder_(words, onHit),
           window_(source, kTableContext + longestHit(table, words), table.longestSpan() + kTableContext, origin),
@@ -116,14 +143,14 @@ public:
             window_.advance(std::min<std::size_t>(window_.ahead(), part.start - window_.offset()));
             if (!toByteOutside(window_, inEntries, part.end)) return !window_.failed();
         }
-        const bool skipping = !rawInWords_ && !inEntries.full();
         while (window_.offset() < part.end && window_.fill()) {
             // Between words, a row of entries too short for a hit is passed
-            // over; the byte before a row holds no key, so reading starts
-            // anew there just as a reading from the file's start would.
-            if (skipping && finder_.empty()) {
+            // over; the byte before a row holds no key, or is an entry of its
+            // own, so reading starts anew there just as a reading from the
+            // file's start would.
+            if (skipping_ && finder_.empty()) {
                 const auto to = static_cast<std::size_t>(std::min<std::uint64_t>(window_.ahead(), part.end - window_.offset()));
-                const std::size_t skip = inEntries.firstRow(window_.position(), 0, to, rowLength_, width_);
+                const std::size_t skip = inHits_.firstRow(window_.position(), 0, to, rowLength_, width_);
                 if (skip > 0) {
                     window_.advance(skip);
                     continue;
@@ -162,6 +189,9 @@ private:
             finder_.add(reading, start, start + span, makeHit);
         }
         if (!entry ? !rawInWords_ : entry->kind == TableEntry::Kind::End) finder_.breakText();
+        // No hit holds such a byte: the words found up to it are let out,
+        // and the search skips on from it.
+        if (skipping_ && !inHits_.has(bytes[0])) finder_.breakText();
         window_.advance(span);
     }
 
@@ -188,7 +218,8 @@ private:
     // the file's first byte, a byte that no key holds or the byte after one,
     // as such a byte reads as raw wherever it stands, or an entry read lately
     // in the hit's own run of bytes that keys hold. Those are known alike
-    // whichever part of the file a reading starts in.
+    // whichever part of the file a reading starts in. Where every byte is an
+    // entry, the whole run is, read or skipped.
     std::size_t contextBefore(std::uint64_t from, const std::uint8_t* bytes, std::size_t most, std::size_t kept) const {
         const ByteSet& inEntries = table_.bytesInEntries();
         const auto at = [&](std::size_t before) { return bytes[-static_cast<std::ptrdiff_t>(before)]; };
@@ -199,7 +230,7 @@ private:
             const bool outside = !inEntries.has(at(before));
             sameRun = sameRun && !outside;
             if (offset == 0 || outside || (before < kept && !inEntries.has(at(before + 1))) ||
-                (sameRun && startsAt_[offset % startsAt_.size()] == offset))
+                (sameRun && (everyByteAnEntry_ || startsAt_[offset % startsAt_.size()] == offset)))
                 known = before;
         }
         return known;
@@ -207,7 +238,8 @@ private:
 
     const Table& table_;
     VectorWidth width_;
-    bool rawInWords_;
+    bool rawInWords_, everyByteAnEntry_, skipping_;
+    ByteSet inHits_;
     std::size_t rowLength_;
     WordFinder finder_;
     SlidingWindow window_;
