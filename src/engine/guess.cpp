@@ -119,6 +119,21 @@ __attribute__((target("avx2"))) inline __m256i load(const std::uint8_t* from) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
 }
 
+// The same test on 16 units, each in a 16-bit lane, from `at` on: a step
+// is small where its size, less one, is below the farthest letter.
+template <Width kWidth>
+__attribute__((target("avx2"))) __m256i smallUnitSteps(const std::uint8_t* at) {
+    __m256i units = load(at), next = load(at + 2);
+    if constexpr (kWidth == Width::Big16) {
+        const __m256i swapBytes = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5,
+                                                   4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+        units = _mm256_shuffle_epi8(units, swapBytes);
+        next = _mm256_shuffle_epi8(next, swapBytes);
+    }
+    const __m256i lessOne = _mm256_sub_epi16(_mm256_abs_epi16(_mm256_sub_epi16(next, units)), _mm256_set1_epi16(1));
+    return _mm256_cmpeq_epi16(_mm256_min_epu16(lessOne, _mm256_set1_epi16(kFarthestLetter - 1)), lessOne);
+}
+
 // The same test on 32 offsets at once, in AVX2.
 template <Width kWidth>
 __attribute__((target("avx2"))) __m256i smallSteps32(const std::uint8_t* at) {
@@ -130,21 +145,10 @@ __attribute__((target("avx2"))) __m256i smallSteps32(const std::uint8_t* at) {
             _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, _mm256_set1_epi8(static_cast<char>(2 * kFarthestLetter))), shifted);
         return _mm256_andnot_si256(_mm256_cmpeq_epi8(step, zero), near);
     } else {
-        constexpr int kLow = kWidth == Width::Little16 ? 0 : 1, kHigh = 1 - kLow;
-        const __m256i before = load(at + kLow), after = load(at + 2 + kLow);
-        const __m256i low = _mm256_sub_epi8(after, before);
-        const __m256i noBorrow = _mm256_cmpeq_epi8(_mm256_subs_epu8(before, after), zero);
-        // The high bytes' difference less the borrow, which is 0xFF where due.
-        const __m256i high = _mm256_add_epi8(_mm256_sub_epi8(load(at + 2 + kHigh), load(at + kHigh)),
-                                             _mm256_andnot_si256(noBorrow, _mm256_set1_epi8(-1)));
-        const __m256i lessOne = _mm256_sub_epi8(low, _mm256_set1_epi8(1));
-        const __m256i up = _mm256_and_si256(
-            _mm256_cmpeq_epi8(high, zero),
-            _mm256_cmpeq_epi8(_mm256_min_epu8(lessOne, _mm256_set1_epi8(static_cast<char>(kFarthestLetter - 1))), lessOne));
-        const __m256i down = _mm256_and_si256(
-            _mm256_cmpeq_epi8(high, _mm256_set1_epi8(-1)),
-            _mm256_cmpeq_epi8(_mm256_max_epu8(low, _mm256_set1_epi8(static_cast<char>(256 - kFarthestLetter))), low));
-        return _mm256_or_si256(up, down);
+        // A unit to each 16-bit lane, at the even offsets and then at the odd
+        // ones. The two halves' lanes, packed to bytes, come in another
+        // order, which a count doesn't see.
+        return _mm256_packs_epi16(smallUnitSteps<kWidth>(at), smallUnitSteps<kWidth>(at + 1));
     }
 }
 
