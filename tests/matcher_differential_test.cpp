@@ -139,7 +139,7 @@ TEST(MatcherDifferential, RandomWordsWidthsOrdersModesAndChunks) {
         const std::string data = plantedData(words, t, random);
         const std::size_t chunk = 1 + random() % (data.size() > 3000 ? 10000 : 100);
         const std::vector<Found> expected = referenceFind(data, words, t);
-        for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Bits128, VectorWidth::Bits256}) {
+        for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Bits128, VectorWidth::Bits256, VectorWidth::Best}) {
             if (!vectorWidthAvailable(width)) continue;
             MemorySource source(data, chunk);
             std::vector<Found> found;

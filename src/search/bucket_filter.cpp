@@ -123,6 +123,58 @@ __attribute__((target("avx2"))) std::size_t BucketFilter::next256(const std::uin
 
 #endif
 
+#if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
+
+namespace {
+
+__attribute__((target("avx512f,avx512bw"))) __m512i bucketsOf(__m512i difference, __m512i low, __m512i high) {
+    const __m512i nibble = _mm512_set1_epi8(0x0F);
+    return _mm512_and_si512(_mm512_shuffle_epi8(low, _mm512_and_si512(difference, nibble)),
+                            _mm512_shuffle_epi8(high, _mm512_and_si512(_mm512_srli_epi16(difference, 4), nibble)));
+}
+
+__attribute__((target("avx512f,avx512bw"))) __m512i table512(const std::array<std::uint8_t, 16>& nibbles) {
+    return _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_load_si128(reinterpret_cast<const __m128i*>(nibbles.data())));
+}
+
+}  // namespace
+
+// The AVX2 loop's test on 64 positions, whose comparisons give the passing
+// positions' bits at once. The last round loads only the positions left, as
+// a masked load reads nothing, and faults nowhere, past them.
+__attribute__((target("avx512f,avx512bw"))) std::size_t BucketFilter::next512(const std::uint8_t* bytes,
+                                                                              std::size_t from, std::size_t to,
+                                                                              std::uint8_t& buckets) const {
+    const __m512i low0 = table512(lowNibble_[0]), high0 = table512(highNibble_[0]);
+    const __m512i low1 = table512(lowNibble_[1]), high1 = table512(highNibble_[1]);
+    const bool lone = keys_.size() == 1;
+    const __m512i first = _mm512_set1_epi8(static_cast<char>(lone ? keys_[0] >> 8 : 0));
+    const __m512i second = _mm512_set1_epi8(static_cast<char>(lone ? keys_[0] & 0xFF : 0));
+    for (std::size_t position = from; position < to; position += 64) {
+        const std::uint8_t* at = bytes + position + low_;
+        prefetchAhead(at);
+        __m512i a, b, c;
+        if (to - position >= 64) {
+            a = _mm512_loadu_si512(at), b = _mm512_loadu_si512(at + step_), c = _mm512_loadu_si512(at + 2 * step_);
+        } else {
+            const __mmask64 left = (__mmask64{1} << (to - position)) - 1;
+            a = _mm512_maskz_loadu_epi8(left, at), b = _mm512_maskz_loadu_epi8(left, at + step_);
+            c = _mm512_maskz_loadu_epi8(left, at + 2 * step_);
+        }
+        // A lane past `to` may pass too: the scalar test, which starts at the
+        // first that does, then finds none before `to`.
+        const std::uint64_t lanes =
+            lone ? _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(_mm512_sub_epi8(b, a), first),
+                                               _mm512_sub_epi8(c, b), second)
+                 : _mm512_test_epi8_mask(bucketsOf(_mm512_sub_epi8(b, a), low0, high0),
+                                         bucketsOf(_mm512_sub_epi8(c, b), low1, high1));
+        if (lanes) return nextScalar(bytes, position + static_cast<std::size_t>(__builtin_ctzll(lanes)), to, buckets);
+    }
+    return to;
+}
+
+#endif
+
 #ifdef GLYPHOUND_NEON_VECTORS
 
 namespace {
@@ -192,6 +244,9 @@ std::size_t BucketFilter::next128(const std::uint8_t* bytes, std::size_t from, s
 
 std::size_t BucketFilter::next(const std::uint8_t* bytes, std::size_t from, std::size_t to, std::uint8_t& buckets,
                                VectorWidth width) const {
+#if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
+    if (width == VectorWidth::Best && bytes512Available()) return next512(bytes, from, to, buckets);
+#endif
     if (width == VectorWidth::Best) width = usableWidth(width);
 #ifdef GLYPHOUND_X86_VECTORS
     if (width == VectorWidth::Bits256) return next256(bytes, from, to, buckets);

@@ -55,6 +55,7 @@ private:
     // comparison each, where a lookup in the tables takes five operations.
     std::size_t next128(const std::uint8_t* bytes, std::size_t from, std::size_t to, std::uint8_t& buckets) const;
     std::size_t next256(const std::uint8_t* bytes, std::size_t from, std::size_t to, std::uint8_t& buckets) const;
+    std::size_t next512(const std::uint8_t* bytes, std::size_t from, std::size_t to, std::uint8_t& buckets) const;
 
     std::size_t step_, low_;
     std::size_t farthestOffset_ = 0;

@@ -53,4 +53,13 @@ bool byteLookups512Available() {
 #endif
 }
 
+bool bytes512Available() {
+#if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
+    static const bool has = __builtin_cpu_supports("avx512bw");
+    return has;
+#else
+    return false;
+#endif
+}
+
 }  // namespace glyphound

@@ -45,5 +45,8 @@ VectorWidth usableWidth(VectorWidth width);
 // 256-bit loops are built too: a byte looked up in a table of 256, for 64
 // bytes at a time.
 bool byteLookups512Available();
+// AVX-512 with byte lanes (BW), where the 256-bit loops are built too: the
+// 256-bit loops' tests for 64 bytes at a time. `Best` takes them.
+bool bytes512Available();
 
 }  // namespace glyphound

@@ -350,7 +350,7 @@ template <Width kWidth>
 bool flagCandidates(const std::uint8_t* at, std::size_t count, const Pattern::Relation& first,
                     const Pattern::Relation& second, std::uint8_t* flags, VectorWidth width) {
 #if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
-    if (width == VectorWidth::Bits256) return flagCandidates256<kWidth>(at, count, first, second, flags);
+    if (usableWidth(width) == VectorWidth::Bits256) return flagCandidates256<kWidth>(at, count, first, second, flags);
 #endif
     (void)width;
     return flagCandidatesPlainly<kWidth>(at, count, first, second, flags);
@@ -480,7 +480,6 @@ bool findPatterns(ByteSource& source, const std::vector<Pattern>& patterns, cons
     if (origin > 0 && !source.skip(origin)) return false;
     Window window(source, longest, context, origin);
     const BucketFilter filter = anchorFilter(patterns);
-    const VectorWidth usable = usableWidth(width);
     std::vector<Hit> hits;
     while (!patterns.empty() && window.start() + window.tested < part.end && window.fill()) {
         // Only the part's own offsets are tested; the bytes around them are context.
@@ -488,7 +487,7 @@ bool findPatterns(ByteSource& source, const std::vector<Pattern>& patterns, cons
         const std::size_t last = std::min(window.testable(), window.indexOf(part.end));
         while (window.tested < last) {
             const std::size_t to = std::min(last, window.tested + kStretch);
-            testStretch(window, patterns, filter, window.tested, to, usable, hits);
+            testStretch(window, patterns, filter, window.tested, to, width, hits);
             for (const Hit& hit : hits) onHit(hit);
             window.tested = to;
         }
