@@ -1,6 +1,7 @@
 #include "search/word_matcher.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <type_traits>
 
@@ -249,8 +250,6 @@ private:
     std::size_t keep_, context_;
 };
 
-constexpr std::size_t kCandidateBlock = 256;
-
 // Arithmetic in the unit's own type, so that a vector holds as many
 // offsets as it can.
 template <Width kWidth>
@@ -282,24 +281,43 @@ std::uint8_t lowBytesHold(const std::uint8_t* at, const Pattern::Relation& relat
            static_cast<std::uint8_t>(relation.span);
 }
 
-// Flags the offsets of a block whose low bytes keep both leading relations,
-// in a loop the compiler vectorizes; false when none does.
+// The offsets whose low bytes keep both leading relations, as bits: offset
+// k is bit k % 64 of word k / 64, for k up to the stretch's length. Most
+// words are 0, and the offsets that do keep them stand far apart where the
+// relations are narrow. Each loop below fills the words for [0, count) from
+// `at` with no call in it, as a call would cost each round its vectors.
+constexpr std::size_t kCandidateWords = kStretch / 64;
+using CandidateBits = std::array<std::uint64_t, kCandidateWords>;
+
 template <Width kWidth>
-bool flagCandidatesPlainly(const std::uint8_t* at, std::size_t count, const Pattern::Relation& first,
-                           const Pattern::Relation& second, std::uint8_t* flags) {
-    std::uint8_t any = 0;
-    for (std::size_t k = 0; k < count; k += 64) prefetchAhead(at + k);
-    for (std::size_t k = 0; k < count; ++k) {
-        flags[k] = lowBytesHold<kWidth>(at + k, first) & lowBytesHold<kWidth>(at + k, second);
-        any |= flags[k];
+bool bothLowBytesHold(const std::uint8_t* at, const Pattern::Relation& first, const Pattern::Relation& second) {
+    return lowBytesHold<kWidth>(at, first) & lowBytesHold<kWidth>(at, second);
+}
+
+// Eight flags of 0 or 1, as the bytes of a word, to the eight low bits: the
+// multiplication adds each flag into the top byte at its own bit.
+std::uint64_t packedFlags(const std::uint8_t* flags) {
+    std::uint64_t eight;
+    std::memcpy(&eight, flags, sizeof eight);
+    return (eight * 0x0102040810204080u) >> 56;
+}
+
+// A flag for each offset of 64 in a loop the compiler vectorizes, then packed.
+template <Width kWidth>
+void flagCandidatesPlainly(const std::uint8_t* at, std::size_t count, const Pattern::Relation& first,
+                           const Pattern::Relation& second, CandidateBits& bits) {
+    for (std::size_t start = 0, word = 0; start < count; start += 64, ++word) {
+        std::uint8_t flags[64] = {};
+        prefetchAhead(at + start);
+        for (std::size_t k = 0; k < std::min<std::size_t>(64, count - start); ++k)
+            flags[k] = bothLowBytesHold<kWidth>(at + start + k, first, second);
+        bits[word] = 0;
+        for (std::size_t eight = 0; eight < 64; eight += 8) bits[word] |= packedFlags(flags + eight) << eight;
     }
-    return any != 0;
 }
 
 #if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
-// A relation's low bytes' test, held in registers: the flags written are
-// bytes, which may be anything to the compiler, so a relation read through
-// a reference would be read again after every store.
+// A relation's low bytes' test, with its constants in vectors once a loop.
 struct LowBytesTest32 {
     std::size_t position, base;
     __m256i difference, span;
@@ -320,40 +338,43 @@ __attribute__((target("avx2"))) __m256i lowBytesHold32(const std::uint8_t* at, c
     return _mm256_cmpeq_epi8(_mm256_min_epu8(away, test.span), away);
 }
 
-// The same flags in AVX2, 32 offsets at a time, and the last few one by one:
-// the compiler vectorizes the plain loop only as wide as the build's
-// baseline.
+// Both tests for 32 offsets, a bit for each.
+__attribute__((target("avx2"))) std::uint64_t bothHold32(const std::uint8_t* at, const LowBytesTest32& first,
+                                                         const LowBytesTest32& second) {
+    return static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_and_si256(lowBytesHold32(at, first), lowBytesHold32(at, second))));
+}
+
+// The same in AVX2, 64 offsets at a time, and the last few one by one: the
+// compiler vectorizes the plain loop only as wide as the build's baseline.
+// (In AVX-512, whose loads of 64 bytes each span two cache lines here, the
+// loop took a fifth longer.)
 template <Width kWidth>
-__attribute__((target("avx2"))) bool flagCandidates256(const std::uint8_t* at, std::size_t count,
+__attribute__((target("avx2"))) void flagCandidates256(const std::uint8_t* at, std::size_t count,
                                                        const Pattern::Relation& first,
-                                                       const Pattern::Relation& second, std::uint8_t* flags) {
-    __m256i any = _mm256_setzero_si256();
-    const LowBytesTest32 firstTest = lowBytesTest32<kWidth>(first), secondTest = lowBytesTest32<kWidth>(second);
-    std::size_t k = 0;
-    for (; k + 32 <= count; k += 32) {
-        if (k % 64 == 0) prefetchAhead(at + k);
-        const __m256i both = _mm256_and_si256(
-            _mm256_and_si256(lowBytesHold32(at + k, firstTest), lowBytesHold32(at + k, secondTest)), _mm256_set1_epi8(1));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(flags + k), both);
-        any = _mm256_or_si256(any, both);
+                                                       const Pattern::Relation& second, CandidateBits& bits) {
+    const LowBytesTest32 one = lowBytesTest32<kWidth>(first), two = lowBytesTest32<kWidth>(second);
+    std::size_t start = 0, word = 0;
+    for (; start + 64 <= count; start += 64, ++word) {
+        prefetchAhead(at + start);
+        bits[word] = bothHold32(at + start, one, two) | bothHold32(at + start + 32, one, two) << 32;
     }
-    std::uint8_t rest = 0;
-    for (; k < count; ++k) {
-        flags[k] = lowBytesHold<kWidth>(at + k, first) & lowBytesHold<kWidth>(at + k, second);
-        rest |= flags[k];
-    }
-    return rest != 0 || !_mm256_testz_si256(any, any);
+    if (start == count) return;
+    bits[word] = 0;
+    for (std::size_t k = start; k < count; ++k)
+        bits[word] |= std::uint64_t{bothLowBytesHold<kWidth>(at + k, first, second)} << (k - start);
 }
 #endif
 
+// `count`: at most kStretch.
 template <Width kWidth>
-bool flagCandidates(const std::uint8_t* at, std::size_t count, const Pattern::Relation& first,
-                    const Pattern::Relation& second, std::uint8_t* flags, VectorWidth width) {
+void flagCandidates(const std::uint8_t* at, std::size_t count, const Pattern::Relation& first,
+                    const Pattern::Relation& second, VectorWidth width, CandidateBits& bits) {
 #if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
-    if (usableWidth(width) == VectorWidth::Bits256) return flagCandidates256<kWidth>(at, count, first, second, flags);
+    if (usableWidth(width) == VectorWidth::Bits256) return flagCandidates256<kWidth>(at, count, first, second, bits);
 #endif
     (void)width;
-    return flagCandidatesPlainly<kWidth>(at, count, first, second, flags);
+    flagCandidatesPlainly<kWidth>(at, count, first, second, bits);
 }
 
 Hit hitAt(const Window& window, const Pattern& pattern, std::size_t index, std::size_t at) {
@@ -392,21 +413,15 @@ void testAlone(const Window& window, const Pattern& pattern, std::size_t index, 
     const std::vector<Pattern::Relation>& relations = pattern.relations();
     // In 8-bit units the block test has tested the leading relations in full.
     const std::size_t tested = kWidth == Width::Byte ? 2 : 0;
-    // Flags stand far apart where the leading relations are narrow: they are
-    // looked for eight at a time. A short block leaves those of the block
-    // before past its end, which are never taken.
-    std::uint8_t flags[kCandidateBlock] = {};
-    for (std::size_t block = from; block < to; block += kCandidateBlock) {
-        const std::size_t count = std::min(kCandidateBlock, to - block);
-        if (!flagCandidates<kWidth>(bytes + block, count, relations[0], relations[1], flags, width)) continue;
-        for (std::size_t eight = 0; eight < count; eight += 8) {
-            std::uint64_t any;
-            std::memcpy(&any, flags + eight, sizeof any);
-            if (any == 0) continue;
-            for (std::size_t k = eight; k < std::min(eight + 8, count); ++k)
-                if (flags[k] && holdsFrom<kWidth>(bytes + block + k, pattern, tested))
-                    hits.push_back(hitAt(window, pattern, index, block + k));
-        }
+    CandidateBits bits;
+    for (std::size_t stretch = from; stretch < to; stretch += kStretch) {
+        const std::size_t count = std::min(kStretch, to - stretch);
+        flagCandidates<kWidth>(bytes + stretch, count, relations[0], relations[1], width, bits);
+        for (std::size_t word = 0; word * 64 < count; ++word)
+            for (std::uint64_t rest = bits[word]; rest != 0; rest &= rest - 1) {
+                const std::size_t at = stretch + 64 * word + static_cast<std::size_t>(__builtin_ctzll(rest));
+                if (holdsFrom<kWidth>(bytes + at, pattern, tested)) hits.push_back(hitAt(window, pattern, index, at));
+            }
     }
 }
 
