@@ -35,7 +35,7 @@ TEST(ByteSetDifferential, RowsAndPairsOfEveryWidth) {
             if ((at == from || !set.has(data[at - 1])) && run > 0 && (run >= length || at + run == to)) row = at;
             if (set.has(data[at]) && next.has(data[at + 1])) pair = at;
         }
-        for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Bits128, VectorWidth::Bits256}) {
+        for (VectorWidth width : {VectorWidth::Scalar, VectorWidth::Bits128, VectorWidth::Bits256, VectorWidth::Best}) {
             if (!vectorWidthAvailable(width)) continue;
             ASSERT_EQ(set.firstRow(data.data(), from, to, length, width), row) << trial;
             ASSERT_EQ(set.firstPair(data.data(), from, to, next, width), pair) << trial;

@@ -221,6 +221,56 @@ __attribute__((target("avx2"), flatten)) std::size_t firstPair256(const ByteSet&
     if (nextFew) return scanPairs(FromBytes{NibbleMask256(set.halves()), set, bytes, to}, FromBytes{FewMask256(next), next, bytes, to}, from, to);
     return scanPairs(FromBytes{NibbleMask256(set.halves()), set, bytes, to}, FromBytes{NibbleMask256(next.halves()), next, bytes, to}, from, to);
 }
+
+// The same masks in AVX-512, whose tests give a chunk's bits at once.
+struct NibbleMask512 {
+    __m512i low, high, bitOfHigh;
+    __attribute__((target("avx512f,avx512bw"))) NibbleMask512(const ByteSet::Halves& halves)
+        : low(_mm512_maskz_broadcast_i32x4(0xFFFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(halves.low.data())))),
+          high(_mm512_maskz_broadcast_i32x4(0xFFFF,
+                                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(halves.high.data())))),
+          bitOfHigh(_mm512_set1_epi64(static_cast<long long>(0x8040201008040201))) {}
+    __attribute__((target("avx512f,avx512bw"))) std::uint64_t operator()(const std::uint8_t* bytes) const {
+        const __m512i chunk = _mm512_loadu_si512(bytes);
+        const __m512i row = _mm512_or_si512(_mm512_shuffle_epi8(low, chunk),
+                                            _mm512_shuffle_epi8(high, _mm512_xor_si512(chunk, _mm512_set1_epi8(-128))));
+        const __m512i bit =
+            _mm512_shuffle_epi8(bitOfHigh, _mm512_and_si512(_mm512_srli_epi16(chunk, 4), _mm512_set1_epi8(0x0F)));
+        return _mm512_test_epi8_mask(row, bit);
+    }
+};
+
+struct FewMask512 {
+    __m512i few[ByteSet::kFew];
+    __attribute__((target("avx512f,avx512bw"))) FewMask512(const ByteSet& set) : few() {
+        for (int k = 0; k < ByteSet::kFew; ++k)
+            few[k] = _mm512_set1_epi8(static_cast<char>(set.few()[k < set.size() ? static_cast<std::size_t>(k) : 0]));
+    }
+    __attribute__((target("avx512f,avx512bw"))) std::uint64_t operator()(const std::uint8_t* bytes) const {
+        const __m512i chunk = _mm512_loadu_si512(bytes);
+        std::uint64_t mask = 0;
+        for (int k = 0; k < ByteSet::kFew; ++k) mask |= _mm512_cmpeq_epi8_mask(chunk, few[k]);
+        return mask;
+    }
+};
+
+__attribute__((target("avx512f,avx512bw"), flatten)) std::size_t firstRow512(const ByteSet& set,
+                                                                            const std::uint8_t* bytes,
+                                                                            std::size_t from, std::size_t to,
+                                                                            std::size_t length) {
+    if (testedByteByByte(set)) return scanRows(FromBytes{FewMask512(set), set, bytes, to}, from, to, length);
+    return scanRows(FromBytes{NibbleMask512(set.halves()), set, bytes, to}, from, to, length);
+}
+
+__attribute__((target("avx512f,avx512bw"), flatten)) std::size_t firstPair512(const ByteSet& set, const ByteSet& next,
+                                                                             const std::uint8_t* bytes,
+                                                                             std::size_t from, std::size_t to) {
+    const bool few = testedByteByByte(set), nextFew = testedByteByByte(next);
+    if (few && nextFew) return scanPairs(FromBytes{FewMask512(set), set, bytes, to}, FromBytes{FewMask512(next), next, bytes, to}, from, to);
+    if (few) return scanPairs(FromBytes{FewMask512(set), set, bytes, to}, FromBytes{NibbleMask512(next.halves()), next, bytes, to}, from, to);
+    if (nextFew) return scanPairs(FromBytes{NibbleMask512(set.halves()), set, bytes, to}, FromBytes{FewMask512(next), next, bytes, to}, from, to);
+    return scanPairs(FromBytes{NibbleMask512(set.halves()), set, bytes, to}, FromBytes{NibbleMask512(next.halves()), next, bytes, to}, from, to);
+}
 #endif
 
 }  // namespace
@@ -317,6 +367,9 @@ std::size_t firstPair128(const ByteSet& set, const ByteSet& next, const std::uin
 
 std::size_t ByteSet::firstRow(const std::uint8_t* bytes, std::size_t from, std::size_t to, std::size_t length,
                               VectorWidth width) const {
+#if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
+    if (width == VectorWidth::Best && bytes512Available()) return firstRow512(*this, bytes, from, to, length);
+#endif
     width = usableWidth(width);
 #if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
     if (width == VectorWidth::Bits256) return firstRow256(*this, bytes, from, to, length);
@@ -329,6 +382,9 @@ std::size_t ByteSet::firstRow(const std::uint8_t* bytes, std::size_t from, std::
 
 std::size_t ByteSet::firstPair(const std::uint8_t* bytes, std::size_t from, std::size_t to, const ByteSet& next,
                                VectorWidth width) const {
+#if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
+    if (width == VectorWidth::Best && bytes512Available()) return firstPair512(*this, next, bytes, from, to);
+#endif
     width = usableWidth(width);
 #if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
     if (width == VectorWidth::Bits256) return firstPair256(*this, next, bytes, from, to);
