@@ -15,8 +15,6 @@ namespace {
 
 constexpr std::size_t kChunk = 64;
 
-
-
 // Bit j of the result: bits j to j + length - 1 of `mask` are all set, with
 // none past bit 63 counted; for 1 <= length <= 64.
 std::uint64_t rowsOf(std::uint64_t mask, std::size_t length) {
@@ -75,17 +73,6 @@ std::size_t scanRows(const Masker& masker, std::size_t from, std::size_t to, std
     return row > 0 ? to - row : to;
 }
 
-template <class Masker, class NextMasker>
-std::size_t scanPairs(const Masker& masker, const NextMasker& next, std::size_t from, std::size_t to) {
-    std::size_t at = from;
-    for (; at + kChunk <= to; at += kChunk)
-        if (const std::uint64_t pairs = masker.chunk(at) & next.chunk(at + 1))
-            return at + static_cast<std::size_t>(__builtin_ctzll(pairs));
-    for (; at < to; ++at)
-        if (masker.has(at) && next.has(at + 1)) return at;
-    return to;
-}
-
 // Masks worked out from the bytes themselves.
 template <class MaskOf>
 struct FromBytes {
@@ -101,7 +88,6 @@ struct FromBytes {
 };
 template <class MaskOf>
 FromBytes(MaskOf, const ByteSet&, const std::uint8_t*, std::size_t) -> FromBytes<MaskOf>;
-
 
 struct ScalarMask {
     const ByteSet& set;
@@ -147,12 +133,6 @@ struct NibbleMask128 {
 __attribute__((target("ssse3"), flatten)) std::size_t firstRow128(const ByteSet& set, const std::uint8_t* bytes,
                                                          std::size_t from, std::size_t to, std::size_t length) {
     return scanRows(FromBytes{NibbleMask128(set.halves()), set, bytes, to}, from, to, length);
-}
-
-__attribute__((target("ssse3"), flatten)) std::size_t firstPair128(const ByteSet& set, const ByteSet& next,
-                                                          const std::uint8_t* bytes, std::size_t from,
-                                                          std::size_t to) {
-    return scanPairs(FromBytes{NibbleMask128(set.halves()), set, bytes, to}, FromBytes{NibbleMask128(next.halves()), next, bytes, to}, from, to);
 }
 
 #ifdef GLYPHOUND_USE_AVX2
@@ -212,16 +192,6 @@ __attribute__((target("avx2"), flatten)) std::size_t firstRow256(const ByteSet& 
     return scanRows(FromBytes{NibbleMask256(set.halves()), set, bytes, to}, from, to, length);
 }
 
-__attribute__((target("avx2"), flatten)) std::size_t firstPair256(const ByteSet& set, const ByteSet& next,
-                                                         const std::uint8_t* bytes, std::size_t from,
-                                                         std::size_t to) {
-    const bool few = testedByteByByte(set), nextFew = testedByteByByte(next);
-    if (few && nextFew) return scanPairs(FromBytes{FewMask256(set), set, bytes, to}, FromBytes{FewMask256(next), next, bytes, to}, from, to);
-    if (few) return scanPairs(FromBytes{FewMask256(set), set, bytes, to}, FromBytes{NibbleMask256(next.halves()), next, bytes, to}, from, to);
-    if (nextFew) return scanPairs(FromBytes{NibbleMask256(set.halves()), set, bytes, to}, FromBytes{FewMask256(next), next, bytes, to}, from, to);
-    return scanPairs(FromBytes{NibbleMask256(set.halves()), set, bytes, to}, FromBytes{NibbleMask256(next.halves()), next, bytes, to}, from, to);
-}
-
 // The same masks in AVX-512, whose tests give a chunk's bits at once.
 struct NibbleMask512 {
     __m512i low, high, bitOfHigh;
@@ -262,15 +232,6 @@ __attribute__((target("avx512f,avx512bw"), flatten)) std::size_t firstRow512(con
     return scanRows(FromBytes{NibbleMask512(set.halves()), set, bytes, to}, from, to, length);
 }
 
-__attribute__((target("avx512f,avx512bw"), flatten)) std::size_t firstPair512(const ByteSet& set, const ByteSet& next,
-                                                                             const std::uint8_t* bytes,
-                                                                             std::size_t from, std::size_t to) {
-    const bool few = testedByteByByte(set), nextFew = testedByteByByte(next);
-    if (few && nextFew) return scanPairs(FromBytes{FewMask512(set), set, bytes, to}, FromBytes{FewMask512(next), next, bytes, to}, from, to);
-    if (few) return scanPairs(FromBytes{FewMask512(set), set, bytes, to}, FromBytes{NibbleMask512(next.halves()), next, bytes, to}, from, to);
-    if (nextFew) return scanPairs(FromBytes{NibbleMask512(set.halves()), set, bytes, to}, FromBytes{FewMask512(next), next, bytes, to}, from, to);
-    return scanPairs(FromBytes{NibbleMask512(set.halves()), set, bytes, to}, FromBytes{NibbleMask512(next.halves()), next, bytes, to}, from, to);
-}
 #endif
 
 }  // namespace
@@ -306,11 +267,6 @@ struct NibbleMask128 {
 std::size_t firstRow128(const ByteSet& set, const std::uint8_t* bytes, std::size_t from, std::size_t to,
                         std::size_t length) {
     return scanRows(FromBytes{NibbleMask128(set.halves()), set, bytes, to}, from, to, length);
-}
-
-std::size_t firstPair128(const ByteSet& set, const ByteSet& next, const std::uint8_t* bytes, std::size_t from,
-                         std::size_t to) {
-    return scanPairs(FromBytes{NibbleMask128(set.halves()), set, bytes, to}, FromBytes{NibbleMask128(next.halves()), next, bytes, to}, from, to);
 }
 
 }  // namespace
@@ -355,12 +311,6 @@ std::size_t firstRow128(const ByteSet& set, const std::uint8_t* bytes, std::size
     return scanRows(FromBytes{NibbleMaskNeon(set.halves()), set, bytes, to}, from, to, length);
 }
 
-std::size_t firstPair128(const ByteSet& set, const ByteSet& next, const std::uint8_t* bytes, std::size_t from,
-                         std::size_t to) {
-    return scanPairs(FromBytes{NibbleMaskNeon(set.halves()), set, bytes, to},
-                     FromBytes{NibbleMaskNeon(next.halves()), next, bytes, to}, from, to);
-}
-
 }  // namespace
 
 #endif
@@ -378,21 +328,6 @@ std::size_t ByteSet::firstRow(const std::uint8_t* bytes, std::size_t from, std::
     if (width == VectorWidth::Bits128) return firstRow128(*this, bytes, from, to, length);
 #endif
     return scanRows(FromBytes{ScalarMask{*this}, *this, bytes, to}, from, to, length);
-}
-
-std::size_t ByteSet::firstPair(const std::uint8_t* bytes, std::size_t from, std::size_t to, const ByteSet& next,
-                               VectorWidth width) const {
-#if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
-    if (width == VectorWidth::Best && bytes512Available()) return firstPair512(*this, next, bytes, from, to);
-#endif
-    width = usableWidth(width);
-#if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
-    if (width == VectorWidth::Bits256) return firstPair256(*this, next, bytes, from, to);
-#endif
-#ifdef GLYPHOUND_128_BIT_VECTORS
-    if (width == VectorWidth::Bits128) return firstPair128(*this, next, bytes, from, to);
-#endif
-    return scanPairs(FromBytes{ScalarMask{*this}, *this, bytes, to}, FromBytes{ScalarMask{next}, next, bytes, to}, from, to);
 }
 
 }  // namespace glyphound

@@ -23,10 +23,6 @@ public:
     // is none. Reads no byte at or past `to`.
     std::size_t firstRow(const std::uint8_t* bytes, std::size_t from, std::size_t to, std::size_t length,
                          VectorWidth width = VectorWidth::Best) const;
-    // The first position p in [from, to) whose byte is in this set and whose
-    // next byte is in `next`; `to` when there is none. Reads bytes[to].
-    std::size_t firstPair(const std::uint8_t* bytes, std::size_t from, std::size_t to, const ByteSet& next,
-                          VectorWidth width = VectorWidth::Best) const;
 
     // A set of a few bytes is tested byte by byte, which costs less than the
     // shuffles; a word's first letter is such a set.
