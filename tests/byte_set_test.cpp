@@ -15,12 +15,18 @@ TEST(ByteSetDifferential, RowsOfEveryWidth) {
     for (int trial = 0; trial < 2000; ++trial) {
         ByteSet set;
         // Half the trials draw from a few byte values, so that long rows and
-        // empty sets come often.
-        const unsigned values = random() % 2 ? 256 : 4, density = 1 + random() % 256;  // of 256
+        // empty sets come often; a quarter make a set of a few bytes, which
+        // random bytes hold seldom.
+        const unsigned values = random() % 2 ? 256 : 4;
+        const unsigned density = random() % 4 == 0 ? 1 + random() % 4 : 1 + random() % 256;  // of 256
         for (unsigned byte = 0; byte < values; ++byte)
             if (random() % 256 < density) set.add(static_cast<std::uint8_t>(byte));
         std::vector<std::uint8_t> data(1 + random() % 400);
         for (std::uint8_t& byte : data) byte = static_cast<std::uint8_t>(random() % values);
+        // And some plant a set of a few bytes among the others, in short rows.
+        if (set.size() > 0 && set.size() <= ByteSet::kFew && random() % 2)
+            for (std::size_t at = 0; at < data.size(); at += 1 + random() % 16)
+                data[at] = set.few()[random() % static_cast<unsigned>(set.size())];
         const std::size_t to = data.size() - 1, from = random() % (to + 1), length = 1 + random() % 80;
         const auto runAt = [&](std::size_t at) {
             std::size_t run = 0;

@@ -54,14 +54,18 @@ namespace {
 // when the byte at `at + i` is in the set, and `has(at)` tells one byte. Each
 // width's function has its scan flattened into it, so that a mask's
 // constants stay in registers for the whole scan.
-template <class Masker>
+//
+// A row of two or more holds two set bytes side by side. Where the set is
+// `kSparse`, few chunks have any, and the rest skip the search for rows;
+// where it is dense, most have, and the test would only cost.
+template <bool kSparse = false, class Masker>
 std::size_t scanRows(const Masker& masker, std::size_t from, std::size_t to, std::size_t length) {
     std::size_t row = 0;  // set bytes in a row just before `at`
     std::size_t at = from;
     for (; at + kChunk <= to; at += kChunk) {
         const std::uint64_t mask = masker.chunk(at);
         if (row + static_cast<std::size_t>(trailingOnes(mask)) >= length) return at - row;
-        if (length <= kChunk) {
+        if (length <= kChunk && (!kSparse || length == 1 || (mask & (mask >> 1)) != 0)) {
             if (const std::uint64_t rows = rowsOf(mask, length)) return at + static_cast<std::size_t>(__builtin_ctzll(rows));
         }
         row = ~mask == 0 ? row + kChunk : static_cast<std::size_t>(leadingOnes(mask));
@@ -188,7 +192,7 @@ bool testedByteByByte(const ByteSet& set) { return set.size() > 0 && set.size() 
 
 __attribute__((target("avx2"), flatten)) std::size_t firstRow256(const ByteSet& set, const std::uint8_t* bytes,
                                                         std::size_t from, std::size_t to, std::size_t length) {
-    if (testedByteByByte(set)) return scanRows(FromBytes{FewMask256(set), set, bytes, to}, from, to, length);
+    if (testedByteByByte(set)) return scanRows<true>(FromBytes{FewMask256(set), set, bytes, to}, from, to, length);
     return scanRows(FromBytes{NibbleMask256(set.halves()), set, bytes, to}, from, to, length);
 }
 
@@ -228,7 +232,7 @@ __attribute__((target("avx512f,avx512bw"), flatten)) std::size_t firstRow512(con
                                                                             const std::uint8_t* bytes,
                                                                             std::size_t from, std::size_t to,
                                                                             std::size_t length) {
-    if (testedByteByByte(set)) return scanRows(FromBytes{FewMask512(set), set, bytes, to}, from, to, length);
+    if (testedByteByByte(set)) return scanRows<true>(FromBytes{FewMask512(set), set, bytes, to}, from, to, length);
     return scanRows(FromBytes{NibbleMask512(set.halves()), set, bytes, to}, from, to, length);
 }
 
