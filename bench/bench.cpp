@@ -93,17 +93,16 @@ void settle(const std::string& outputFolder) {
     ::_exit(127);
 }
 
-// Runs `command` once in `outputFolder`, settled first, with everything but
-// its typed input going to /dev/null.
-Timing runOnce(const Command& command, const std::string& outputFolder) {
-    settle(outputFolder);
+// Runs `command` in `folder` from this process, with everything but its
+// typed input going to /dev/null.
+Timing spawn(const Command& command, const std::string& folder) {
     int in[2];
     if (::pipe(in) != 0) std::exit(1);
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(in[1]);
-        execInChild(command, in[0], outputFolder);
+        execInChild(command, in[0], folder);
     }
     ::close(in[0]);
     const std::string& typed = command.typed;
@@ -117,6 +116,80 @@ Timing runOnce(const Command& command, const std::string& outputFolder) {
     if (!WIFEXITED(status) || WEXITSTATUS(status) > 1)
         std::fprintf(stderr, "warning: %s exited with %d\n", command.argv[0].c_str(), status);
     return {seconds, usage.ru_maxrss};
+}
+
+// Starts the programs from a small process forked before the bench holds any
+// data. A started program's peak resident set counts the memory its fork
+// copied, which it keeps past its exec: from the bench itself, the bench's
+// own megabytes would hide the program's.
+class Launcher {
+public:
+    Launcher() {
+        if (::pipe(requests_) != 0 || ::pipe(replies_) != 0) std::exit(1);
+        if (::fork() == 0) {
+            ::close(requests_[1]);
+            ::close(replies_[0]);
+            serve();
+        }
+        ::close(requests_[0]);
+        ::close(replies_[1]);
+    }
+
+    Timing run(const Command& command, const std::string& folder) {
+        std::vector<std::string> fields = {folder, command.typed};
+        fields.insert(fields.end(), command.argv.begin(), command.argv.end());
+        std::string request;
+        for (const std::string& field : fields) {
+            const auto size = static_cast<std::uint32_t>(field.size());
+            request.append(reinterpret_cast<const char*>(&size), sizeof size).append(field);
+        }
+        const auto size = static_cast<std::uint32_t>(request.size());
+        Timing timing;
+        if (!writeAll(requests_[1], &size, sizeof size) || !writeAll(requests_[1], request.data(), size) ||
+            !readAll(replies_[0], &timing, sizeof timing))
+            std::exit(1);
+        return timing;
+    }
+
+private:
+    [[noreturn]] void serve() {
+        for (std::uint32_t size = 0; readAll(requests_[0], &size, sizeof size);) {
+            std::string request(size, '\0');
+            if (!readAll(requests_[0], request.data(), size)) break;
+            std::vector<std::string> fields;
+            for (std::size_t at = 0; at + sizeof size <= request.size();) {
+                std::uint32_t length = 0;
+                std::memcpy(&length, request.data() + at, sizeof length);
+                fields.push_back(request.substr(at + sizeof length, length));
+                at += sizeof length + length;
+            }
+            const Timing timing = spawn({{fields.begin() + 2, fields.end()}, fields[1]}, fields[0]);
+            if (!writeAll(replies_[1], &timing, sizeof timing)) break;
+        }
+        ::_exit(0);
+    }
+
+    static bool writeAll(int fd, const void* data, std::size_t size) {
+        return ::write(fd, data, size) == static_cast<ssize_t>(size);
+    }
+    static bool readAll(int fd, void* data, std::size_t size) {
+        for (std::size_t got = 0; got < size;) {
+            const ssize_t read = ::read(fd, static_cast<char*>(data) + got, size - got);
+            if (read <= 0) return false;
+            got += static_cast<std::size_t>(read);
+        }
+        return true;
+    }
+
+    int requests_[2], replies_[2];
+};
+
+Launcher* launcher = nullptr;
+
+// Runs `command` once in `outputFolder`, settled first.
+Timing runOnce(const Command& command, const std::string& outputFolder) {
+    settle(outputFolder);
+    return launcher->run(command, outputFolder);
 }
 
 // The distinct commands of `rows`, the programs' before the yardsticks, so
@@ -680,9 +753,7 @@ void measurePatches(const std::string& program, const Files& files) {
 }
 
 void printPeakMemory(const std::string& program, const Files& files, const std::string& planted) {
-    // A started program's peak counts the memory the fork gave it before its
-    // exec: `true`, which uses next to none, shows that floor.
-    std::printf("\nPeak memory (maximum resident set), KiB; none can be below %ld, that of true started alike:\n",
+    std::printf("\nPeak memory (maximum resident set), KiB; true, started alike, shows %ld:\n",
                 runOnce(Command{{"true"}, ""}, files.output).peakKiB);
     const std::string small = files.folder + "/small.bin", sparse = files.folder + "/sparse.bin";
     writeFile(small, randomMiB(3), 1, planted, 100);
@@ -715,6 +786,8 @@ void printPeakMemory(const std::string& program, const Files& files, const std::
 }  // namespace
 
 int main(int argc, char** argv) {
+    Launcher started;
+    launcher = &started;
     if (argc < 2) {
         std::fprintf(stderr, "Usage: %s PATH-TO-glyphound [MiB] | --worst | --tables PATH-TO-glyphound | --patches "
                              "PATH-TO-glyphound\n", argv[0]);
