@@ -166,15 +166,18 @@ struct NibbleMask256 {
 };
 
 // A set of a few bytes is tested byte by byte, which costs less than the
-// shuffles; a word's first letter is such a set.
-// The set's bytes fill every place, the first again where it has fewer, so
-// that the loop runs without a branch; an empty set has none to repeat, and
-// goes to the shuffles.
+// shuffles; a word's first letter is such a set. Its bytes fill every place,
+// the first again where it has fewer, so that the loop runs without a
+// branch; an empty set has none to repeat, and goes to the shuffles.
+std::uint8_t fewByte(const ByteSet& set, int place) {
+    return set.few()[place < set.size() ? static_cast<std::size_t>(place) : 0];
+}
+
 struct FewMask256 {
     __m256i few[ByteSet::kFew];
     __attribute__((target("avx2"))) FewMask256(const ByteSet& set) : few() {
         for (int k = 0; k < ByteSet::kFew; ++k)
-            few[k] = _mm256_set1_epi8(static_cast<char>(set.few()[k < set.size() ? static_cast<std::size_t>(k) : 0]));
+            few[k] = _mm256_set1_epi8(static_cast<char>(fewByte(set, k)));
     }
     __attribute__((target("avx2"))) std::uint64_t operator()(const std::uint8_t* bytes) const {
         std::uint64_t mask = 0;
@@ -218,7 +221,7 @@ struct FewMask512 {
     __m512i few[ByteSet::kFew];
     __attribute__((target("avx512f,avx512bw"))) FewMask512(const ByteSet& set) : few() {
         for (int k = 0; k < ByteSet::kFew; ++k)
-            few[k] = _mm512_set1_epi8(static_cast<char>(set.few()[k < set.size() ? static_cast<std::size_t>(k) : 0]));
+            few[k] = _mm512_set1_epi8(static_cast<char>(fewByte(set, k)));
     }
     __attribute__((target("avx512f,avx512bw"))) std::uint64_t operator()(const std::uint8_t* bytes) const {
         const __m512i chunk = _mm512_loadu_si512(bytes);
