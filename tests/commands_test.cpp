@@ -221,7 +221,7 @@ const CommandRun kRuns[] = {
     {"insert where no string stands", {"glyphound", "insert", "-t", "t.tbl", "--at", "0", "HI", "game.rom", "out.rom"}, "",
      "glyphound: 0x00000000: no string stands at the offset\n", 2},
     {"dump a string longer than a string may be", {"glyphound", "dump", "-t", "t.tbl", "long.rom"},
-     "0x00000000: " + string(65536, 'A') + "\n0x00010000: " + string(4464, 'A') + "\n", "", 0},
+     "0x00000000: " + string(65536, 'A') + "\n0x00010000: " + string(2, 'A') + "\n", "", 0},
     {"guess in text", {"glyphound", "guess", "hall.rom"},
      "1. A=0x80  score 75.0  text 68 bytes\n   0x00000000: \"WELCOME TO THE CASTLE. THE KING IS WAITING FOR Y\"\n", "", 0},
     {"guess lower case alone where ASCII has it", {"glyphound", "guess", "--width", "16le", "hall16.rom"},
@@ -402,7 +402,9 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["far.rom"] = std::make_shared<string>("\x01\x8a\x84\x8e\x8e\x91");
     system.files["mixed.rom"] = std::make_shared<string>("\x10\x31\x07\x07\x22\x40\x05\x22\x11\x07\x30");
     system.files["twice.rom"] = std::make_shared<string>("\x01\x02\x01\x02\x01\x02\x55\x01\x01\x07\x01\x01\x07");
-    system.files["long.rom"] = std::make_shared<string>(70000, '\x80');
+    // A string longer than a string may be, whose last piece is shorter
+    // than the shortest string a dump prints.
+    system.files["long.rom"] = std::make_shared<string>(65538, '\x80');
     system.files["run.rom"] = std::make_shared<string>(moved("ONCEUPONATIMEINTHEGREATHALLKINGSAID", 63));
     system.files["hall.rom"] =
         std::make_shared<string>(moved("WELCOME TO THE CASTLE. THE KING IS WAITING FOR YOU IN THE GREAT HALL.", 63));
