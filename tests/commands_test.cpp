@@ -220,6 +220,8 @@ const CommandRun kRuns[] = {
      "20", "HI", "game.rom", "-"}, kGame.substr(0, 14) + moved("HI", 0x3F) + "\x03  ", "", 0},
     {"insert where no string stands", {"glyphound", "insert", "-t", "t.tbl", "--at", "0", "HI", "game.rom", "out.rom"}, "",
      "glyphound: 0x00000000: no string stands at the offset\n", 2},
+    {"dump a pointed string past the first 64 KiB", {"glyphound", "dump", "-t", "t.tbl", "--ptr", "32", "--pointers",
+     "0:1", "far64k.rom"}, "0x00010004: HELLO<END>\n", "", 0},
     {"dump a string longer than a string may be", {"glyphound", "dump", "-t", "t.tbl", "long.rom"},
      "0x00000000: " + string(65536, 'A') + "\n0x00010000: " + string(2, 'A') + "\n", "", 0},
     {"guess in text", {"glyphound", "guess", "hall.rom"},
@@ -405,6 +407,9 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     // A string longer than a string may be, whose last piece is shorter
     // than the shortest string a dump prints.
     system.files["long.rom"] = std::make_shared<string>(65538, '\x80');
+    // A 32-bit pointer at 0 to a string at 0x10004.
+    system.files["far64k.rom"] =
+        std::make_shared<string>("\x04\x00\x01\x00"s + string(0x10000, '\0') + moved("HELLO", 0x3F) + "\x03");
     system.files["run.rom"] = std::make_shared<string>(moved("ONCEUPONATIMEINTHEGREATHALLKINGSAID", 63));
     system.files["hall.rom"] =
         std::make_shared<string>(moved("WELCOME TO THE CASTLE. THE KING IS WAITING FOR YOU IN THE GREAT HALL.", 63));
