@@ -545,6 +545,13 @@ const CommandLine kCommandLines[] = {
     {"a pointer that leads outside the file", {"dump", "-t", "game.tbl", "--map", "nes", "--pointers", "0x10:1", "game.nes"},
      pointedGame("WORLD<END>"), "", 2, "",
      "glyphound: game.nes: 0x00000010: the pointer leads outside the file, with its value 0x00000000\n", kNoOutput},
+    {"strings that overlap", {"insert", "-t", "game.tbl", "--script", "s.txt", "game.nes", "out.nes"},
+     [](TempDir& d, Launch& launch) {
+         pointedGame("WORLD<END>")(d, launch);
+         writeFile(d.file("s.txt"), "#pointers nes 16 le\n@0x00000110 8\n#ptr 0x00000050\nHELLO<END>\n@0x00000116 6\n"
+                                    "#ptr 0x00000052\nWORLD<END>\n");
+     },
+     "", 2, "", "glyphound: s.txt:7: 0x00000116: the string overlaps the one before\n", kNoOutput},
     {"free ranges that overlap", {"insert", "-t", "game.tbl", "--script", "s.txt", "--free", "0x210-0x220", "--free",
      "0x218-0x230", "game.nes", "out.nes"}, pointedGame("WORLD<END>"), "", 2, "",
      "glyphound: 0x00000218-0x00000230: the free range overlaps another\n", kNoOutput},
