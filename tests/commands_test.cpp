@@ -261,6 +261,10 @@ const CommandRun kRuns[] = {
     {"insert by a broken script", {"glyphound", "insert", "-t", "t.tbl", "--script", "words", "game.rom", "out.rom"}, "",
      "glyphound: words:1: not a line '@0xOFFSET ROOM'\n", 2},
     {"find by order, three glyphs too many", {"glyphound", "find", "--match", "order", "HELLO", "far.rom"}, "", "", 1},
+    {"find by order, three glyphs too many, with --gaps 3", {"glyphound", "find", "--match", "order", "--gaps", "3",
+     "HELLO", "far.rom"},
+     "0x00000001: HELLO  H=0x8A E=0x84 L=0x8E O=0x91  \".HELLO\"\n\nValues found:\n  H=0x8A  1 hit\n  E=0x84  1 hit\n"
+     "  L=0x8E  1 hit\n  O=0x91  1 hit\n", "", 0},
     {"find by order, a letter missing", {"glyphound", "find", "--match", "order", "HELLO", "gap.rom"},
      "0x00000001: HELLO  H=0x86 E=0x84 L=0x8A O=0x8D  \".HELLO\"\n\nValues found:\n  H=0x86  1 hit\n  E=0x84  1 hit\n"
      "  L=0x8A  1 hit\n  O=0x8D  1 hit\n", "", 0},
