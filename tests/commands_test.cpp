@@ -75,6 +75,16 @@ string gameTable() {
 }
 const string kGameAfter = "\x01\x02"s + moved("HI", 0x3F) + "\x00"s + moved("you", -0x51) + string(6, '\x03') + moved("HELLO", 0x3F);
 
+// Five strings, and the low and high bytes of the pointers to them in two arrays.
+string splitRom() {
+    string split(0x80, '\xff');
+    split.replace(0x10, 5, "\x40\x46\x4c\x52\x58");
+    split.replace(0x20, 5, string(5, '\0'));
+    split.replace(0x40, 30, moved("HELLO", 0x3F) + "\x03" + moved("WORLD", 0x3F) + "\x03" + moved("AGAIN", 0x3F) + "\x03" +
+                                moved("NORTH", 0x3F) + "\x03" + moved("SOUTH", 0x3F) + "\x03");
+    return split;
+}
+
 const CommandRun kRuns[] = {
     {"find text with tally", {"glyphound", "find", "HELLO", "game.rom"},
      kHelloHits + "\nValues found:\n  A=0x80  2 hits\n", "", 0},
@@ -320,6 +330,12 @@ const CommandRun kRuns[] = {
      "glyphound: cut.bps: File shrank while it was read\n", 2},
     {"patch apply without the copier header", {"glyphound", "patch", "apply", "--strip-header", "p.bps", "head.rom", "-o",
      "-"}, "ABxyzFGHIJ", "", 0},
+    {"insert a string of a split table where there is room", {"glyphound", "insert", "-t", "t.tbl", "--script",
+     "split.txt", "--free", "0x60-0x80", "split.rom", "out.rom"}, "",
+     "glyphound: kept 0 strings in their rooms, moved 1 (11 bytes)\n"
+     "glyphound: free 0x00000060-0x00000080 in the bank at 0x00004000: 11 bytes used, 21 left\n", 0,
+     {{"out.rom", splitRom().replace(0x10, 1, "\x60").replace(0x40, 5, string(5, '\x03'))
+                      .replace(0x60, 11, moved("HELLOTHERE", 0x3F) + "\x03")}}},
     {"pointers in two arrays", {"glyphound", "pointers", "-t", "t.tbl", "--map", "gb", "split.rom"},
      "0x00000010: 5 pointers, stride 1, gb 16 le split 0x00000020, 5 to string starts, 0 inside\n", "", 0},
     {"patch info in words", {"glyphound", "patch", "info", "signed.bps"},
@@ -442,13 +458,9 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["long.bps"] =
         std::make_shared<string>(makePatch(PatchFormat::Bps, PatchFile(longRom), PatchFile("b" + longRom.substr(1))));
     system.files["other.rom"] = std::make_shared<string>(longRom.substr(1) + "b");
-    // Five strings, and the low and high bytes of the pointers to them in two arrays.
-    string split(0x80, '\xff');
-    split.replace(0x10, 5, "\x40\x46\x4c\x52\x58");
-    split.replace(0x20, 5, string(5, '\0'));
-    split.replace(0x40, 30, moved("HELLO", 0x3F) + "\x03" + moved("WORLD", 0x3F) + "\x03" + moved("AGAIN", 0x3F) + "\x03" +
-                                moved("NORTH", 0x3F) + "\x03" + moved("SOUTH", 0x3F) + "\x03");
-    system.files["split.rom"] = std::make_shared<string>(split);
+    system.files["split.rom"] = std::make_shared<string>(splitRom());
+    system.files["split.txt"] =
+        std::make_shared<string>("#pointers gb 16 le split\n@0x00000040 6\n#ptr 0x00000010:0x00000020\nHELLOTHERE<END>\n");
     system.files["signed.bps"] =
         std::make_shared<string>(makePatch(PatchFormat::Bps, PatchFile("ABCDEFGHIJ"), PatchFile("ABxyzFGHIJ"), "by Hans"));
     system.files["crc.bps"] = std::make_shared<string>(bps.substr(0, bps.size() - 1) + "\x8f");
