@@ -780,6 +780,11 @@ TEST(HostileInput, MemoryStaysFlat) {
         EXPECT_LT(finished.peakKiB, baselineKiB + 16 * 1024) << typed.size();
         EXPECT_LE(finished.status, 1);
     }
+    // A file read through a mapping, a window at a time, holds no more than
+    // a few windows at once.
+    writeFile(dir.file("big.rom"), romOf(64 << 20, 3));
+    const long baselineKiB = run({{"find", "HELLO", "game.rom"}, dir.path}).peakKiB;
+    EXPECT_LT(run({{"find", "HELLO", "big.rom"}, dir.path}).peakKiB, baselineKiB + 16 * 1024);
 }
 
 TEST(BigFile, OffsetsBeyond4GiBAreExact) {
