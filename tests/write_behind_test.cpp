@@ -1,6 +1,6 @@
 // Writing on a second thread: the bytes arrive in order, whether copied or
 // handed over as blocks, a failed write surfaces by a later write and by
-// close, and close waits for everything.
+// close, a failed close by close, and close waits for everything.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +12,8 @@ namespace glyphound::testing {
 namespace {
 
 struct RecordingSink : ByteSink {
+    // A failing write of -1 is none; of -2, none, but the close fails (as a
+    // file's last blocks may fail to reach the disk only then).
     RecordingSink(std::string& written, bool& closed, int failingWrite)
         : written(written), closed(closed), failingWrite(failingWrite) {}
     bool write(const std::uint8_t* data, std::size_t size) override {
@@ -19,14 +21,19 @@ struct RecordingSink : ByteSink {
         written.append(reinterpret_cast<const char*>(data), size);
         return true;
     }
-    bool close() override { return closed = true; }
+    bool close() override {
+        closed = true;
+        if (failingWrite == -2) failure_ = "Input/output error";
+        return failingWrite != -2;
+    }
     std::string& written;
     bool& closed;
     int failingWrite, writes = 0;
 };
 
 TEST(WriteBehind, KeepsTheOrderAndReportsAFailedWrite) {
-    for (int failingWrite : {-1, 0, 5}) {
+    for (int failingWrite : {-1, -2, 0, 5}) {
+        const bool writesFail = failingWrite >= 0;
         std::string written, expected;
         bool closed = false, accepted = true;
         auto sink = writeBehind(std::make_unique<RecordingSink>(written, closed, failingWrite));
@@ -43,13 +50,13 @@ TEST(WriteBehind, KeepsTheOrderAndReportsAFailedWrite) {
                 accepted = sink->give(given, bytes.size()) && accepted;
                 std::fill(given.begin(), given.end(), '!');
             }
-            if (failingWrite < 0 || block < failingWrite) expected += bytes;
+            if (!writesFail || block < failingWrite) expected += bytes;
         }
-        EXPECT_EQ(sink->close(), failingWrite < 0);
+        EXPECT_EQ(sink->close(), failingWrite == -1);
         EXPECT_EQ(written, expected);
-        EXPECT_EQ(closed, failingWrite < 0);
-        EXPECT_EQ(accepted, failingWrite < 0);
-        EXPECT_EQ(sink->failure(), failingWrite < 0 ? "" : "No space left on device");
+        EXPECT_EQ(closed, !writesFail);
+        EXPECT_EQ(accepted, !writesFail);
+        EXPECT_EQ(sink->failure(), failingWrite == -1 ? "" : writesFail ? "No space left on device" : "Input/output error");
     }
 }
 
