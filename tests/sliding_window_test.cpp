@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "io/memory_source.hpp"
 #include "io/read_ahead.hpp"
 #include "io/sliding_window.hpp"
 #include "memory_system.hpp"
@@ -46,6 +47,27 @@ TEST(SlidingWindow, ShowsEveryByteWithItsContextAcrossSeams) {
         }
         EXPECT_EQ(window.offset(), data.size());
         EXPECT_EQ(window.failed(), c.fails);
+    }
+}
+
+// Bytes a pass holds in memory read as a file does: what a skip or a read
+// passes over is not lent again.
+TEST(HeldBytes, LendWhatIsLeftAfterASkipAndARead) {
+    const std::string bytes = "0123456789";
+    struct Row {
+        std::uint64_t skipped;
+        std::size_t readFirst;
+        std::string rest;
+    };
+    for (const Row& row : {Row{0, 0, "0123456789"}, Row{3, 0, "3456789"}, Row{3, 2, "56789"}, Row{10, 0, ""},
+                           Row{99, 0, ""}}) {
+        glyphound::MemorySource source(bytes);
+        ASSERT_TRUE(source.skip(row.skipped));
+        std::vector<std::uint8_t> spare(row.readFirst);
+        EXPECT_EQ(source.read(spare.data(), spare.size()).count, row.readFirst);
+        const LentBytes lent = source.lend(spare);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(lent.bytes), lent.read.count), row.rest) << row.skipped;
+        EXPECT_EQ(source.lend(spare).read.count, 0u);
     }
 }
 
