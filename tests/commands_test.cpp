@@ -11,6 +11,7 @@
 #include <stb/stb_image.h>
 
 #include "commands/command_io.hpp"
+#include "commands/file_jobs.hpp"
 #include "driver/driver.hpp"
 #include "engine/patch.hpp"
 #include "memory_system.hpp"
@@ -102,6 +103,8 @@ const CommandRun kRuns[] = {
     {"classes apart, wrapped", {"glyphound", "find", "HELLO world", "game.rom"},
      "0x00000002: HELLO world  A=0x80 a=0x10  \"..HELLO.world.HELLO\"\n\nValues found:\n  A=0x80  1 hit\n"
      "  a=0x10  1 hit\n", "", 0},
+    {"ascii mode shows what lies below a space as a dot", {"glyphound", "find", "--case", "ascii", "HELLO", "edge.rom"},
+     "0x00000001: HELLO  A=0x80  \".HELLO \"\n\nValues found:\n  A=0x80  1 hit\n", "", 0},
     {"ascii mode relates the classes", {"glyphound", "find", "--case", "ascii", "LO?wo", "game.rom"}, "", "", 1},
     {"wildcard of choice", {"glyphound", "find", "--wildcard", "*", "H*LL*", "-"},
      "0x00000002: H*LL*  A=0x80  \"..HELLO.......HELLO\"\n0x0000000E: H*LL*  A=0x80  \"..HELLO.......HELLO\"\n"
@@ -249,6 +252,12 @@ const CommandRun kRuns[] = {
     {"guess shows the three longest runs of four", {"glyphound", "guess", "runs.rom"},
      "1. A=0x80  score 99.8  text 92 bytes\n   0x00000026: \"THE KING IS WAITING FOR YOU\"\n"
      "   0x00000079: \"THE DRAGON IS IN THE CAVE\"\n   0x00000000: \"WELCOME TO THE CASTLE\"\n", "", 0},
+    {"guess shows five alphabets unless asked", {"glyphound", "guess", "six.rom"},
+     "1. A=0x10  score 22.6  text 19 bytes\n   0x00000015: \"THE KING IS WAITING\"\n"
+     "2. A=0x30  score 22.6  text 19 bytes\n   0x0000002A: \"THE KING IS WAITING\"\n"
+     "3. A=0x50  score 22.6  text 19 bytes\n   0x0000003F: \"THE KING IS WAITING\"\n"
+     "4. A=0x80  score 22.6  text 19 bytes\n   0x00000000: \"THE KING IS WAITING\"\n"
+     "5. A=0xA0  score 22.6  text 19 bytes\n   0x00000054: \"THE KING IS WAITING\"\n", "", 0},
     {"guess a menu behind a stray letter", {"glyphound", "guess", "menu.rom"},
      "1. A=0x80  score 15.0  text 42 bytes\n   0x00000002: \"LIVES.RESUME.EXIT MENU.EXIT MENU.LIVES.NEW\"\n", "", 0},
     {"insert what overflows", {"glyphound", "insert", "-t", "t.tbl", "--script", "long.txt", "game.rom", "out.rom"}, "",
@@ -420,6 +429,7 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["same.txt"] = std::make_shared<string>("@0x00000002 5\nHELLO\n\n@14 5\nHELLO\n");
     system.files["edited.txt"] = std::make_shared<string>("@0x00000002 12\r\nHI\\nyou\r\n");
     system.files["long.txt"] = std::make_shared<string>("@0xE 5\nHELLOWORLD\n@0x100 5\nHI\n");
+    system.files["edge.rom"] = std::make_shared<string>(moved("\x1f" "HELLO ", 0x3F));
     system.files["gap.rom"] = std::make_shared<string>("\x01\x86\x84\x8a\x8a\x8d");
     system.files["far.rom"] = std::make_shared<string>("\x01\x8a\x84\x8e\x8e\x91");
     system.files["mixed.rom"] = std::make_shared<string>("\x10\x31\x07\x07\x22\x40\x05\x22\x11\x07\x30");
@@ -438,6 +448,9 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["few.rom"] = std::make_shared<string>(
         moved("Welcome to the castle, friend. Gerald is waiting for you in the great hall. Kings rest here.", -0x30));
     system.files["menu.rom"] = std::make_shared<string>(moved("Q@LIVES@RESUME@EXIT MENU@EXIT MENU@LIVES@NEW GAME@", 63));
+    string six;  // one sentence in six alphabets
+    for (const int shift : {63, -49, -17, 15, 95, 127}) six += moved("THE KING IS WAITING. ", shift);
+    system.files["six.rom"] = std::make_shared<string>(six);
     string runs;
     for (const char* sentence : {"WELCOME TO THE CASTLE.", "THE KING IS WAITING FOR YOU.", "TAKE THIS SWORD AND GO.",
                                  "THE DRAGON IS IN THE CAVE."})
@@ -679,6 +692,27 @@ TEST(CommandParts, ABigFileInPartsPrintsWhatOnePassPrints) {
     const std::vector<const char*> argv{"glyphound", "dump", "-t", "t.tbl", "big.rom", "small.rom"};
     EXPECT_EQ(runGlyphound(static_cast<int>(argv.size()), argv.data(), both), 0);
     EXPECT_NE(both.out->find("small.rom:0x00000000: HELLO"), string::npos);
+}
+
+// A file named alone is cut into parts of 16 MiB once it holds two.
+TEST(CommandParts, AFileIsReadInPartsOnceItHoldsTwo) {
+    struct TwoProcessors : MemorySystem {
+        TwoProcessors() : MemorySystem("") {}
+        unsigned processors() override { return 2; }
+    };
+    struct Row {
+        std::size_t size;
+        std::vector<std::uint64_t> starts;
+    };
+    for (const Row& row : {Row{(32 << 20) - 1, {0}}, Row{32 << 20, {0, 16 << 20}},
+                           Row{(32 << 20) + 1, {0, 16 << 20, 32 << 20}}}) {
+        TwoProcessors system;
+        system.files["big.rom"] = std::make_shared<string>(row.size, '\0');
+        commands::CommandIo io(system);
+        std::vector<std::uint64_t> starts;
+        for (const commands::Job& part : commands::inParts({commands::Job{"big.rom", ""}}, io)) starts.push_back(part.start);
+        EXPECT_EQ(starts, row.starts) << row.size;
+    }
 }
 
 // A file with more text than guess keeps is judged on the first of it,
