@@ -615,6 +615,20 @@ TEST(CommandTiles, DrawEachTilesTextUnderIt) {
     EXPECT_GT(inkUnder(2), 0);  // a box for the kana
     EXPECT_EQ(pixels[1], 85);  // the stripe's first row, above the band
     stbi_image_free(pixels);
+    // Past tile 255, a tile's number is a key of two bytes: 0101 is tile 257,
+    // the second of the 17th row.
+    system.files["font.chr"] = std::make_shared<string>(258 * 16, '\0');
+    system.files["t.tbl"] = std::make_shared<string>("0101=B\n");
+    ASSERT_EQ(runGlyphound(static_cast<int>(argv.size()), argv.data(), system), 0) << *system.err;
+    const string& many = *system.files["out.png"];
+    pixels = stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(many.data()), static_cast<int>(many.size()), &width,
+                                   &height, &channels, 1);
+    ASSERT_EQ(height, 17 * 18);
+    int ink = 0;
+    for (int y = 16 * 18 + 8; y < 17 * 18; ++y)
+        for (int x = 8; x < 16; ++x) ink += pixels[y * width + x] == 255;
+    EXPECT_GT(ink, 0);
+    stbi_image_free(pixels);
 }
 
 TEST(CommandHelp, BothWaysPrintTheSameHelpOnStandardOutput) {
