@@ -580,6 +580,18 @@ const CommandLine kCommandLines[] = {
          EXPECT_EQ(out.substr(16 + 0x106, 6), string(6, '\xff'));
          EXPECT_EQ(out.substr(16 + 0x200, 12), moved("WORLD", 0x3F) + "\x5f" + moved("HELLO", 0x3F) + "\xff");
      }},
+    // The free range runs from the last bytes of the PRG, which pointers
+    // reach, into the CHR after it, which they don't.
+    {"a free range whose end pointers can't reach", {"insert", "-t", "game.tbl", "--script", "s.txt", "--free",
+     "0x8008-0x8028", "game.nes", "out.nes"},
+     [](TempDir& d, Launch& launch) {
+         pointedGame("WORLD HELLO<END>")(d, launch);
+         string rom = readFile(d.file("game.nes"));
+         rom.replace(rom.size() - 8, 8, string(8, '\xff'));
+         writeFile(d.file("game.nes"), rom + string(0x20, '\xff') + string(0x2000 - 0x20, '\0'));
+     },
+     "", 2, "", "glyphound: s.txt:7: 0x00000116: the text needs 12 bytes, and no free space that its pointers reach has them\n",
+     kNoOutput},
     {"free ranges side by side", {"insert", "-t", "game.tbl", "--script", "s.txt", "--free", "0x230-0x250", "--free",
      "0x210-0x230", "game.nes", "out.nes"}, pointedGame("WORLD HELLO<END>"), "", 0, "",
      "glyphound: kept 1 strings in their rooms, moved 1 (12 bytes)\n"
