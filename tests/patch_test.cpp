@@ -223,7 +223,7 @@ TEST(Patches, AtTheEdgesOfIps) {
 // and two blocks from apart put side by side, where the bytes after the
 // first in the original agree by chance with some at the start of the
 // second, a byte apart: those few bytes are the second's, not a copy of
-// their own.
+// their own; and short pieces from all over the original.
 TEST(Patches, BpsCopiesBlocksMovedWhole) {
     std::mt19937 random(37);
     const string original = randomBytes(random, 1 << 20);
@@ -237,12 +237,19 @@ TEST(Patches, BpsCopiesBlocksMovedWhole) {
     chance.replace(300002, 20, second, 2, 20);
     chance[300001] = static_cast<char>(~second[1]);
     const string sideBySide = chance.substr(200000, 100000) + second;
+    const string small = original.substr(0, 65536);
+    string pieces;
+    while (pieces.size() < 40000) {
+        const std::size_t length = 6 + random() % 25;
+        pieces += small.substr(random() % (small.size() - length), length) + static_cast<char>(random());
+    }
     const struct {
         const string &original, &modified;
         std::size_t most;
-    } rows[] = {{original, moved, 100}, {chance, sideBySide, 35}};
+    } rows[] = {{original, moved, 100}, {chance, sideBySide, 35}, {small, pieces, 20000}};
     for (const auto& row : rows)
-        EXPECT_LE(makePatch(PatchFormat::Bps, PatchFile(row.original), PatchFile(row.modified)).size(), row.most);
+        EXPECT_LE(makePatch(PatchFormat::Bps, PatchFile(row.original), PatchFile(row.modified)).size(), row.most)
+            << row.modified.size();
 }
 
 }  // namespace
