@@ -68,13 +68,29 @@ TEST(ScanDifferential, RepeatedBytesAndRepeatedPatterns) {
     }
 }
 
-// Every 64-bit ARM processor has NEON, so the differential tests run its
-// loops there as well as the scalar ones.
-TEST(VectorWidths, NeonOnEvery64BitArm) {
-#ifndef __aarch64__
-    GTEST_SKIP() << "not 64-bit ARM";
+// The differential tests run every loop the processor has beside the
+// scalar ones, and a scan takes the widest: NEON on every 64-bit ARM
+// processor, WebAssembly SIMD in the page, and on x86 what the processor
+// says it has.
+TEST(VectorWidths, EveryWidthTheProcessorHasIsUsed) {
+#if defined(__aarch64__) || defined(__wasm_simd128__)
+    const VectorWidth widest = VectorWidth::Bits128;
+    const bool lookups512 = false, bytes512 = false;
+#elif defined(__x86_64__) && defined(GLYPHOUND_USE_AVX2)
+    const bool avx2 = __builtin_cpu_supports("avx2"), bw = __builtin_cpu_supports("avx512bw");
+    const VectorWidth widest = avx2                              ? VectorWidth::Bits256
+                               : __builtin_cpu_supports("ssse3") ? VectorWidth::Bits128
+                                                                 : VectorWidth::Scalar;
+    const bool lookups512 = bw && __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2");
+    const bool bytes512 = bw;
+#else
+    GTEST_SKIP() << "no vectors this test knows of";
 #endif
-    EXPECT_TRUE(vectorWidthAvailable(VectorWidth::Bits128));
+    EXPECT_EQ(usableWidth(VectorWidth::Best), widest);
+    for (const VectorWidth width : {VectorWidth::Scalar, VectorWidth::Bits128, VectorWidth::Bits256})
+        EXPECT_EQ(vectorWidthAvailable(width), width <= widest) << static_cast<int>(width);
+    EXPECT_EQ(byteLookups512Available(), lookups512);
+    EXPECT_EQ(bytes512Available(), bytes512);
 }
 
 // A pair with the first difference and a successor with the second, planted
