@@ -649,17 +649,20 @@ TEST(CommandHelp, BothWaysPrintTheSameHelpOnStandardOutput) {
     }
 }
 
+// A system of `count` processors.
+struct Processors : MemorySystem {
+    explicit Processors(unsigned count, std::size_t chunk = SIZE_MAX) : MemorySystem("", chunk), count(count) {}
+    unsigned processors() override { return count; }
+    unsigned count;
+};
+
 // A big file read in parts side by side prints what one pass prints, of
 // dump, find --table and find: text runs across the seam between the first
 // two parts (and a 16-bit word across the next), and a read error in the
 // second part ends the output there.
 TEST(CommandParts, ABigFileInPartsPrintsWhatOnePassPrints) {
-    struct Processors : MemorySystem {
-        // Reads of an odd size, so that no block ends where a part does.
-        explicit Processors(unsigned count) : MemorySystem("", 100003), count(count) {}
-        unsigned processors() override { return count; }
-        unsigned count;
-    };
+    // Reads of an odd size, so that no block ends where a part does.
+    constexpr std::size_t kOddReads = 100003;
     std::mt19937 random(22);
     string rom(33 << 20, '\0');
     for (char& byte : rom) byte = static_cast<char>(random());
@@ -668,7 +671,7 @@ TEST(CommandParts, ABigFileInPartsPrintsWhatOnePassPrints) {
     rom.replace((16 << 20) - 2, 5, moved("HELLO", 0x3F));
     rom.replace((32 << 20) - 4, 10, utf16le("HELLO"));
     for (const std::optional<std::size_t> readError : {std::optional<std::size_t>(), std::optional<std::size_t>(20 << 20)}) {
-        Processors inParts(2), onePass(1);
+        Processors inParts(2, kOddReads), onePass(1, kOddReads);
         for (Processors* system : {&inParts, &onePass}) {
             system->files["t.tbl"] = std::make_shared<string>(gameTable());
             system->files["big.rom"] = std::make_shared<string>(rom);
@@ -699,7 +702,7 @@ TEST(CommandParts, ABigFileInPartsPrintsWhatOnePassPrints) {
     }
     // Only a file named alone is read in parts: the files after a big one
     // are read too.
-    Processors both(2);
+    Processors both(2, kOddReads);
     both.files["t.tbl"] = std::make_shared<string>(gameTable());
     both.files["big.rom"] = std::make_shared<string>(rom);
     both.files["small.rom"] = std::make_shared<string>(moved("HELLO", 0x3F));
@@ -708,19 +711,17 @@ TEST(CommandParts, ABigFileInPartsPrintsWhatOnePassPrints) {
     EXPECT_NE(both.out->find("small.rom:0x00000000: HELLO"), string::npos);
 }
 
-// A file named alone is cut into parts of 16 MiB once it holds two.
+// A file named alone is cut into parts of 16 MiB once it holds two, where
+// there are processors to read them side by side.
 TEST(CommandParts, AFileIsReadInPartsOnceItHoldsTwo) {
-    struct TwoProcessors : MemorySystem {
-        TwoProcessors() : MemorySystem("") {}
-        unsigned processors() override { return 2; }
-    };
     struct Row {
         std::size_t size;
+        unsigned processors;
         std::vector<std::uint64_t> starts;
     };
-    for (const Row& row : {Row{(32 << 20) - 1, {0}}, Row{32 << 20, {0, 16 << 20}},
-                           Row{(32 << 20) + 1, {0, 16 << 20, 32 << 20}}}) {
-        TwoProcessors system;
+    for (const Row& row : {Row{(32 << 20) - 1, 2, {0}}, Row{32 << 20, 2, {0, 16 << 20}},
+                           Row{(32 << 20) + 1, 2, {0, 16 << 20, 32 << 20}}, Row{32 << 20, 1, {0}}}) {
+        Processors system(row.processors);
         system.files["big.rom"] = std::make_shared<string>(row.size, '\0');
         commands::CommandIo io(system);
         std::vector<std::uint64_t> starts;
