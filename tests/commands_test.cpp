@@ -350,6 +350,8 @@ const CommandRun kRuns[] = {
     {"patch info in words", {"glyphound", "patch", "info", "signed.bps"},
      "format: BPS\noriginal: 10 bytes, CRC32 0x321E6D05\nmodified: 10 bytes, CRC32 0xD62153C4\npatch: CRC32 0x0CD901EB\n"
      "metadata: by Hans\nchanged: 5 bytes\n", "", 0},
+    {"patch info of IPS records that overlap", {"glyphound", "patch", "info", "two.ips"},
+     "format: IPS\nchanged: 6 bytes\n", "", 0},
     {"patch info as JSON", {"glyphound", "patch", "info", "--json", "p.bps"},
      "{\"file\":\"p.bps\",\"format\":\"BPS\",\"original\":{\"size\":10,\"crc32\":840854789},\"modified\":{\"size\":10,"
      "\"crc32\":3592508356},\"cut_to\":null,\"patch_crc32\":2389479751,\"metadata\":\"\",\"changed_bytes\":3}\n", "", 0},
@@ -481,6 +483,8 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
         std::make_shared<string>("BPS1\x8a\x94\x80\xcc\x05\x6d\x1e\x32\x47\x42\xad\x27\xb1\xbf\x73\x9a"s);
     system.files["over.ups"] = std::make_shared<string>(
         "UPS1" + string(10, '\x7f') + "\x00\x80\x8a\x05\x6d\x1e\x32\x05\x6d\x1e\x32\xfd\x40\xe0\x72"s);
+    // Three bytes, then a run of four from the third on: six bytes changed.
+    system.files["two.ips"] = std::make_shared<string>("PATCH\x00\x00\x00\x00\x03" "abc\x00\x00\x02\x00\x00\x00\x04zEOF"s);
     system.files["cut.ips"] = std::make_shared<string>("PATCH\x00\x00\x01\x00\x05" "ab"s);
     system.files["far.ips"] = std::make_shared<string>("PATCH\xff\xff\xff\x00\x02" "abEOF"s);
     system.unreadable["bad.rom"] = SIZE_MAX;
