@@ -13,7 +13,9 @@
 #include "commands/command_io.hpp"
 #include "commands/file_jobs.hpp"
 #include "driver/driver.hpp"
+#include "engine/crc32.hpp"
 #include "engine/patch.hpp"
+#include "engine/patch_bytes.hpp"
 #include "memory_system.hpp"
 #include "case_names.hpp"
 
@@ -651,6 +653,39 @@ TEST(CommandHelp, BothWaysPrintTheSameHelpOnStandardOutput) {
         EXPECT_EQ(version.out->rfind("glyphound 1.0.", 0), 0u) << *version.out;
         EXPECT_EQ(*commandVersion.out, *version.out);
     }
+}
+
+// A patch for abc.rom whose result is 1 EiB and must be held whole: a
+// byte, a copy of it over and over, then a copy from the very start.
+string endlessBps() {
+    using namespace patch_bytes;
+    constexpr std::uint64_t kRun = std::uint64_t{1} << 60;
+    string patch = kBpsMagic;
+    for (const std::uint64_t number : {std::uint64_t{10}, kRun + 2, std::uint64_t{0}}) appendNumber(patch, number);
+    appendNumber(patch, kTargetRead);
+    patch += 'a';
+    appendNumber(patch, (kRun - 1) << 2 | kTargetCopy);
+    appendNumber(patch, 0);
+    appendNumber(patch, kTargetCopy);
+    appendNumber(patch, kRun << 1 | 1);  // back to the start
+    appendLittle32(patch, 0x321E6D05);  // abc.rom's CRC32
+    appendLittle32(patch, 0);
+    appendLittle32(patch, crc32(reinterpret_cast<const std::uint8_t*>(patch.data()), patch.size()));
+    return patch;
+}
+
+// A result too large to hold is reported as such, and nothing is written.
+TEST(CommandPatch, AResultTooLargeToHoldIsReported) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the address sanitizer ends the program where memory runs out";
+#endif
+    MemorySystem system("");
+    system.files["abc.rom"] = std::make_shared<string>("ABCDEFGHIJ");
+    system.files["endless.bps"] = std::make_shared<string>(endlessBps());
+    const std::vector<const char*> argv{"glyphound", "patch", "apply", "endless.bps", "abc.rom", "-o", "out.rom"};
+    EXPECT_EQ(runGlyphound(static_cast<int>(argv.size()), argv.data(), system), 2);
+    EXPECT_EQ(*system.err, "glyphound: abc.rom: too large to hold in memory\n");
+    EXPECT_EQ(system.files.count("out.rom"), 0u);
 }
 
 // A system of `count` processors.
