@@ -347,6 +347,9 @@ const CommandRun kRuns[] = {
      "glyphound: free 0x00000060-0x00000080 in the bank at 0x00004000: 11 bytes used, 21 left\n", 0,
      {{"out.rom", splitRom().replace(0x10, 1, "\x60").replace(0x40, 5, string(5, '\x03'))
                       .replace(0x60, 11, moved("HELLOTHERE", 0x3F) + "\x03")}}},
+    {"insert no string across the end of a LoROM bank", {"glyphound", "insert", "-t", "t.tbl", "--script", "lorom.txt",
+     "--free", "0x7FF8-0x8010", "lorom.rom", "out.rom"}, "",
+     "glyphound: lorom.txt:4: 0x00000100: the text needs 11 bytes, and no free space that its pointers reach has them\n", 2},
     {"pointers in two arrays", {"glyphound", "pointers", "-t", "t.tbl", "--map", "gb", "split.rom"},
      "0x00000010: 5 pointers, stride 1, gb 16 le split 0x00000020, 5 to string starts, 0 inside\n", "", 0},
     {"patch info in words", {"glyphound", "patch", "info", "signed.bps"},
@@ -476,6 +479,13 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
         std::make_shared<string>(makePatch(PatchFormat::Bps, PatchFile(longRom), PatchFile("b" + longRom.substr(1))));
     system.files["other.rom"] = std::make_shared<string>(longRom.substr(1) + "b");
     system.files["split.rom"] = std::make_shared<string>(splitRom());
+    // A LoROM bank: a 24-bit pointer at 0x40 to HI at 0x100, and free bytes
+    // from 0x7FF8 on, across the end of the bank at 0x8000.
+    string lorom(0x10000, '\0');
+    lorom.replace(0x40, 3, "\x00\x81\x80"s).replace(0x100, 3, moved("HI", 0x3F) + "\x03").replace(0x7FF8, 0x18, 0x18, '\xff');
+    system.files["lorom.rom"] = std::make_shared<string>(lorom);
+    system.files["lorom.txt"] =
+        std::make_shared<string>("#pointers snes-lorom 24 le\n@0x00000100 3\n#ptr 0x00000040\nHELLOTHERE<END>\n");
     system.files["split.txt"] =
         std::make_shared<string>("#pointers gb 16 le split\n@0x00000040 6\n#ptr 0x00000010:0x00000020\nHELLOTHERE<END>\n");
     system.files["signed.bps"] =

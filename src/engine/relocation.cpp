@@ -136,14 +136,17 @@ private:
         std::stable_sort(blocks_.begin(), blocks_.end(), [](const Block& a, const Block& b) { return a.start < b.start; });
     }
 
+    // Each pointer reaches the whole string, and sees it unbroken: a SNES
+    // LoROM bank ends at $FFFF in the processor's view, where the next
+    // bank's bytes, which follow in the file, are not.
     bool reaches(const std::vector<const Move*>& group, std::uint64_t at, std::uint64_t size) const {
         for (const Move* move : group)
             for (const PointerPlace& place : move->prepared->string.pointers) {
                 const PointerFormat format = formatAt(place);
                 const auto was = valueAt(file_, place, format);
-                if (!relocation_.map.valueOf(at, place.at, *was, format) ||
-                    !relocation_.map.valueOf(at + size - 1, place.at, *was, format))
-                    return false;
+                const auto first = relocation_.map.valueOf(at, place.at, *was, format);
+                const auto last = relocation_.map.valueOf(at + size - 1, place.at, *was, format);
+                if (!first || !last || *last - *first != size - 1) return false;
             }
         return true;
     }
