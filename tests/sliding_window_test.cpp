@@ -64,7 +64,9 @@ TEST(HeldBytes, LendWhatIsLeftAfterASkipAndARead) {
         glyphound::MemorySource source(bytes);
         ASSERT_TRUE(source.skip(row.skipped));
         std::vector<std::uint8_t> spare(row.readFirst);
-        EXPECT_EQ(source.read(spare.data(), spare.size()).count, row.readFirst);
+        if (row.readFirst > 0) {
+            EXPECT_EQ(source.read(spare.data(), spare.size()).count, row.readFirst);
+        }
         const LentBytes lent = source.lend(spare);
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(lent.bytes), lent.read.count), row.rest) << row.skipped;
         EXPECT_EQ(source.lend(spare).read.count, 0u);
