@@ -70,6 +70,8 @@ const string kUpperTable = "80=A\r\n81=B\r\n82=C\r\n83=D\r\n84=E\r\n85=F\r\n86=G
                            "96=W\r\n97=X\r\n98=Y\r\n99=Z\r\n";
 
 // The game's letters, a line break at 00 and an end token at 03.
+const string kTableAlone = usageError("find", "--table takes no --case, --width, --wildcard, --match, --gaps or --order");
+
 string gameTable() {
     string table = "*00\n/03=<END>\n";
     for (char c = 'A'; c <= 'Z'; ++c) table += hexDigit(c + 0x3F) + "=" + c + "\n";
@@ -105,6 +107,12 @@ const CommandRun kRuns[] = {
     {"classes apart, wrapped", {"glyphound", "find", "HELLO world", "game.rom"},
      "0x00000002: HELLO world  A=0x80 a=0x10  \"..HELLO.world.HELLO\"\n\nValues found:\n  A=0x80  1 hit\n"
      "  a=0x10  1 hit\n", "", 0},
+    {"through a table with --case", {"glyphound", "find", "--table", "t.tbl", "--case", "ascii", "HI", "game.rom"}, "", kTableAlone, 2},
+    {"through a table with --width", {"glyphound", "find", "--table", "t.tbl", "--width", "16le", "HI", "game.rom"}, "", kTableAlone, 2},
+    {"through a table with --wildcard", {"glyphound", "find", "--table", "t.tbl", "--wildcard", "*", "HI", "game.rom"}, "", kTableAlone, 2},
+    {"through a table with --match", {"glyphound", "find", "--table", "t.tbl", "--match", "order", "HI", "game.rom"}, "", kTableAlone, 2},
+    {"through a table with --gaps", {"glyphound", "find", "--table", "t.tbl", "--gaps", "1", "HI", "game.rom"}, "", kTableAlone, 2},
+    {"through a table with --order", {"glyphound", "find", "--table", "t.tbl", "--order", "hiragana", "HI", "game.rom"}, "", kTableAlone, 2},
     {"ascii mode shows what lies below a space as a dot", {"glyphound", "find", "--case", "ascii", "HELLO", "edge.rom"},
      "0x00000001: HELLO  A=0x80  \".HELLO \"\n\nValues found:\n  A=0x80  1 hit\n", "", 0},
     {"ascii mode relates the classes", {"glyphound", "find", "--case", "ascii", "LO?wo", "game.rom"}, "", "", 1},
