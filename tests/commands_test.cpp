@@ -113,6 +113,8 @@ const CommandRun kRuns[] = {
     {"through a table with --match", {"glyphound", "find", "--table", "t.tbl", "--match", "order", "HI", "game.rom"}, "", kTableAlone, 2},
     {"through a table with --gaps", {"glyphound", "find", "--table", "t.tbl", "--gaps", "1", "HI", "game.rom"}, "", kTableAlone, 2},
     {"through a table with --order", {"glyphound", "find", "--table", "t.tbl", "--order", "hiragana", "HI", "game.rom"}, "", kTableAlone, 2},
+    {"through a table, the context back to a byte no key holds", {"glyphound", "find", "--table", "t.tbl", "HELLO",
+     "raw.rom"}, "0x00000019: HELLO  \".QRS..TUVHELLOWXYZ\\nKING\"\n", "", 0},
     {"ascii mode shows what lies below a space as a dot", {"glyphound", "find", "--case", "ascii", "HELLO", "edge.rom"},
      "0x00000001: HELLO  A=0x80  \".HELLO \"\n\nValues found:\n  A=0x80  1 hit\n", "", 0},
     {"ascii mode relates the classes", {"glyphound", "find", "--case", "ascii", "LO?wo", "game.rom"}, "", "", 1},
@@ -444,6 +446,9 @@ TEST_P(Commands, PrintReturnAndWriteExactly) {
     system.files["same.txt"] = std::make_shared<string>("@0x00000002 5\nHELLO\n\n@14 5\nHELLO\n");
     system.files["edited.txt"] = std::make_shared<string>("@0x00000002 12\r\nHI\\nyou\r\n");
     system.files["long.txt"] = std::make_shared<string>("@0xE 5\nHELLOWORLD\n@0x100 5\nHI\n");
+    // Text with bytes no key holds (0x50) a few letters before HELLO.
+    system.files["raw.rom"] = std::make_shared<string>(moved("ABCDEFGHIJKLMNOP", 0x3F) + "\x50" + moved("QRS", 0x3F) +
+                                                       "\x50\x50" + moved("TUVHELLOWXYZ", 0x3F) + "\x00"s + moved("KING", 0x3F));
     system.files["edge.rom"] = std::make_shared<string>(moved("\x1f" "HELLO ", 0x3F));
     system.files["gap.rom"] = std::make_shared<string>("\x01\x86\x84\x8a\x8a\x8d");
     system.files["far.rom"] = std::make_shared<string>("\x01\x8a\x84\x8e\x8e\x91");
