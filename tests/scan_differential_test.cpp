@@ -84,6 +84,8 @@ TEST(VectorWidths, EveryWidthTheProcessorHasIsUsed) {
     const bool lookups512 = bw && __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2");
     const bool bytes512 = bw;
 #else
+    const VectorWidth widest = VectorWidth::Scalar;
+    const bool lookups512 = false, bytes512 = false;
     GTEST_SKIP() << "no vectors this test knows of";
 #endif
     EXPECT_EQ(usableWidth(VectorWidth::Best), widest);
