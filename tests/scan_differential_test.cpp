@@ -91,8 +91,41 @@ TEST(VectorWidths, EveryWidthTheProcessorHasIsUsed) {
     EXPECT_EQ(usableWidth(VectorWidth::Best), widest);
     for (const VectorWidth width : {VectorWidth::Scalar, VectorWidth::Bits128, VectorWidth::Bits256})
         EXPECT_EQ(vectorWidthAvailable(width), width <= widest) << static_cast<int>(width);
+    // The tests run `Best` where they run the widths, and only it takes the 64-byte loops.
+    EXPECT_TRUE(vectorWidthAvailable(VectorWidth::Best));
     EXPECT_EQ(byteLookups512Available(), lookups512);
     EXPECT_EQ(bytes512Available(), bytes512);
+}
+
+// Processors unlike this one: a loop whose feature is missing would end the
+// program on an illegal instruction.
+TEST(VectorWidths, AProcessorRunsOnlyTheLoopsItHasTheFeaturesFor) {
+#if !(defined(__x86_64__) && defined(GLYPHOUND_USE_AVX2))
+    GTEST_SKIP() << "built without the AVX2 loops";
+#else
+    struct Row {
+        X86Features has;
+        VectorChoice runs;
+    };
+    const Row rows[] = {
+        {{false, false, false, false, false}, {VectorWidth::Scalar, false, false}},
+        {{true, false, false, false, false}, {VectorWidth::Bits128, false, false}},
+        {{true, true, false, false, false}, {VectorWidth::Bits256, false, false}},
+        {{true, true, true, false, false}, {VectorWidth::Bits256, false, true}},  // AVX-512 without VBMI
+        {{true, true, true, true, false}, {VectorWidth::Bits256, false, true}},   // VBMI without VBMI2
+        {{true, true, true, false, true}, {VectorWidth::Bits256, false, true}},
+        {{true, true, false, true, true}, {VectorWidth::Bits256, false, false}},  // no byte lanes
+        {{true, true, true, true, true}, {VectorWidth::Bits256, true, true}},
+    };
+    for (const Row& row : rows) {
+        const VectorChoice runs = vectorChoiceFor(row.has);
+        const auto& has = row.has;
+        SCOPED_TRACE(::testing::Message() << has.ssse3 << has.avx2 << has.avx512bw << has.avx512vbmi << has.avx512vbmi2);
+        EXPECT_EQ(runs.widest, row.runs.widest);
+        EXPECT_EQ(runs.byteLookups512, row.runs.byteLookups512);
+        EXPECT_EQ(runs.bytes512, row.runs.bytes512);
+    }
+#endif
 }
 
 // A pair with the first difference and a successor with the second, planted

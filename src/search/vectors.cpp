@@ -1,65 +1,51 @@
 #include "search/vectors.hpp"
 
-#include <initializer_list>
+#include <algorithm>
 
 namespace glyphound {
 namespace {
 
-bool processorHas(VectorWidth width) {
+X86Features detectedFeatures() {
 #ifdef GLYPHOUND_X86_VECTORS
-    static const bool ssse3 = __builtin_cpu_supports("ssse3");
-#ifdef GLYPHOUND_USE_AVX2
-    static const bool avx2 = __builtin_cpu_supports("avx2");
+    const bool ssse3 = __builtin_cpu_supports("ssse3"), avx2 = __builtin_cpu_supports("avx2"),
+               bw = __builtin_cpu_supports("avx512bw"), vbmi = __builtin_cpu_supports("avx512vbmi"),
+               vbmi2 = __builtin_cpu_supports("avx512vbmi2");
+    return {ssse3, avx2, bw, vbmi, vbmi2};
 #else
-    const bool avx2 = false;  // built without it
+    return {false, false, false, false, false};
 #endif
-    if (width == VectorWidth::Bits256) return avx2;
-    if (width == VectorWidth::Bits128) return ssse3;
-#endif
+}
+
+// Asked once for every string a dump finds: worked out once.
+const VectorChoice& thisProcessor() {
+    static const VectorChoice choice = vectorChoiceFor(detectedFeatures());
+    return choice;
+}
+
+}  // namespace
+
+VectorChoice vectorChoiceFor([[maybe_unused]] const X86Features& has) {
 #if defined(GLYPHOUND_NEON_VECTORS) || defined(GLYPHOUND_WASM_VECTORS)
-    if (width == VectorWidth::Bits128) return true;
-#endif
-    return width == VectorWidth::Scalar;
-}
-
-}  // namespace
-
-bool vectorWidthAvailable(VectorWidth width) { return width == VectorWidth::Best || processorHas(width); }
-
-namespace {
-
-VectorWidth widestAvailable() {
-    for (VectorWidth widest : {VectorWidth::Bits256, VectorWidth::Bits128})
-        if (processorHas(widest)) return widest;
-    return VectorWidth::Scalar;
-}
-
-}  // namespace
-
-// Asked once for every string a dump finds: the widest is worked out once.
-VectorWidth usableWidth(VectorWidth width) {
-    static const VectorWidth widest = widestAvailable();
-    if (width == VectorWidth::Best) return widest;
-    return processorHas(width) ? width : widest;
-}
-
-bool byteLookups512Available() {
-#if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
-    static const bool has = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
-                            __builtin_cpu_supports("avx512vbmi2");
-    return has;
+    return {VectorWidth::Bits128, false, false};
+#elif defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
+    // The 64-byte loops finish their rows with the 256-bit ones.
+    if (has.avx2) return {VectorWidth::Bits256, has.avx512bw && has.avx512vbmi && has.avx512vbmi2, has.avx512bw};
+    return {has.ssse3 ? VectorWidth::Bits128 : VectorWidth::Scalar, false, false};
+#elif defined(GLYPHOUND_X86_VECTORS)
+    return {has.ssse3 ? VectorWidth::Bits128 : VectorWidth::Scalar, false, false};  // built without AVX2
 #else
-    return false;
+    return {VectorWidth::Scalar, false, false};
 #endif
 }
 
-bool bytes512Available() {
-#if defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
-    static const bool has = __builtin_cpu_supports("avx512bw");
-    return has;
-#else
-    return false;
-#endif
+bool vectorWidthAvailable(VectorWidth width) {
+    return width == VectorWidth::Best || width <= thisProcessor().widest;
 }
+
+VectorWidth usableWidth(VectorWidth width) { return std::min(width, thisProcessor().widest); }
+
+bool byteLookups512Available() { return thisProcessor().byteLookups512; }
+
+bool bytes512Available() { return thisProcessor().bytes512; }
 
 }  // namespace glyphound

@@ -33,10 +33,29 @@ inline void prefetchAhead(const std::uint8_t* at) { __builtin_prefetch(at + kPre
 
 // 128-bit lanes need SSSE3 (for its byte shuffle) on x86, NEON on 64-bit ARM
 // or WebAssembly SIMD, 256-bit ones AVX2; `Best` is the widest this processor
-// runs.
+// runs. The widths come in order: a processor that runs one runs those
+// before it.
 enum class VectorWidth { Scalar, Bits128, Bits256, Best };
 
 bool vectorWidthAvailable(VectorWidth width);
+
+// What an x86 processor says it has, of the features the loops use.
+struct X86Features {
+    bool ssse3, avx2, avx512bw, avx512vbmi, avx512vbmi2;
+};
+
+// The loops a processor runs: the widest width, and the two kinds of
+// 64-byte loops below.
+struct VectorChoice {
+    VectorWidth widest;
+    bool byteLookups512, bytes512;
+};
+
+// What a processor with these features runs, of the loops this program was
+// built with. Worked out apart from the processor it runs on, so that the
+// choice for processors unlike it can be checked too: a loop chosen where a
+// feature is missing ends the program on an illegal instruction.
+VectorChoice vectorChoiceFor(const X86Features& has);
 
 // `Best`, or a width the processor lacks, as the widest one it has.
 VectorWidth usableWidth(VectorWidth width);
