@@ -116,6 +116,7 @@ TEST(VectorWidths, AProcessorRunsOnlyTheLoopsItHasTheFeaturesFor) {
         {{true, true, true, false, true}, {VectorWidth::Bits256, false, true}},
         {{true, true, false, true, true}, {VectorWidth::Bits256, false, false}},  // no byte lanes
         {{true, true, true, true, true}, {VectorWidth::Bits256, true, true}},
+        {{true, false, true, true, true}, {VectorWidth::Bits128, false, false}},  // AVX2 hidden, as a VM may
     };
     for (const Row& row : rows) {
         const VectorChoice runs = vectorChoiceFor(row.has);
