@@ -27,12 +27,12 @@ const VectorChoice& thisProcessor() {
 VectorChoice vectorChoiceFor([[maybe_unused]] const X86Features& has) {
 #if defined(GLYPHOUND_NEON_VECTORS) || defined(GLYPHOUND_WASM_VECTORS)
     return {VectorWidth::Bits128, false, false};
-#elif defined(GLYPHOUND_X86_VECTORS) && defined(GLYPHOUND_USE_AVX2)
+#elif defined(GLYPHOUND_X86_VECTORS)
+#ifdef GLYPHOUND_USE_AVX2
     // The 64-byte loops finish their rows with the 256-bit ones.
     if (has.avx2) return {VectorWidth::Bits256, has.avx512bw && has.avx512vbmi && has.avx512vbmi2, has.avx512bw};
+#endif
     return {has.ssse3 ? VectorWidth::Bits128 : VectorWidth::Scalar, false, false};
-#elif defined(GLYPHOUND_X86_VECTORS)
-    return {has.ssse3 ? VectorWidth::Bits128 : VectorWidth::Scalar, false, false};  // built without AVX2
 #else
     return {VectorWidth::Scalar, false, false};
 #endif
